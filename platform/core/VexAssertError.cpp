@@ -1,0 +1,3 @@
+#include "platform/core/VexAssertError.h"
+
+VexAssertError::~VexAssertError() = default;

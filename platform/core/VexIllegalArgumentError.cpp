@@ -1,0 +1,3 @@
+#include "platform/core/VexIllegalArgumentError.h"
+
+VexIllegalArgumentError::~VexIllegalArgumentError() = default;

@@ -1,0 +1,3 @@
+#include "platform/core/VexIllegalStateError.h"
+
+VexIllegalStateError::~VexIllegalStateError() = default;

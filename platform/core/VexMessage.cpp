@@ -1,0 +1,3 @@
+#include "platform/core/VexMessage.h"
+
+VexMessage::~VexMessage() = default;

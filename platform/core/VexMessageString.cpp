@@ -1,0 +1,3 @@
+#include "platform/core/VexMessageString.h"
+
+VexMessageString::~VexMessageString() = default;

@@ -1,0 +1,3 @@
+#include "platform/core/VexOutOfMemoryError.h"
+
+VexOutOfMemoryError::~VexOutOfMemoryError() = default;

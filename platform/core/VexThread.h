@@ -1,0 +1,19 @@
+#ifndef VEX_THREAD_H
+#define VEX_THREAD_H
+
+#include "platform/core/SkarnExport.h"
+
+// Thread helpers. sleep() goes through a replaceable function so that tests of
+// retry loops (connect attempts two seconds apart) need not wait for real.
+class SKARN_EXPORT VexThread {
+public:
+    typedef void (*SleepFunction)(int seconds);
+
+    static void sleep(int seconds);
+    static void sleepMillis(int milliseconds);
+
+    // Replaces the sleep of sleep(); null restores the real one. Returns the previous one.
+    static SleepFunction setSleepFunction(SleepFunction f);
+};
+
+#endif

@@ -1,0 +1,3 @@
+#include "platform/core/VexUnexpectedError.h"
+
+VexUnexpectedError::~VexUnexpectedError() = default;

@@ -1,0 +1,3 @@
+#include "platform/core/VexUnsupportedOperationError.h"
+
+VexUnsupportedOperationError::~VexUnsupportedOperationError() = default;

@@ -1,0 +1,11 @@
+#ifndef VEX_UT_SYSTEM_INFO_H
+#define VEX_UT_SYSTEM_INFO_H
+
+#include "platform/core/SkarnExport.h"
+
+class SKARN_EXPORT VexUtSystemInfo {
+public:
+    static long getProcessId();
+};
+
+#endif

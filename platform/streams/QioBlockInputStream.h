@@ -1,0 +1,33 @@
+#ifndef QIO_BLOCK_INPUT_STREAM_H
+#define QIO_BLOCK_INPUT_STREAM_H
+
+#include "platform/streams/QioBufferedInputStream.h"
+
+#include <string>
+
+// A body of known length over a buffered stream (not owned): after
+// setLength(n) it yields exactly n bytes, then -1; nothing beyond is read.
+// A stream that ends earlier raises QioIOException errTruncated.
+// unread() is accepted: those bytes come first and do not count against n.
+class SKARN_EXPORT QioBlockInputStream : public QioFilterInputStream {
+public:
+    explicit QioBlockInputStream(QioBufferedInputStream& in);
+    ~QioBlockInputStream() override;
+
+    void setLength(int length);  // a negative length counts as 0
+    int getRemaining() const { return m_remaining; }
+
+    int read() override;
+    unsigned read(char* buffer, unsigned length) override;
+    unsigned read(VexByteBuffer& buffer, unsigned length) override;
+    int canUnread() override;
+    void unread(const char* bytes, unsigned length) override;
+
+private:
+    QioBufferedInputStream& m_body;
+    int m_remaining = 0;
+    std::string m_pushback;
+    std::size_t m_pushbackPos = 0;
+};
+
+#endif

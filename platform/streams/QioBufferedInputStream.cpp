@@ -1,0 +1,163 @@
+#include "platform/streams/QioBufferedInputStream.h"
+
+#include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexOutOfMemoryError.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+char* allocate(std::size_t size)
+{
+    char* p = static_cast<char*>(std::malloc(size ? size : 1));
+    if (!p)
+        VexOutOfMemoryError(0, nullptr).hurl(VEX_LOCATION, nullptr, "VEX_THROW");
+    return p;
+}
+
+}  // namespace
+
+QioBufferedInputStream::QioBufferedInputStream(QioInputStream& in, int bufferSize)
+    : QioFilterInputStream(&in), m_capacity(bufferSize > 0 ? static_cast<unsigned>(bufferSize) : 0)
+{
+    if (m_capacity)
+        m_buf = allocate(m_capacity);
+}
+
+QioBufferedInputStream::QioBufferedInputStream(int bufferSize)
+    : QioFilterInputStream(nullptr), m_capacity(bufferSize > 0 ? static_cast<unsigned>(bufferSize) : 0)
+{
+    if (m_capacity)
+        m_buf = allocate(m_capacity);
+}
+
+QioBufferedInputStream::~QioBufferedInputStream() { std::free(m_buf); }
+
+bool QioBufferedInputStream::fill()
+{
+    if (!m_in)
+        return false;
+    m_pos = m_end = 0;
+    if (m_capacity == 0) {
+        // Unbuffered: one byte at a time keeps read-ahead at zero.
+        int c = m_in->read();
+        if (c < 0)
+            return false;
+        if (!m_buf) {
+            m_buf = allocate(1);
+            m_capacity = 0;
+        }
+        m_buf[0] = static_cast<char>(c);
+        m_end = 1;
+        return true;
+    }
+    unsigned n = m_in->read(m_buf, m_capacity);
+    if (n == END || n == 0)
+        return false;
+    m_end = n;
+    return true;
+}
+
+int QioBufferedInputStream::read()
+{
+    if (m_pos == m_end && !fill())
+        return -1;
+    return static_cast<unsigned char>(m_buf[m_pos++]);
+}
+
+unsigned QioBufferedInputStream::read(char* buffer, unsigned length)
+{
+    if (length == 0)
+        return 0;
+    if (m_pos == m_end) {
+        if (length >= m_capacity && m_capacity != 0 && m_in)
+            return m_in->read(buffer, length);
+        if (!fill())
+            return END;
+    }
+    unsigned n = m_end - m_pos;
+    if (n > length)
+        n = length;
+    std::memcpy(buffer, m_buf + m_pos, n);
+    m_pos += n;
+    return n;
+}
+
+unsigned QioBufferedInputStream::read(VexByteBuffer& buffer, unsigned length)
+{
+    if (length == 0)
+        return 0;
+    if (m_pos == m_end) {
+        if (length >= m_capacity && m_capacity != 0 && m_in)
+            return m_in->read(buffer, length);
+        if (!fill())
+            return END;
+    }
+    unsigned n = m_end - m_pos;
+    if (n > length)
+        n = length;
+    buffer.append(m_buf + m_pos, n);
+    m_pos += n;
+    return n;
+}
+
+int QioBufferedInputStream::canUnread() { return 1; }
+
+void QioBufferedInputStream::unread(const char* bytes, unsigned length)
+{
+    if (!bytes || length == 0)
+        return;
+    if (m_pos >= length) {
+        m_pos -= length;
+        std::memcpy(m_buf + m_pos, bytes, length);
+        return;
+    }
+    unsigned rest = m_end - m_pos;
+    std::size_t need = std::size_t(length) + rest;
+    std::size_t size = need > m_capacity ? need : m_capacity;
+    char* grown = allocate(size);
+    std::memcpy(grown, bytes, length);
+    if (rest)
+        std::memcpy(grown + length, m_buf + m_pos, rest);
+    std::free(m_buf);
+    m_buf = grown;
+    // Keep the configured capacity for refills unless the pushed-back bytes
+    // needed more; a bigger buffer is harmless.
+    if (m_capacity != 0)
+        m_capacity = static_cast<unsigned>(size);
+    m_pos = 0;
+    m_end = static_cast<unsigned>(need);
+}
+
+void QioBufferedInputStream::wrap(QioInputStream& in) { m_in = &in; }
+
+void QioBufferedInputStream::unWrap()
+{
+    if (m_in && m_pos < m_end && m_in->canUnread()) {
+        m_in->unread(m_buf + m_pos, m_end - m_pos);
+        m_pos = m_end = 0;
+    }
+    m_in = nullptr;
+}
+
+int QioBufferedInputStream::readline(VexByteBuffer& line)
+{
+    std::size_t appended = 0;
+    for (;;) {
+        if (m_pos == m_end && !fill())
+            break;
+        const char* start = m_buf + m_pos;
+        const void* lf = std::memchr(start, '\n', m_end - m_pos);
+        unsigned n = lf ? static_cast<unsigned>(static_cast<const char*>(lf) - start) + 1 : m_end - m_pos;
+        line.append(start, n);
+        m_pos += n;
+        appended += n;
+        if (lf)
+            break;
+    }
+    if (appended == 0)
+        return -1;
+    return appended > INT_MAX ? INT_MAX : static_cast<int>(appended);
+}

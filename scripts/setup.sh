@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building and testing the toolkit needs on Debian 12, if missing.
+set -euo pipefail
+pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev clang
+      curl python3)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
