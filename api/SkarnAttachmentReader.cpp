@@ -1,0 +1,3 @@
+#include "api/SkarnAttachmentReader.h"
+
+SkarnAttachmentReader::~SkarnAttachmentReader() = default;

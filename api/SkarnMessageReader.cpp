@@ -1,0 +1,3 @@
+#include "api/SkarnMessageReader.h"
+
+SkarnMessageReader::~SkarnMessageReader() = default;

@@ -1,0 +1,3 @@
+#include "api/SkarnMessageWriter.h"
+
+SkarnMessageWriter::~SkarnMessageWriter() = default;
