@@ -1,0 +1,25 @@
+# Exported: what hosts call or catch. Hidden: the internal helpers.
+execute_process(COMMAND nm -D -C --defined-only ${LIB} OUTPUT_VARIABLE syms RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+set(must
+  "SkarnProcessInitialize" "SkarnProcessTerminate" "SkarnCoreProcessInitialize" "SkarnCoreProcessTerminate"
+  "typeinfo for SkarnException" "SkarnException::hurl" "SkarnMessage::SkarnMessage"
+  "typeinfo for VexThrowable" "typeinfo for VexAssertError" "typeinfo for QioIOTimeoutException"
+  "typeinfo for QioIOCancelException" "QioBufferedInputStream::readline" "vtable for Skarn\n"
+  "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond")
+set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket")
+foreach(s ${must})
+  string(FIND "${syms}" "${s}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "not exported: ${s}")
+  endif()
+endforeach()
+foreach(s ${mustnot})
+  string(FIND "${syms}" "${s}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "exported but internal: ${s}")
+  endif()
+endforeach()
+message(STATUS "exports as expected")
