@@ -5,11 +5,11 @@
 
 // A message of the toolkit's catalogue "vexsktmsgs", by number. Parameters are
 // attached with << VexMessageParm(...), in the order of the message's places.
+// Only the destructor is its own; cloning, formatting and the rest are VexMessage's.
 class SKARN_EXPORT SkarnMessage : public VexMessage {
 public:
     explicit SkarnMessage(unsigned int number);
     ~SkarnMessage() override;
-    VexMessageBase* clone() const override { return new SkarnMessage(*this); }
 };
 
 #endif
