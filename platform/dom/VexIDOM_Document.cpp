@@ -1,0 +1,93 @@
+#include "platform/dom/VexIDOM_Document.h"
+
+#include "platform/dom/VexIDOM_Xerces.h"
+
+#include <xercesc/dom/DOMCDATASection.hpp>
+#include <xercesc/dom/DOMComment.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMText.hpp>
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/dom/DOMImplementation.hpp>
+#include <xercesc/dom/DOMImplementationRegistry.hpp>
+
+using namespace XERCES_CPP_NAMESPACE;
+
+VexIDOM_Document::VexIDOM_Document()
+{
+    VexIDOM_Xerces::ensureRegistered();
+    static const XMLCh core[] = {'C', 'o', 'r', 'e', 0};
+    DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core);
+    m_doc = impl->createDocument();
+    m_node = m_doc;
+}
+
+VexIDOM_Document::~VexIDOM_Document()
+{
+    if (m_doc)
+        m_doc->release();
+    m_doc = nullptr;
+    m_node = nullptr;
+}
+
+void VexIDOM_Document::adopt(DOMDocument* doc)
+{
+    if (m_doc)
+        m_doc->release();
+    m_doc = doc;
+    m_node = doc;
+}
+
+VexIDOM_Element VexIDOM_Document::getDocumentElement() const
+{
+    return VexIDOM_Element(VexIDOM_Node(m_doc->getDocumentElement()));
+}
+
+VexIDOM_Element VexIDOM_Document::createElement(const char* tagName)
+{
+    VexIDOM_Xerces::XStr n(tagName);
+    try {
+        return VexIDOM_Element(VexIDOM_Node(m_doc->createElement(n)));
+    } catch (const DOMException& e) {
+        VexIDOM_Xerces::raise(e, "VexIDOM_Document::createElement");
+    }
+}
+
+VexIDOM_Element VexIDOM_Document::createElementNS(const char* namespaceURI, const char* qualifiedName)
+{
+    VexIDOM_Xerces::XStr ns(namespaceURI);
+    VexIDOM_Xerces::XStr n(qualifiedName);
+    try {
+        return VexIDOM_Element(VexIDOM_Node(m_doc->createElementNS(ns, n)));
+    } catch (const DOMException& e) {
+        VexIDOM_Xerces::raise(e, "VexIDOM_Document::createElementNS");
+    }
+}
+
+VexIDOM_Node VexIDOM_Document::createTextNode(const char* text)
+{
+    VexIDOM_Xerces::XStr t(text ? text : "");
+    return VexIDOM_Node(m_doc->createTextNode(t));
+}
+
+VexIDOM_Node VexIDOM_Document::createCDATASection(const char* text)
+{
+    VexIDOM_Xerces::XStr t(text ? text : "");
+    return VexIDOM_Node(m_doc->createCDATASection(t));
+}
+
+VexIDOM_Node VexIDOM_Document::createComment(const char* text)
+{
+    VexIDOM_Xerces::XStr t(text ? text : "");
+    return VexIDOM_Node(m_doc->createComment(t));
+}
+
+VexIDOM_Node VexIDOM_Document::importNode(const VexIDOM_Node& other, bool deep)
+{
+    DOMNode* n = other.getXercesNode();
+    try {
+        return VexIDOM_Node(m_doc->importNode(n, deep));
+    } catch (const DOMException& e) {
+        VexIDOM_Xerces::raise(e, "VexIDOM_Document::importNode");
+    }
+}

@@ -1,0 +1,334 @@
+#include "platform/dom/VexIDOM_Helper.h"
+
+#include "platform/core/VexFileLocation.h"
+#include "platform/dom/DomWriter.h"
+#include "platform/dom/VexIDOM_DOMException.h"
+#include "platform/dom/VexIDOM_Xerces.h"
+
+#include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/dom/DOMProcessingInstruction.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace XERCES_CPP_NAMESPACE;
+
+namespace {
+
+const std::size_t FLUSH_AT = 16 * 1024;
+
+bool same(const XMLCh* a, const XMLCh* b)
+{
+    if (!a || !*a)
+        return !b || !*b;
+    return b && XMLString::equals(a, b);
+}
+
+// Serialises without recursion (a deep tree cannot exhaust the stack) and
+// keeps the namespace bindings in scope to add missing declarations.
+class Serializer {
+public:
+    explicit Serializer(DomWriter& w) : m_w(w) { m_out.reserve(FLUSH_AT + 1024); }
+
+    void run(DOMNode* root)
+    {
+        // Each entry: a node, and whether its start has been written.
+        std::vector<std::pair<DOMNode*, bool>> stack;
+        stack.emplace_back(root, false);
+        while (!stack.empty()) {
+            auto& top = stack.back();
+            DOMNode* n = top.first;
+            if (top.second) {
+                stack.pop_back();
+                end(n);
+                continue;
+            }
+            top.second = true;
+            if (start(n)) {
+                // Children pushed last-first so they come out in order.
+                for (DOMNode* c = n->getLastChild(); c; c = c->getPreviousSibling())
+                    stack.emplace_back(c, false);
+            } else {
+                stack.pop_back();
+            }
+            if (m_out.size() >= FLUSH_AT)
+                flush();
+        }
+        flush();
+    }
+
+private:
+    struct Binding {
+        std::u16string prefix;
+        const XMLCh* uri;  // null or empty: no namespace
+    };
+
+    void flush()
+    {
+        if (!m_out.empty()) {
+            m_w.writeChars(m_out.data(), static_cast<unsigned>(m_out.size()));
+            m_out.clear();
+        }
+    }
+
+    const XMLCh* lookup(const XMLCh* prefix) const
+    {
+        std::u16string p = prefix ? std::u16string(reinterpret_cast<const char16_t*>(prefix)) : std::u16string();
+        for (auto it = m_scope.rbegin(); it != m_scope.rend(); ++it)
+            if (it->prefix == p)
+                return it->uri;
+        if (p == u"xml")
+            return XMLUni::fgXMLURIName;
+        return nullptr;
+    }
+
+    void bind(const XMLCh* prefix, const XMLCh* uri)
+    {
+        m_scope.push_back(Binding{prefix ? std::u16string(reinterpret_cast<const char16_t*>(prefix)) : std::u16string(), uri});
+    }
+
+    void text(const XMLCh* t, bool attribute)
+    {
+        if (!t)
+            return;
+        const XMLCh* run = t;
+        for (const XMLCh* p = t;; ++p) {
+            XMLCh c = *p;
+            const char* esc = nullptr;
+            switch (c) {
+            case 0: break;
+            case '&': esc = "&amp;"; break;
+            case '<': esc = "&lt;"; break;
+            case '>': esc = "&gt;"; break;
+            case '\r': esc = "&#13;"; break;
+            case '"': esc = attribute ? "&quot;" : nullptr; break;
+            case '\t': esc = attribute ? "&#9;" : nullptr; break;
+            case '\n': esc = attribute ? "&#10;" : nullptr; break;
+            default: break;
+            }
+            if (c == 0 || esc) {
+                VexIDOM_Xerces::appendUtf8(m_out, run, static_cast<std::size_t>(p - run));
+                if (c == 0)
+                    return;
+                m_out += esc;
+                run = p + 1;
+            }
+        }
+    }
+
+    void raw(const XMLCh* t) { VexIDOM_Xerces::appendUtf8(m_out, t); }
+
+    void declare(const XMLCh* prefix, const XMLCh* uri)
+    {
+        m_out += " xmlns";
+        if (prefix && *prefix) {
+            m_out += ':';
+            raw(prefix);
+        }
+        m_out += "=\"";
+        text(uri, true);
+        m_out += '"';
+        bind(prefix, uri);
+    }
+
+    static bool isXmlns(DOMNode* a)
+    {
+        if (same(a->getNamespaceURI(), XMLUni::fgXMLNSURIName))
+            return true;
+        const XMLCh* name = a->getNodeName();
+        return XMLString::startsWith(name, XMLUni::fgXMLNSString) &&
+               (name[5] == 0 || name[5] == ':');
+    }
+
+    // Writes the start of `n`; true when its children follow.
+    bool start(DOMNode* n)
+    {
+        switch (n->getNodeType()) {
+        case DOMNode::DOCUMENT_NODE:
+            m_out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+            flush();
+            m_w.writeNewLine();
+            return true;
+        case DOMNode::DOCUMENT_FRAGMENT_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return true;
+        case DOMNode::ELEMENT_NODE:
+            startElement(static_cast<DOMElement*>(n));
+            if (!n->hasChildNodes()) {
+                m_out += "/>";
+                m_scope.resize(m_marks.back());
+                m_marks.pop_back();
+                return false;
+            }
+            m_out += '>';
+            return true;
+        case DOMNode::TEXT_NODE:
+            text(n->getNodeValue(), false);
+            return false;
+        case DOMNode::CDATA_SECTION_NODE: {
+            m_out += "<![CDATA[";
+            const XMLCh* v = n->getNodeValue();
+            std::u16string s = v ? std::u16string(reinterpret_cast<const char16_t*>(v)) : std::u16string();
+            std::size_t at = 0, hit;
+            while ((hit = s.find(u"]]>", at)) != std::u16string::npos) {
+                VexIDOM_Xerces::appendUtf8(m_out, reinterpret_cast<const XMLCh*>(s.data() + at), hit + 2 - at);
+                m_out += "]]><![CDATA[";
+                at = hit + 2;
+            }
+            VexIDOM_Xerces::appendUtf8(m_out, reinterpret_cast<const XMLCh*>(s.data() + at), s.size() - at);
+            m_out += "]]>";
+            return false;
+        }
+        case DOMNode::COMMENT_NODE:
+            m_out += "<!--";
+            raw(n->getNodeValue());
+            m_out += "-->";
+            return false;
+        case DOMNode::PROCESSING_INSTRUCTION_NODE: {
+            auto* pi = static_cast<DOMProcessingInstruction*>(n);
+            m_out += "<?";
+            raw(pi->getTarget());
+            const XMLCh* data = pi->getData();
+            if (data && *data) {
+                m_out += ' ';
+                raw(data);
+            }
+            m_out += "?>";
+            return false;
+        }
+        case DOMNode::ATTRIBUTE_NODE:
+            text(n->getNodeValue(), true);
+            return false;
+        default:  // document type, entity, notation: not written
+            return false;
+        }
+    }
+
+    void startElement(DOMElement* e)
+    {
+        m_marks.push_back(m_scope.size());
+        m_out += '<';
+        raw(e->getNodeName());
+        DOMNamedNodeMap* attrs = e->getAttributes();
+        XMLSize_t count = attrs ? attrs->getLength() : 0;
+        // The element's own declarations are in scope for itself.
+        for (XMLSize_t i = 0; i < count; ++i) {
+            DOMNode* a = attrs->item(i);
+            if (!isXmlns(a))
+                continue;
+            const XMLCh* name = a->getNodeName();
+            bind(name[5] == ':' ? name + 6 : nullptr, a->getNodeValue());
+        }
+        for (XMLSize_t i = 0; i < count; ++i) {
+            DOMNode* a = attrs->item(i);
+            m_out += ' ';
+            raw(a->getNodeName());
+            m_out += "=\"";
+            text(a->getNodeValue(), true);
+            m_out += '"';
+        }
+        // Declarations the tree lacks: for the element's name ...
+        const XMLCh* uri = e->getNamespaceURI();
+        const XMLCh* prefix = e->getPrefix();
+        if (uri && *uri) {
+            if (!same(lookup(prefix), uri))
+                declare(prefix, uri);
+        } else if (!(prefix && *prefix) && !same(lookup(nullptr), nullptr)) {
+            // An element in no namespace must not inherit a default one.
+            declare(nullptr, XMLUni::fgZeroLenString);
+        }
+        // ... and for its attributes.
+        for (XMLSize_t i = 0; i < count; ++i) {
+            DOMNode* a = attrs->item(i);
+            if (isXmlns(a))
+                continue;
+            const XMLCh* auri = a->getNamespaceURI();
+            const XMLCh* apre = a->getPrefix();
+            if (auri && *auri && apre && *apre && !same(lookup(apre), auri))
+                declare(apre, auri);
+        }
+    }
+
+    void end(DOMNode* n)
+    {
+        if (n->getNodeType() != DOMNode::ELEMENT_NODE)
+            return;
+        m_out += "</";
+        raw(n->getNodeName());
+        m_out += '>';
+        m_scope.resize(m_marks.back());
+        m_marks.pop_back();
+    }
+
+    DomWriter& m_w;
+    std::string m_out;
+    std::vector<Binding> m_scope;
+    std::vector<std::size_t> m_marks;
+};
+
+}  // namespace
+
+void VexIDOM_Helper::write(const VexIDOM_Node& node, DomWriter& writer)
+{
+    if (node.isNull())
+        return;
+    Serializer(writer).run(node.getXercesNode());
+}
+
+VexIDOM_Node VexIDOM_Helper::appendChild(VexIDOM_Node& parent, const VexIDOM_Node& child)
+{
+    DOMNode* p = parent.getXercesNode();
+    DOMNode* c = child.getXercesNode();
+    if (!p || !c)
+        VexIDOM_DOMException(VexIDOM_DOMException::NOT_FOUND_ERR, "null node")
+            .hurl(VEX_LOCATION, "VexIDOM_Helper::appendChild", "VEX_THROW");
+    try {
+        DOMDocument* target = p->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<DOMDocument*>(p)
+                                                                          : p->getOwnerDocument();
+        if (c->getOwnerDocument() != target)
+            c = target->importNode(c, true);
+        return VexIDOM_Node(p->appendChild(c));
+    } catch (const DOMException& e) {
+        VexIDOM_Xerces::raise(e, "VexIDOM_Helper::appendChild");
+    }
+}
+
+VexIDOM_Element VexIDOM_Helper::findFirstElement(const VexIDOM_Node& root, const char* name)
+{
+    DOMNode* r = root.getXercesNode();
+    if (!r || !name)
+        return VexIDOM_Element();
+    VexIDOM_Xerces::XStr want(name);
+    // Document order without recursion.
+    DOMNode* n = r;
+    while (n) {
+        if (n->getNodeType() == DOMNode::ELEMENT_NODE &&
+            (XMLString::equals(n->getNodeName(), want) || same(n->getLocalName(), want)))
+            return VexIDOM_Element(VexIDOM_Node(n));
+        if (n->getFirstChild()) {
+            n = n->getFirstChild();
+            continue;
+        }
+        while (n && n != r && !n->getNextSibling())
+            n = n->getParentNode();
+        if (!n || n == r)
+            break;
+        n = n->getNextSibling();
+    }
+    return VexIDOM_Element();
+}
+
+I18NString VexIDOM_Helper::getElementText(const VexIDOM_Element& element)
+{
+    if (element.isNull())
+        return I18NString();
+    return element.getTextContent();
+}

@@ -1,0 +1,204 @@
+#include "platform/dom/VexIDOM_Parser.h"
+
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/dom/VexIDOM_Xerces.h"
+#include "platform/streams/QioInputStream.h"
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLException.hpp>
+
+#include <string>
+
+using namespace XERCES_CPP_NAMESPACE;
+
+namespace {
+
+// Xerces reads the document through this: straight from the toolkit stream.
+class StreamBinInput : public BinInputStream {
+public:
+    explicit StreamBinInput(QioInputStream& in) : m_in(in) {}
+    XMLFilePos curPos() const override { return m_pos; }
+    XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override
+    {
+        if (m_ended || maxToRead == 0)
+            return 0;
+        unsigned want = maxToRead > 0x10000 ? 0x10000u : static_cast<unsigned>(maxToRead);
+        unsigned got = m_in.read(reinterpret_cast<char*>(toFill), want);
+        if (got == QioInputStream::END) {
+            m_ended = true;
+            return 0;
+        }
+        m_pos += got;
+        return got;
+    }
+    const XMLCh* getContentType() const override { return nullptr; }
+
+private:
+    QioInputStream& m_in;
+    XMLFilePos m_pos = 0;
+    bool m_ended = false;
+};
+
+class StreamSource : public InputSource {
+public:
+    explicit StreamSource(QioInputStream& in) : m_in(in) {}
+    BinInputStream* makeStream() const override { return new StreamBinInput(m_in); }
+
+private:
+    QioInputStream& m_in;
+};
+
+// Xerces reports errors to the parser's error() only while a handler is set;
+// error() below keeps them, so the handler itself is never called.
+class QuietHandler : public ErrorHandler {
+public:
+    void warning(const SAXParseException&) override {}
+    void error(const SAXParseException&) override {}
+    void fatalError(const SAXParseException&) override {}
+    void resetErrors() override {}
+};
+
+}  // namespace
+
+// The Xerces parser with the safe settings, noting the first error it reports.
+class VexIDOM_Parser::Impl : public XercesDOMParser {
+public:
+    Impl()
+    {
+        setDoNamespaces(true);
+        setValidationScheme(Val_Never);
+        setDoSchema(false);
+        setLoadExternalDTD(false);
+        setLoadSchema(false);
+        setSkipDTDValidation(true);
+        setDisableDefaultEntityResolution(true);
+        setCreateEntityReferenceNodes(false);
+        setExitOnFirstFatalError(true);
+        m_security.setEntityExpansionLimit(ENTITY_EXPANSION_LIMIT);
+        setSecurityManager(&m_security);
+        getScanner()->setDisallowDTD(true);
+        setErrorHandler(&m_quiet);
+    }
+
+    void error(const unsigned int code, const XMLCh* const, const XMLErrorReporter::ErrTypes type,
+               const XMLCh* const text, const XMLCh* const, const XMLCh* const, const XMLFileLoc line,
+               const XMLFileLoc column) override
+    {
+        if (type == XMLErrorReporter::ErrType_Warning)
+            return;
+        if (!m_failed) {
+            m_failed = true;
+            m_code = code ? static_cast<int>(code) : -1;
+            m_line = static_cast<int>(line);
+            m_column = static_cast<int>(column);
+            m_text = VexIDOM_Xerces::toI18N(text);
+        }
+    }
+
+    void resetErrors() override
+    {
+        m_failed = false;
+        m_code = 0;
+        m_line = 0;
+        m_column = 0;
+        m_text.clear();
+    }
+
+    void fail(int code, const I18NString& text)
+    {
+        if (!m_failed) {
+            m_failed = true;
+            m_code = code ? code : -1;
+            m_text = text;
+        }
+    }
+
+    SecurityManager m_security;
+    QuietHandler m_quiet;
+    bool m_failed = false;
+    int m_code = 0;
+    int m_line = 0;
+    int m_column = 0;
+    I18NString m_text;
+};
+
+VexIDOM_Parser::VexIDOM_Parser(int /*options*/)
+{
+    VexIDOM_Xerces::ensureRegistered();
+    m_impl = new Impl();
+}
+
+VexIDOM_Parser::~VexIDOM_Parser() { delete m_impl; }
+
+void VexIDOM_Parser::reset()
+{
+    m_impl->resetErrors();
+    m_line = m_column = m_code = 0;
+    m_text.clear();
+}
+
+int VexIDOM_Parser::parseSource(const void* source)
+{
+    const InputSource& src = *static_cast<const InputSource*>(source);
+    try {
+        m_impl->parse(src);
+    } catch (const XMLException& e) {
+        m_impl->fail(static_cast<int>(e.getCode()), VexIDOM_Xerces::toI18N(e.getMessage()));
+    } catch (const DOMException& e) {
+        m_impl->fail(static_cast<int>(e.code), VexIDOM_Xerces::toI18N(e.getMessage()));
+    }
+    if (!m_impl->m_failed && m_impl->getErrorCount() != 0)
+        m_impl->fail(-1, I18NString("the document is not well-formed"));
+    m_code = m_impl->m_code;
+    m_line = m_impl->m_line;
+    m_column = m_impl->m_column;
+    m_text = m_impl->m_text;
+    return m_impl->m_failed ? m_code : 0;
+}
+
+int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)
+{
+    reset();
+    StreamSource source(in);
+    int rc;
+    try {
+        rc = parseSource(&source);
+    } catch (...) {
+        m_impl->resetDocumentPool();
+        throw;
+    }
+    if (rc == 0)
+        doc.adopt(m_impl->adoptDocument());
+    m_impl->resetDocumentPool();
+    return rc;
+}
+
+int VexIDOM_Parser::parse(const char* path, VexIDOM_Document& doc)
+{
+    reset();
+    if (!path)
+        return 0;
+    int rc;
+    try {
+        VexIDOM_Xerces::XStr p(path);
+        LocalFileInputSource source(p);
+        rc = parseSource(&source);
+    } catch (const XMLException& e) {
+        m_impl->fail(static_cast<int>(e.getCode()), VexIDOM_Xerces::toI18N(e.getMessage()));
+        m_code = m_impl->m_code;
+        m_text = m_impl->m_text;
+        rc = m_code;
+    }
+    if (rc == 0)
+        doc.adopt(m_impl->adoptDocument());
+    m_impl->resetDocumentPool();
+    return rc == 0 ? 1 : 0;
+}

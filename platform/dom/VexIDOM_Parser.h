@@ -1,0 +1,54 @@
+#ifndef VEX_IDOM_PARSER_H
+#define VEX_IDOM_PARSER_H
+
+#include "platform/core/I18NString.h"
+
+class QioInputStream;
+class VexIDOM_Document;
+
+// Parses XML into a VexIDOM_Document, with namespaces, safely by default:
+// a document with a DOCTYPE is refused (so no DTD, no entity declarations, no
+// external entities), nothing is fetched from a file or the network, and
+// Xerces' entity-expansion limit stays on as a second guard. No validation.
+//
+// After a failed parse, getCurrentLineNumber / getCurrentColumnNumber /
+// getErrorCode / errorString describe the first error (Xerces' error code and
+// message text); after a good one they are 0 and empty.
+class SKARN_EXPORT VexIDOM_Parser {
+public:
+    // `options` is reserved: 0 gives the safe settings above.
+    explicit VexIDOM_Parser(int options);
+    ~VexIDOM_Parser();
+    VexIDOM_Parser(const VexIDOM_Parser&) = delete;
+    VexIDOM_Parser& operator=(const VexIDOM_Parser&) = delete;
+
+    // Reads `in` to its end and puts the tree into `doc`. Returns 0 when the
+    // text is well-formed, else the (non-zero) error code. Exceptions raised
+    // by the stream (time-out, socket failure) pass through unchanged.
+    int parse(QioInputStream& in, VexIDOM_Document& doc);
+    // Parses the file at `path` into `doc`. Returns 1 on success, 0 when the
+    // file cannot be read or is not well-formed.
+    int parse(const char* path, VexIDOM_Document& doc);
+
+    int getCurrentLineNumber() const { return m_line; }
+    int getCurrentColumnNumber() const { return m_column; }
+    int getErrorCode() const { return m_code; }
+    const I18NString& errorString() const { return m_text; }
+
+    // Largest number of entity expansions Xerces allows in one document.
+    static const unsigned ENTITY_EXPANSION_LIMIT = 1000;
+
+    class Impl;
+
+private:
+    void reset();
+    int parseSource(const void* source);
+
+    Impl* m_impl;
+    int m_line = 0;
+    int m_column = 0;
+    int m_code = 0;
+    I18NString m_text;
+};
+
+#endif
