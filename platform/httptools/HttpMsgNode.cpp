@@ -1,0 +1,202 @@
+#include "platform/httptools/HttpMsgNode.h"
+
+#include "platform/core/VexFileLocation.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/streams/QioOutputStream.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A gathered buffer is written once it holds this much.
+const std::size_t GATHER_LIMIT = 64 * 1024;
+// Chunks at least this large are written from the caller's bytes.
+const unsigned DIRECT_CHUNK = 32 * 1024;
+
+}  // namespace
+
+HttpMsgNode::HttpMsgNode(QioOutputStream* out, int chunkSize) : m_out(out), m_chunkSize(chunkSize > 0 ? chunkSize : 0)
+{
+}
+
+HttpMsgNode::~HttpMsgNode() = default;
+
+void HttpMsgNode::checkOpen(const char* function) const
+{
+    if (m_ended)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, function, "VEX_THROW");
+}
+
+void HttpMsgNode::appendHeaderLine(std::string& out, const char* name, const char* value)
+{
+    std::size_t at = out.size();
+    out += name ? name : "";
+    out += ": ";
+    out += value ? value : "";
+    for (std::size_t i = at; i < out.size(); ++i)
+        if (out[i] == '\r' || out[i] == '\n')
+            out[i] = ' ';
+    out += "\r\n";
+}
+
+void HttpMsgNode::startRequest(const char* path, int method)
+{
+    checkOpen("HttpMsgNode::startRequest - the message was already ended");
+    if (m_headSent || m_hasStartLine)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::startRequest - the start line was already given", "VEX_THROW");
+    std::string line = method == 1 ? "GET " : "POST ";
+    // The path is one token of the line: blanks and line ends are escaped.
+    for (const char* p = (path && *path) ? path : "/"; *p; ++p) {
+        switch (*p) {
+        case ' ': line += "%20"; break;
+        case '\t': line += "%09"; break;
+        case '\r': line += "%0D"; break;
+        case '\n': line += "%0A"; break;
+        default: line += *p; break;
+        }
+    }
+    line += " HTTP/1.1\r\n";
+    m_head.insert(0, line);
+    m_hasStartLine = true;
+}
+
+void HttpMsgNode::startResponse(int code, const char* reason)
+{
+    checkOpen("HttpMsgNode::startResponse - the message was already ended");
+    if (m_headSent || m_hasStartLine)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::startResponse - the start line was already given", "VEX_THROW");
+    char num[16];
+    std::snprintf(num, sizeof num, "%d", code);
+    std::string line = "HTTP/1.1 ";
+    line += num;
+    line += ' ';
+    std::size_t at = line.size();
+    line += reason ? reason : "";
+    for (std::size_t i = at; i < line.size(); ++i)
+        if (line[i] == '\r' || line[i] == '\n')
+            line[i] = ' ';
+    line += "\r\n";
+    m_head.insert(0, line);
+    m_hasStartLine = true;
+}
+
+void HttpMsgNode::setHeader(const char* name, const char* value)
+{
+    checkOpen("HttpMsgNode::setHeader - the message was already ended");
+    if (m_headSent)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::setHeader - the head was already sent", "VEX_THROW");
+    appendHeaderLine(m_head, name, value);
+}
+
+void HttpMsgNode::setHeader(const char* name, int value)
+{
+    char num[16];
+    std::snprintf(num, sizeof num, "%d", value);
+    setHeader(name, num);
+}
+
+void HttpMsgNode::addOwnHeaders(std::string&) {}
+
+void HttpMsgNode::sendHead(unsigned long long contentLength, bool chunked)
+{
+    if (!m_hasStartLine)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::end - the message has no start line", "VEX_THROW");
+    m_gather += m_head;
+    addOwnHeaders(m_gather);
+    if (chunked) {
+        m_gather += "Transfer-Encoding: chunked\r\n";
+    } else {
+        char num[32];
+        std::snprintf(num, sizeof num, "%llu", contentLength);
+        m_gather += "Content-Length: ";
+        m_gather += num;
+        m_gather += "\r\n";
+    }
+    m_gather += "\r\n";
+    m_headSent = true;
+}
+
+void HttpMsgNode::flush()
+{
+    if (m_gather.empty())
+        return;
+    m_out->write(m_gather.data(), static_cast<unsigned>(m_gather.size()));
+    m_sent += m_gather.size();
+    m_gather.clear();
+}
+
+void HttpMsgNode::emitChunk(const char* data, unsigned length)
+{
+    if (!m_headSent)
+        sendHead(0, true);
+    char size[16];
+    int n = std::snprintf(size, sizeof size, "%x\r\n", length);
+    m_gather.append(size, static_cast<std::size_t>(n));
+    if (length >= DIRECT_CHUNK) {
+        flush();
+        m_out->write(data, length);
+        m_sent += length;
+    } else {
+        m_gather.append(data, length);
+    }
+    m_gather += "\r\n";
+    if (m_gather.size() >= GATHER_LIMIT)
+        flush();
+}
+
+void HttpMsgNode::writeBody(const char* data, unsigned length)
+{
+    if (length == 0)
+        return;
+    if (m_chunkSize == 0) {
+        m_body.append(data, length);
+        return;
+    }
+    const unsigned size = static_cast<unsigned>(m_chunkSize);
+    while (length > 0) {
+        if (!m_chunk.empty() || length < size) {
+            unsigned take = size - static_cast<unsigned>(m_chunk.size());
+            if (take > length)
+                take = length;
+            m_chunk.append(data, take);
+            data += take;
+            length -= take;
+            if (m_chunk.size() == size) {
+                emitChunk(m_chunk.data(), size);
+                m_chunk.clear();
+            }
+        } else {
+            emitChunk(data, size);
+            data += size;
+            length -= size;
+        }
+    }
+}
+
+void HttpMsgNode::endBody()
+{
+    if (m_chunkSize == 0) {
+        sendHead(m_body.size(), false);
+        if (m_body.size() + m_gather.size() <= GATHER_LIMIT) {
+            m_gather += m_body;
+            flush();
+        } else {
+            flush();
+            m_out->write(m_body.data(), static_cast<unsigned>(m_body.size()));
+            m_sent += m_body.size();
+        }
+        m_body.clear();
+        std::string().swap(m_body);
+    } else {
+        if (!m_chunk.empty()) {
+            emitChunk(m_chunk.data(), static_cast<unsigned>(m_chunk.size()));
+            m_chunk.clear();
+        }
+        if (!m_headSent)
+            sendHead(0, true);
+        m_gather += "0\r\n\r\n";
+        flush();
+    }
+    m_ended = true;
+}
