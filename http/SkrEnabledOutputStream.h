@@ -1,0 +1,30 @@
+#ifndef SKR_ENABLED_OUTPUT_STREAM_H
+#define SKR_ENABLED_OUTPUT_STREAM_H
+
+#include "platform/streams/QioOutputStream.h"
+
+// The one stream a message writer hands to the application: it forwards to
+// the body stream of the part that is open (the target, not owned) and
+// refuses writes while no part is open, so that nothing reaches the wire
+// between parts or after the message.
+// Slots: 0 destructor, 1 write, 2 flush and 3 close (inherited), 4 isEnabled.
+class SkrEnabledOutputStream : public QioOutputStream {
+public:
+    SkrEnabledOutputStream() = default;
+    ~SkrEnabledOutputStream() override;
+
+    // Disabled or without target: VexIllegalStateError "[SkrEnabledOutputStream::write] -
+    // output stream not enabled (is this envelope or attachment closed?)".
+    // Otherwise the target's write; its exceptions pass through.
+    void write(const char* data, unsigned length) override;
+    virtual int isEnabled();
+
+    void setTarget(QioOutputStream* target) { m_target = target; }
+    void setEnabled(int enabled) { m_enabled = enabled; }
+
+private:
+    int m_enabled = 0;
+    QioOutputStream* m_target = nullptr;
+};
+
+#endif

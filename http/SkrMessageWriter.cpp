@@ -1,0 +1,384 @@
+#include "http/SkrMessageWriter.h"
+
+#include "api/SkarnException.h"
+#include "http/SkrDomWriter.h"
+#include "net/SkarnSocket.h"
+#include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexTolkThreadLocal.h"
+#include "platform/dom/VexIDOM_Helper.h"
+#include "platform/httptools/MultipartHttpMsg.h"
+#include "platform/httptools/OnePieceHttpMsg.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const DEFAULT_BOUNDARY = "=_=mirra-mp-boundary=_=";
+const char* const PRE_ENCODED_QP = "text/skarn-pre-encoded-quoted-printable";
+
+}  // namespace
+
+SkrMessageWriter::SkrMessageWriter(const char* uriPath, int isRequest, int hasAttachments, SkarnSocket* sock,
+                                   int chunked, int chunkSize, const char* boundary)
+    : SkarnMessageWriter(isRequest, hasAttachments),
+      m_chunkSize(chunked == 0 ? 0 : (chunkSize < 2 ? 4000 : chunkSize)),
+      m_sock(sock),
+      m_uri_path(uriPath ? uriPath : ""),
+      m_boundary(boundary ? boundary : DEFAULT_BOUNDARY)
+{
+}
+
+SkrMessageWriter::~SkrMessageWriter()
+{
+    if (m_op_sender || m_mp_sender) {
+        try {
+            close();
+        } catch (...) {
+            // Half a message went out: the connection cannot carry another.
+            if (m_sock)
+                m_sock->disableReuse();
+        }
+    }
+    m_body.setEnabled(0);
+    m_body.setTarget(nullptr);
+    delete m_current_part;
+    m_current_part = nullptr;
+    delete m_op_sender;
+    delete m_mp_sender;
+    m_op_sender = nullptr;
+    m_mp_sender = nullptr;
+    m_sock = nullptr;
+    m_properties = nullptr;
+}
+
+void SkrMessageWriter::checkOpen(const char* function)
+{
+    if (!m_open)
+        SkarnException::raise(VEX_LOCATION, function, SkarnException::errWriterState);
+}
+
+void SkrMessageWriter::abandonMessage()
+{
+    if (m_sock)
+        m_sock->disableReuse();
+    m_body.setEnabled(0);
+    m_body.setTarget(nullptr);
+    delete m_current_part;
+    m_current_part = nullptr;
+    delete m_op_sender;
+    delete m_mp_sender;
+    m_op_sender = nullptr;
+    m_mp_sender = nullptr;
+    m_open = 0;
+}
+
+void SkrMessageWriter::init()
+{
+    VEX_ASSERT(m_sock);
+    VEX_ASSERT(m_uri_path.c_str());
+    try {
+        QioOutputStream& out = m_sock->getOutputStream();
+        HttpMsgNode* node;
+        if (m_has_attachments) {
+            m_mp_sender = VEX_GUARDED_NEW("SkrMessageWriter::init",
+                                          new MultipartHttpMsg(out, m_chunkSize, m_boundary.c_str()));
+            node = m_mp_sender;
+        } else {
+            m_op_sender = VEX_GUARDED_NEW("SkrMessageWriter::init", new OnePieceHttpMsg(out, m_chunkSize));
+            node = m_op_sender;
+        }
+        if (m_request)
+            node->startRequest(m_uri_path.c_str(), 0);
+        m_open = 1;
+    } catch (VexThrowable& t) {
+        abandonMessage();
+        VEX_RETHROW(t, "SkrMessageWriter::init");
+    } catch (...) {
+        abandonMessage();
+        throw;
+    }
+}
+
+void SkrMessageWriter::writeTolkRequestHeaders(HttpMsgNode* node)
+{
+    VexTolkData* tolk = VexTolkThreadLocal::getInstance()->getTolkData();
+    if (!tolk || !tolk->isSet())
+        return;
+    node->setHeader(VexTolkData::getTolkHeaderStepString(), tolk->incrTolkStep());
+    node->setHeader(VexTolkData::getTolkHeaderSrcString(), tolk->getTolkSrc());
+    node->setHeader(VexTolkData::getTolkHeaderIdString(), tolk->getTolkID());
+    node->setHeader(VexTolkData::getTolkHeaderSrcSvcString(), tolk->getTolkSrcSvc());
+    node->setHeader(VexTolkData::getTolkHeaderXMOTVAString(), tolk->getTolkXMOTVA());
+}
+
+void SkrMessageWriter::writeTolkResponseHeaders(HttpMsgNode* node)
+{
+    VexTolkData* tolk = VexTolkThreadLocal::getInstance()->getTolkData();
+    if (!tolk || !tolk->isSet())
+        return;
+    node->setHeader(VexTolkData::getTolkHeaderStepString(), tolk->getTolkStep());
+}
+
+void SkrMessageWriter::setExtraHeaders(HttpMsgNode* node)
+{
+    checkOpen("SkrMessageWriter::setExtraHeaders");
+    if (!m_properties)
+        return;
+    auto auth = m_properties->find("Authorization");
+    if (auth != m_properties->end())
+        node->setHeader("Authorization", auth->second.c_str());
+    auto host = m_properties->find("Host");
+    if (host != m_properties->end())
+        node->setHeader("Host", host->second.c_str());
+}
+
+QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
+{
+    checkOpen("SkrMessageWriter::openEnvelope");
+    try {
+        HttpMsgNode* node;
+        if (m_has_attachments) {
+            VEX_ASSERT(m_mp_sender);
+            node = m_mp_sender;
+        } else {
+            VEX_ASSERT(m_op_sender);
+            node = m_op_sender;
+        }
+        if (m_request) {
+            node->setHeader("SOAPAction", soapAction);
+            writeTolkRequestHeaders(node);
+            setExtraHeaders(node);
+        } else {
+            node->startResponse(m_status_code, m_reason);
+            writeTolkResponseHeaders(node);
+            m_status_sent = 1;
+        }
+        if (m_has_attachments)
+            return openAttachment("text/xml", "UTF-8", "envelope", 0);
+        m_op_sender->setHeader("Content-Type", "text/xml; charset=UTF-8");
+        m_op_sender->setHeader("Content-ID", "envelope");
+        m_body.setTarget(&m_op_sender->getBodyStream());
+        m_body.setEnabled(1);
+        return m_body;
+    } catch (VexThrowable& t) {
+        abandonMessage();
+        VEX_RETHROW(t, "SkrMessageWriter::openEnvelope");
+    } catch (...) {
+        abandonMessage();
+        throw;
+    }
+}
+
+QioOutputStream& SkrMessageWriter::openEnvelope() { return openEnvelope("\"\""); }
+
+void SkrMessageWriter::closeEnvelope(QioOutputStream& s)
+{
+    if (!m_open)
+        return;
+    if (m_has_attachments)
+        closeAttachment(s);
+    else
+        m_body.setEnabled(0);
+}
+
+QioOutputStream& SkrMessageWriter::openAttachment(const char* contentType, const char* charset,
+                                                  const char* extraHeaders, const char* contentID, int mode)
+{
+    checkOpen("SkrMessageWriter::openAttachment");
+    if (!m_has_attachments)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::openAttachment - the writer instance was not constructed for attachments",
+                  "VEX_THROW");
+    if (m_current_part)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::openAttachment - must close prior attachment first", "VEX_THROW");
+    VEX_ASSERT(m_mp_sender != NULL);
+    try {
+        m_current_part = m_mp_sender->addOnePiece(mode == 1 ? -1 : 0);
+
+        VexByteBuffer type(256, 256);
+        type.append(contentType);
+        if (charset) {
+            type.append("; charset=");
+            type.append(charset);
+        }
+        m_current_part->setHeader("Content-Type", type.getData());
+        m_current_part->setHeader("Content-ID", contentID);
+        setExtraHeaders(m_current_part);
+        bool preEncoded = contentType && std::strcmp(contentType, PRE_ENCODED_QP) == 0;
+        m_current_part->setHeader("Content-Transfer-Encoding", preEncoded ? "Quoted-Printable" : "Binary");
+
+        if (extraHeaders) {
+            // "Name:value" lines ended by CR LF; the value is taken from right
+            // after the ':' up to the CR LF (a lone LF stays in it). A line
+            // without ':' or with an empty value ends the block.
+            std::string block(extraHeaders);
+            std::size_t pos = 0;
+            while (pos < block.size()) {
+                std::size_t eol = block.find("\r\n", pos);
+                std::size_t lineEnd = eol == std::string::npos ? block.size() : eol;
+                std::size_t colon = block.find(':', pos);
+                if (colon == std::string::npos || colon >= lineEnd)
+                    break;
+                std::string name = block.substr(pos, colon - pos);
+                std::string value = block.substr(colon + 1, lineEnd - colon - 1);
+                if (value.empty())
+                    break;
+                m_current_part->setHeader(name.c_str(), value.c_str());
+                if (eol == std::string::npos)
+                    break;
+                pos = eol + 2;
+            }
+        }
+
+        m_body.setTarget(&m_current_part->getBodyStream());
+        m_body.setEnabled(1);
+        return m_body;
+    } catch (VexThrowable& t) {
+        if (m_sock)
+            m_sock->disableReuse();
+        delete m_current_part;
+        m_current_part = nullptr;
+        m_body.setEnabled(0);
+        m_body.setTarget(nullptr);
+        VEX_RETHROW(t, "SkrMessageWriter::openAttachment");
+    } catch (...) {
+        if (m_sock)
+            m_sock->disableReuse();
+        delete m_current_part;
+        m_current_part = nullptr;
+        m_body.setEnabled(0);
+        m_body.setTarget(nullptr);
+        throw;
+    }
+}
+
+QioOutputStream& SkrMessageWriter::openAttachment(const char* contentType, const char* charset,
+                                                  const char* contentID, int /*flag*/)
+{
+    return openAttachment(contentType, charset, nullptr, contentID, 0);
+}
+
+void SkrMessageWriter::closeAttachment(QioOutputStream& /*s*/)
+{
+    if (!m_open)
+        return;
+    VEX_ASSERT(m_has_attachments);
+    VEX_ASSERT(m_mp_sender);
+    m_body.setEnabled(0);
+    OnePieceHttpMsg* part = m_current_part;
+    m_current_part = nullptr;
+    try {
+        m_mp_sender->endPart(part);
+    } catch (...) {
+        if (m_sock)
+            m_sock->disableReuse();
+        throw;
+    }
+}
+
+void SkrMessageWriter::setEnvelope(VexIDOM_Node& envelope)
+{
+    checkOpen("SkrMessageWriter::setEnvelope");
+    QioOutputStream& s = openEnvelope();
+    try {
+        SkrDomWriter writer(s);
+        VexIDOM_Helper::write(envelope, writer);
+    } catch (...) {
+        if (m_sock)
+            m_sock->disableReuse();
+        throw;
+    }
+    closeEnvelope(s);
+}
+
+void SkrMessageWriter::addAttachment(const char* contentType, const char* charset, const char* extraHeaders,
+                                     const char* data, unsigned len, const char* contentID)
+{
+    checkOpen("SkrMessageWriter::addAttachment");
+    QioOutputStream& s = openAttachment(contentType, charset, extraHeaders, contentID, 0);
+    s.write(data, len);
+    closeAttachment(s);
+}
+
+void SkrMessageWriter::addAttachment(const char* contentType, const char* charset, const char* data, unsigned len,
+                                     const char* contentID)
+{
+    checkOpen("SkrMessageWriter::addAttachment");
+    QioOutputStream& s = openAttachment(contentType, charset, contentID, 0);
+    s.write(data, len);
+    closeAttachment(s);
+}
+
+void SkrMessageWriter::addAttachment(VexIDOM_Node& node, const char* contentID)
+{
+    checkOpen("SkrMessageWriter::addAttachment");
+    QioOutputStream& s = openAttachment("text/xml", "UTF_8", contentID, 0);
+    SkrDomWriter writer(s);
+    VexIDOM_Helper::write(node, writer);
+    closeAttachment(s);
+}
+
+std::string* SkrMessageWriter::getNewAttachmentID()
+{
+    checkOpen("SkrMessageWriter::getNewAttachmentID");
+    char text[32];
+    std::snprintf(text, sizeof text, "%lu", ++m_attachment_counter);
+    return VEX_GUARDED_NEW("SkrMessageWriter::getNewAttachmentID", new std::string(text));
+}
+
+void SkrMessageWriter::setResponseStatus(int code, const char* reason)
+{
+    checkOpen("SkrMessageWriter::setResponseStatus");
+    if (m_request)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::setResponseStatus - you can't set response status for a request",
+                  "VEX_THROW");
+    if (m_status_sent)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::setResponseStatus - the status line was already sent", "VEX_THROW");
+    m_status_code = code;
+    std::strncpy(m_reason, reason ? reason : "unknown reason", sizeof m_reason - 1);
+    m_reason[sizeof m_reason - 1] = '\0';
+}
+
+void SkrMessageWriter::close()
+{
+    if (!m_open)
+        return;
+    if (m_current_part || (!m_has_attachments && m_body.isEnabled()))
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::close - envelope or attachment was not yet closed", "VEX_THROW");
+    try {
+        HttpMsgNode* node;
+        if (m_has_attachments) {
+            VEX_ASSERT(m_mp_sender);
+            node = m_mp_sender;
+        } else {
+            VEX_ASSERT(m_op_sender);
+            node = m_op_sender;
+        }
+        // A response closed without an envelope still needs its status line.
+        if (!m_request && !m_status_sent) {
+            node->startResponse(m_status_code, m_reason);
+            writeTolkResponseHeaders(node);
+            m_status_sent = 1;
+        }
+        node->end();
+        delete m_op_sender;
+        delete m_mp_sender;
+        m_op_sender = nullptr;
+        m_mp_sender = nullptr;
+        m_open = 0;
+    } catch (VexThrowable& t) {
+        abandonMessage();
+        VEX_RETHROW(t, "SkrMessageWriter::close");
+    } catch (...) {
+        abandonMessage();
+        throw;
+    }
+}

@@ -1,0 +1,106 @@
+#ifndef SKR_MESSAGE_WRITER_H
+#define SKR_MESSAGE_WRITER_H
+
+#include "api/SkarnMessageWriter.h"
+#include "http/SkrEnabledOutputStream.h"
+
+#include <map>
+#include <string>
+
+class HttpMsgNode;
+class MultipartHttpMsg;
+class OnePieceHttpMsg;
+class SkarnSocket;
+
+// Writes one HTTP message onto a connected socket's output stream: a request
+// (client side) or a response (server side), single-part or multipart/related
+// with the envelope as first part. The HTTP framing comes from the message
+// objects of the HTTP tools layer; this class composes the start line, the
+// headers and the order of the parts.
+//
+//   w = new SkrMessageWriter(path, isRequest, hasAttachments, sock, chunked, chunkSize, boundary);
+//   w->init(); (client) w->setProperties(&sessionProperties);
+//   (response, optional) setResponseStatus(code, reason)
+//   setEnvelope(node)  |  s = openEnvelope(action); s.write...; closeEnvelope(s)
+//   (multipart) addAttachment(...) | s = openAttachment(...); s.write...; closeAttachment(s)   any number
+//   close()
+//
+// Headers, in order: request: SOAPAction, tracing headers (step, source, id,
+// source service, XMOTVA), Authorization, Host; response: the status line and
+// the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8",
+// Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
+// Host, Content-Transfer-Encoding, then the caller's extra headers.
+//
+// The socket and the property table are not owned; the message objects are.
+// Every operation except closeEnvelope, closeAttachment and close fails with
+// SkarnException errWriterState (message 1841881513) before init or after
+// close. Misuse raises VexIllegalStateError or VexAssertError. A failure while
+// the message is being written disables the socket's reuse before it leaves,
+// so that a connection carrying half a message is never pooled again.
+// The destructor closes a message still open and never throws.
+class SkrMessageWriter : public SkarnMessageWriter {
+public:
+    typedef std::map<std::string, std::string> Properties;
+
+    // `chunked` 0: the body is sent with a Content-Length; else chunks of
+    // `chunkSize` bytes (4000 when less than 2). `boundary` null:
+    // "=_=mirra-mp-boundary=_=".
+    SkrMessageWriter(const char* uriPath, int isRequest, int hasAttachments, SkarnSocket* sock, int chunked,
+                     int chunkSize, const char* boundary);
+    ~SkrMessageWriter() override;
+    SkrMessageWriter(const SkrMessageWriter&) = delete;
+    SkrMessageWriter& operator=(const SkrMessageWriter&) = delete;
+
+    void setEnvelope(VexIDOM_Node& envelope) override;
+    QioOutputStream& openEnvelope(const char* soapAction) override;
+    // SOAPAction "" (two double-quote characters).
+    QioOutputStream& openEnvelope() override;
+    void closeEnvelope(QioOutputStream& s) override;
+    void addAttachment(const char* contentType, const char* charset, const char* extraHeaders, const char* data,
+                       unsigned len, const char* contentID) override;
+    void addAttachment(const char* contentType, const char* charset, const char* data, unsigned len,
+                       const char* contentID) override;
+    // The node serialised as a "text/xml" part (charset label "UTF_8").
+    void addAttachment(VexIDOM_Node& node, const char* contentID) override;
+    // `extraHeaders`: "Name:value" lines separated by CR LF, or null. `mode` 1
+    // marks a part the application streams (no effect on the bytes).
+    QioOutputStream& openAttachment(const char* contentType, const char* charset, const char* extraHeaders,
+                                    const char* contentID, int mode) override;
+    QioOutputStream& openAttachment(const char* contentType, const char* charset, const char* contentID,
+                                    int flag) override;
+    void closeAttachment(QioOutputStream& s) override;
+    // "1", "2", ... for this writer; owned by the caller.
+    std::string* getNewAttachmentID() override;
+    void close() override;
+    void setResponseStatus(int code, const char* reason) override;
+
+    // Creates the message object and, for a request, its request line.
+    void init();
+    // The session's property table (Authorization, Host); not owned, may be null.
+    void setProperties(Properties* properties) { m_properties = properties; }
+
+    int getChunkSize() const { return m_chunkSize; }
+    const std::string& getBoundary() const { return m_boundary; }
+
+private:
+    void setExtraHeaders(HttpMsgNode* node);
+    void writeTolkRequestHeaders(HttpMsgNode* node);
+    void writeTolkResponseHeaders(HttpMsgNode* node);
+    // The failure path of a message operation: no reuse, message objects gone.
+    void abandonMessage();
+    void checkOpen(const char* function);
+
+    int m_chunkSize;
+    SkarnSocket* m_sock;
+    std::string m_uri_path;
+    std::string m_boundary;
+    OnePieceHttpMsg* m_op_sender = nullptr;
+    MultipartHttpMsg* m_mp_sender = nullptr;
+    OnePieceHttpMsg* m_current_part = nullptr;
+    unsigned long m_attachment_counter = 0;
+    SkrEnabledOutputStream m_body;
+    Properties* m_properties = nullptr;
+    int m_open = 0;
+};
+
+#endif
