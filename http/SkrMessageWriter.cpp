@@ -281,18 +281,35 @@ void SkrMessageWriter::closeAttachment(QioOutputStream& /*s*/)
     }
 }
 
-void SkrMessageWriter::setEnvelope(VexIDOM_Node& envelope)
+void SkrMessageWriter::writeWhole(QioOutputStream& s, const char* data, unsigned len)
 {
-    checkOpen("SkrMessageWriter::setEnvelope");
-    QioOutputStream& s = openEnvelope();
+    try {
+        s.write(data, len);
+    } catch (...) {
+        // Part of a body may be on the wire: the connection is spent.
+        if (m_sock)
+            m_sock->disableReuse();
+        throw;
+    }
+}
+
+void SkrMessageWriter::writeNode(QioOutputStream& s, VexIDOM_Node& node)
+{
     try {
         SkrDomWriter writer(s);
-        VexIDOM_Helper::write(envelope, writer);
+        VexIDOM_Helper::write(node, writer);
     } catch (...) {
         if (m_sock)
             m_sock->disableReuse();
         throw;
     }
+}
+
+void SkrMessageWriter::setEnvelope(VexIDOM_Node& envelope)
+{
+    checkOpen("SkrMessageWriter::setEnvelope");
+    QioOutputStream& s = openEnvelope();
+    writeNode(s, envelope);
     closeEnvelope(s);
 }
 
@@ -301,7 +318,7 @@ void SkrMessageWriter::addAttachment(const char* contentType, const char* charse
 {
     checkOpen("SkrMessageWriter::addAttachment");
     QioOutputStream& s = openAttachment(contentType, charset, extraHeaders, contentID, 0);
-    s.write(data, len);
+    writeWhole(s, data, len);
     closeAttachment(s);
 }
 
@@ -310,7 +327,7 @@ void SkrMessageWriter::addAttachment(const char* contentType, const char* charse
 {
     checkOpen("SkrMessageWriter::addAttachment");
     QioOutputStream& s = openAttachment(contentType, charset, contentID, 0);
-    s.write(data, len);
+    writeWhole(s, data, len);
     closeAttachment(s);
 }
 
@@ -318,8 +335,7 @@ void SkrMessageWriter::addAttachment(VexIDOM_Node& node, const char* contentID)
 {
     checkOpen("SkrMessageWriter::addAttachment");
     QioOutputStream& s = openAttachment("text/xml", "UTF_8", contentID, 0);
-    SkrDomWriter writer(s);
-    VexIDOM_Helper::write(node, writer);
+    writeNode(s, node);
     closeAttachment(s);
 }
 

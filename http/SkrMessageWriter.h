@@ -89,6 +89,9 @@ private:
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();
     void checkOpen(const char* function);
+    // Body bytes or a serialised node onto the open part; a failure stops reuse.
+    void writeWhole(QioOutputStream& s, const char* data, unsigned len);
+    void writeNode(QioOutputStream& s, VexIDOM_Node& node);
 
     int m_chunkSize;
     SkarnSocket* m_sock;

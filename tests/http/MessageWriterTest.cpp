@@ -1,0 +1,484 @@
+// The message writer: state checks, header order, part framing, response
+// status rules, and what a failure leaves behind (no reuse, no half objects).
+#include "http/SkrMessageWriter.h"
+
+#include "http/SkrDomWriter.h"
+#include "http/SkrEnabledOutputStream.h"
+#include "platform/core/VexAssertError.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexTolkThreadLocal.h"
+#include "platform/dom/VexIDOM_DOMImplementation.h"
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/streams/QioIOException.h"
+#include "support/ExpectThrow.h"
+#include "support/MemorySocket.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+const unsigned WRITER_STATE_MSG = 1841881513;
+
+// A small envelope built in memory: <e:Envelope xmlns:e="urn:e"><e:Body>hi &amp;</e:Body></e:Envelope>
+struct Envelope {
+    Envelope()
+        : doc(VexIDOM_DOMImplementation::getImplementation().createDocument("urn:e", "e:Envelope"))
+    {
+        VexIDOM_Element body = doc->createElementNS("urn:e", "e:Body");
+        body.appendChild(doc->createTextNode("hi &"));
+        doc->getDocumentElement().appendChild(body);
+    }
+    VexIDOM_Element root() { return doc->getDocumentElement(); }
+    std::unique_ptr<VexIDOM_Document> doc;
+};
+const std::string ENVELOPE_TEXT = "<e:Envelope xmlns:e=\"urn:e\"><e:Body>hi &amp;</e:Body></e:Envelope>";
+
+class TolkReset {
+public:
+    TolkReset() { VexTolkThreadLocal::getInstance()->getTolkData()->clear(); }
+    ~TolkReset() { VexTolkThreadLocal::getInstance()->getTolkData()->clear(); }
+};
+
+// Expects VexIllegalStateError whose function text is `text`.
+void expectIllegalState(const std::function<void()>& body, const std::string& text)
+{
+    try {
+        body();
+        ADD_FAILURE() << "nothing thrown, expected " << text;
+    } catch (const VexIllegalStateError& e) {
+        ASSERT_GE(e.getBackTraceCount(), 1u);
+        EXPECT_EQ(text, e.getBackTraceAt(0).function);
+        EXPECT_EQ("VEX_THROW", e.getBackTraceAt(0).macro);
+    }
+}
+
+void expectAssert(const std::function<void()>& body, const std::string& text)
+{
+    try {
+        body();
+        ADD_FAILURE() << "nothing thrown, expected " << text;
+    } catch (const VexAssertError& e) {
+        ASSERT_GE(e.getMessageCount(), 1u);
+        EXPECT_EQ(text, e.getMessageAt(0).format().str());
+    }
+}
+
+TEST(MessageWriterState, EveryCheckedOperationFailsBeforeInitAndAfterClose)
+{
+    Envelope env;
+    struct Op {
+        const char* function;
+        std::function<void(SkrMessageWriter&)> call;
+    } ops[] = {
+        {"SkrMessageWriter::setEnvelope", [&](SkrMessageWriter& w) { VexIDOM_Element r = env.root(); w.setEnvelope(r); }},
+        {"SkrMessageWriter::openEnvelope", [](SkrMessageWriter& w) { w.openEnvelope("a"); }},
+        {"SkrMessageWriter::openEnvelope", [](SkrMessageWriter& w) { w.openEnvelope(); }},
+        {"SkrMessageWriter::addAttachment", [](SkrMessageWriter& w) { w.addAttachment("a/b", nullptr, "X:1", "d", 1, "1"); }},
+        {"SkrMessageWriter::addAttachment", [](SkrMessageWriter& w) { w.addAttachment("a/b", nullptr, "d", 1, "1"); }},
+        {"SkrMessageWriter::addAttachment", [&](SkrMessageWriter& w) { VexIDOM_Element r = env.root(); w.addAttachment(r, "1"); }},
+        {"SkrMessageWriter::openAttachment", [](SkrMessageWriter& w) { w.openAttachment("a/b", nullptr, nullptr, "1", 0); }},
+        {"SkrMessageWriter::openAttachment", [](SkrMessageWriter& w) { w.openAttachment("a/b", nullptr, "1", 0); }},
+        {"SkrMessageWriter::getNewAttachmentID", [](SkrMessageWriter& w) { delete w.getNewAttachmentID(); }},
+        {"SkrMessageWriter::setResponseStatus", [](SkrMessageWriter& w) { w.setResponseStatus(404, "Not Found"); }},
+    };
+    for (int closed = 0; closed < 2; ++closed) {
+        for (const Op& op : ops) {
+            SCOPED_TRACE(std::string(op.function) + (closed ? " after close" : " before init"));
+            MemorySocket sock;
+            SkrMessageWriter w("/p", 0, 1, &sock, 0, 0, nullptr);
+            if (closed) {
+                w.init();
+                w.close();
+            }
+            std::string before = sock.output().data();
+            expectSkarnError([&] { op.call(w); }, {SkarnException::errWriterState, WRITER_STATE_MSG, "", op.function});
+            EXPECT_EQ(before, sock.output().data());
+            EXPECT_EQ(1, sock.isReusable());
+        }
+    }
+}
+
+TEST(MessageWriterState, ClosingOperationsDoNothingWhenNotOpen)
+{
+    MemorySocket sock;
+    SkrMessageWriter w("/p", 1, 1, &sock, 1, 10, nullptr);
+    SkrEnabledOutputStream other;
+    w.closeEnvelope(other);
+    w.closeAttachment(other);
+    w.close();
+    EXPECT_EQ("", sock.output().data());
+}
+
+TEST(MessageWriterState, AssertionsOfInit)
+{
+    SkrMessageWriter w("/p", 1, 0, nullptr, 1, 10, nullptr);
+    expectAssert([&] { w.init(); }, "VEX_ASSERT(m_sock);");
+}
+
+TEST(MessageWriterConstruction, ChunkSizeAndBoundary)
+{
+    MemorySocket sock;
+    struct Case {
+        int chunked, size, want;
+    } cases[] = {{1, 0, 4000}, {1, 1, 4000}, {1, 2, 2}, {1, 65536, 65536}, {0, 65536, 0}, {0, 0, 0}, {1, -5, 4000}};
+    for (const Case& c : cases) {
+        SkrMessageWriter w("/", 1, 0, &sock, c.chunked, c.size, nullptr);
+        EXPECT_EQ(c.want, w.getChunkSize()) << c.chunked << " " << c.size;
+    }
+    EXPECT_EQ("=_=mirra-mp-boundary=_=", SkrMessageWriter("/", 1, 1, &sock, 1, 0, nullptr).getBoundary());
+    EXPECT_EQ("b1", SkrMessageWriter("/", 1, 1, &sock, 1, 0, "b1").getBoundary());
+    SkrMessageWriter fresh("/", 0, 0, &sock, 1, 0, nullptr);
+    EXPECT_EQ(200, fresh.getResponseStatusCode());
+    EXPECT_STREQ("OK", fresh.getResponseReason());
+}
+
+TEST(MessageWriterRequest, SinglePartWithPropertiesAndTracing)
+{
+    TolkReset tolk;
+    VexTolkData* t = VexTolkThreadLocal::getInstance()->getTolkData();
+    t->setTolkID("id-7");
+    t->setTolkSrc("src");
+    t->setTolkSrcSvc("svc");
+    t->setTolkStep(3);
+    t->setTolkXMOTVA("xm");
+    SkrMessageWriter::Properties props{{"Host", "h.test:80"}, {"Authorization", "Basic eDp5"}, {"host", "ignored"}};
+    Envelope env;
+    MemorySocket sock;
+    SkrMessageWriter w("/svc/echo", 1, 0, &sock, 0, 0, nullptr);
+    w.init();
+    w.setProperties(&props);
+    VexIDOM_Element r = env.root();
+    w.setEnvelope(r);
+    EXPECT_EQ("", sock.output().data());  // a length-delimited body waits for close
+    w.close();
+    EXPECT_EQ("POST /svc/echo HTTP/1.1\r\nSOAPAction: \"\"\r\n"
+              "x-tolk-step: 4\r\nx-tolk-src: src\r\nx-tolk-id: id-7\r\nx-tolk-srcsvc: svc\r\nx-tolk-xmotva: xm\r\n"
+              "Authorization: Basic eDp5\r\nHost: h.test:80\r\n"
+              "Content-Type: text/xml; charset=UTF-8\r\nContent-ID: envelope\r\n"
+              "Content-Length: " + std::to_string(ENVELOPE_TEXT.size()) + "\r\n\r\n" + ENVELOPE_TEXT,
+              sock.output().data());
+    EXPECT_EQ(1u, sock.output().writes().size());
+    EXPECT_EQ(4, t->getTolkStep());
+    EXPECT_EQ(1, sock.isReusable());
+}
+
+TEST(MessageWriterRequest, SinglePartChunkedWithSoapAction)
+{
+    TolkReset tolk;
+    MemorySocket sock;
+    SkrMessageWriter w("/", 1, 0, &sock, 1, 16, nullptr);
+    w.init();
+    QioOutputStream& s = w.openEnvelope("urn:act");
+    s.write("<a>0123456789</a>", 17);
+    w.closeEnvelope(s);
+    w.close();
+    EXPECT_EQ("POST / HTTP/1.1\r\nSOAPAction: urn:act\r\nContent-Type: text/xml; charset=UTF-8\r\n"
+              "Content-ID: envelope\r\nTransfer-Encoding: chunked\r\n\r\n10\r\n<a>0123456789</a\r\n1\r\n>\r\n0\r\n\r\n",
+              sock.output().data());
+}
+
+TEST(MessageWriterRequest, MultipartWithEveryKindOfAttachment)
+{
+    TolkReset tolk;
+    SkrMessageWriter::Properties props{{"Host", "h"}};
+    Envelope env;
+    MemorySocket sock;
+    SkrMessageWriter w("/mp", 1, 1, &sock, 0, 0, "BB");
+    w.init();
+    w.setProperties(&props);
+    VexIDOM_Element r = env.root();
+    w.setEnvelope(r);
+    std::unique_ptr<std::string> id1(w.getNewAttachmentID());
+    std::unique_ptr<std::string> id2(w.getNewAttachmentID());
+    EXPECT_EQ("1", *id1);
+    EXPECT_EQ("2", *id2);
+    w.addAttachment("application/octet-stream", nullptr, "X-A:1\r\nX-B: 2\r\n", "\x00\xff", 2, id1->c_str());
+    w.addAttachment("text/skarn-pre-encoded-quoted-printable", "ISO-8859-1", "caf=E9", 6, id2->c_str());
+    w.addAttachment(r, "3");
+    QioOutputStream& s = w.openAttachment("text/plain", "UTF-8", "4", 7);
+    s.write("ab", 2);
+    s.write("c", 1);
+    w.closeAttachment(s);
+    w.close();
+    const std::string body =
+        "--BB\r\nContent-Type: text/xml; charset=UTF-8\r\nContent-ID: envelope\r\nHost: h\r\n"
+        "Content-Transfer-Encoding: Binary\r\n\r\n" + ENVELOPE_TEXT +
+        "\r\n--BB\r\nContent-Type: application/octet-stream\r\nContent-ID: 1\r\nHost: h\r\n"
+        "Content-Transfer-Encoding: Binary\r\nX-A: 1\r\nX-B:  2\r\n\r\n" + std::string("\x00\xff", 2) +
+        "\r\n--BB\r\nContent-Type: text/skarn-pre-encoded-quoted-printable; charset=ISO-8859-1\r\nContent-ID: 2\r\n"
+        "Host: h\r\nContent-Transfer-Encoding: Quoted-Printable\r\n\r\ncaf=E9"
+        "\r\n--BB\r\nContent-Type: text/xml; charset=UTF_8\r\nContent-ID: 3\r\nHost: h\r\n"
+        "Content-Transfer-Encoding: Binary\r\n\r\n" + ENVELOPE_TEXT +
+        "\r\n--BB\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-ID: 4\r\nHost: h\r\n"
+        "Content-Transfer-Encoding: Binary\r\n\r\nabc"
+        "\r\n--BB--\r\n";
+    EXPECT_EQ("POST /mp HTTP/1.1\r\nSOAPAction: \"\"\r\nHost: h\r\nMIME-Version: 1.0\r\n"
+              "Content-Type: multipart/related; type=\"text/xml\"; boundary=\"BB\"\r\n"
+              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+              sock.output().data());
+}
+
+struct ExtraCase {
+    const char* label;
+    const char* block;
+    const char* headers;  // what follows Content-Transfer-Encoding in the part head
+};
+
+TEST(MessageWriterRequest, ExtraHeaderBlock)
+{
+    const ExtraCase cases[] = {
+        {"two lines", "X-A:1\r\nX-B: 2\r\n", "X-A: 1\r\nX-B:  2\r\n"},
+        {"no final line end", "X-A:1\r\nX-B:2", "X-A: 1\r\nX-B: 2\r\n"},
+        {"line without colon ends", "X-A:1\r\nnocolon\r\nX-B:2\r\n", "X-A: 1\r\n"},
+        {"empty value ends", "X-A:\r\nX-B:2\r\n", ""},
+        {"lone LF stays in value", "X-A:1\nX-B:2\r\nX-C:3", "X-A: 1 X-B:2\r\nX-C: 3\r\n"},
+        {"name as is", " Sp ace :v\r\n", " Sp ace : v\r\n"},
+        {"empty block", "", ""},
+    };
+    for (const ExtraCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        MemorySocket sock;
+        SkrMessageWriter w("/", 1, 1, &sock, 0, 0, "B");
+        w.init();
+        w.addAttachment("a/b", nullptr, c.block, "z", 1, "9");
+        w.close();
+        std::string want = "--B\r\nContent-Type: a/b\r\nContent-ID: 9\r\nContent-Transfer-Encoding: Binary\r\n" +
+                           std::string(c.headers) + "\r\nz\r\n--B--\r\n";
+        EXPECT_NE(std::string::npos, sock.output().data().find(want)) << sock.output().data();
+    }
+}
+
+TEST(MessageWriterRequest, TransferEncodingOfParts)
+{
+    struct Case {
+        const char* type;
+        const char* charset;
+        const char* cte;
+    } cases[] = {
+        {"text/skarn-pre-encoded-quoted-printable", nullptr, "Quoted-Printable"},
+        {"text/skarn-pre-encoded-quoted-printable", "UTF-8", "Quoted-Printable"},
+        {"Text/Skarn-Pre-Encoded-Quoted-Printable", nullptr, "Binary"},
+        {"text/plain", nullptr, "Binary"},
+        {nullptr, nullptr, "Binary"},
+    };
+    for (const Case& c : cases) {
+        MemorySocket sock;
+        SkrMessageWriter w("/", 1, 1, &sock, 0, 0, "B");
+        w.init();
+        w.addAttachment(c.type, c.charset, "q", 1, "1");
+        w.close();
+        EXPECT_NE(std::string::npos, sock.output().data().find(std::string("Content-Transfer-Encoding: ") + c.cte + "\r\n"))
+            << (c.type ? c.type : "(null)");
+    }
+}
+
+TEST(MessageWriterResponse, StatusLineRules)
+{
+    TolkReset tolk;
+    struct Case {
+        int code;
+        const char* reason;
+        const char* line;
+    } cases[] = {
+        {0, nullptr, "HTTP/1.1 200 OK\r\n"},
+        {500, nullptr, "HTTP/1.1 500 unknown reason\r\n"},
+        {404, "Not Found", "HTTP/1.1 404 Not Found\r\n"},
+        {503, "0123456789012345678901234567890123456789", "HTTP/1.1 503 0123456789012345678901234567890\r\n"},
+    };
+    for (const Case& c : cases) {
+        MemorySocket sock;
+        SkrMessageWriter w("", 0, 0, &sock, 1, 0, nullptr);
+        w.init();
+        if (c.code)
+            w.setResponseStatus(c.code, c.reason);
+        QioOutputStream& s = w.openEnvelope();
+        s.write("<r/>", 4);
+        w.closeEnvelope(s);
+        w.close();
+        EXPECT_EQ(std::string(c.line) + "Content-Type: text/xml; charset=UTF-8\r\nContent-ID: envelope\r\n"
+                  "Transfer-Encoding: chunked\r\n\r\n4\r\n<r/>\r\n0\r\n\r\n",
+                  sock.output().data());
+    }
+}
+
+TEST(MessageWriterResponse, StatusRefusedForRequestAndAfterStatusLine)
+{
+    MemorySocket sock;
+    SkrMessageWriter req("/", 1, 0, &sock, 1, 0, nullptr);
+    req.init();
+    expectIllegalState([&] { req.setResponseStatus(500, "x"); },
+                       "SkrMessageWriter::setResponseStatus - you can't set response status for a request");
+    SkrMessageWriter resp("", 0, 0, &sock, 1, 0, nullptr);
+    resp.init();
+    resp.openEnvelope();
+    expectIllegalState([&] { resp.setResponseStatus(500, "x"); },
+                       "SkrMessageWriter::setResponseStatus - the status line was already sent");
+}
+
+TEST(MessageWriterResponse, TracingStepNotIncremented)
+{
+    TolkReset tolk;
+    VexTolkData* t = VexTolkThreadLocal::getInstance()->getTolkData();
+    t->setTolkID("id");
+    t->setTolkStep(5);
+    MemorySocket sock;
+    SkrMessageWriter w("", 0, 1, &sock, 0, 0, "B");
+    w.init();
+    w.close();  // a response closed without envelope still has its status line
+    EXPECT_EQ(0u, sock.output().data().find("HTTP/1.1 200 OK\r\nx-tolk-step: 5\r\nMIME-Version: 1.0\r\n"));
+    EXPECT_EQ(5, t->getTolkStep());
+}
+
+TEST(MessageWriterMisuse, PartRules)
+{
+    MemorySocket sock;
+    SkrMessageWriter single("/", 1, 0, &sock, 1, 0, nullptr);
+    single.init();
+    expectIllegalState([&] { single.openAttachment("a/b", nullptr, "1", 0); },
+                       "SkrMessageWriter::openAttachment - the writer instance was not constructed for attachments");
+    QioOutputStream& e = single.openEnvelope();
+    expectIllegalState([&] { single.close(); }, "SkrMessageWriter::close - envelope or attachment was not yet closed");
+    single.closeEnvelope(e);
+    single.close();
+
+    MemorySocket sock2;
+    SkrMessageWriter mp("/", 1, 1, &sock2, 1, 0, nullptr);
+    mp.init();
+    QioOutputStream& s = mp.openAttachment("a/b", nullptr, "1", 0);
+    expectIllegalState([&] { mp.openAttachment("a/c", nullptr, "2", 0); },
+                       "SkrMessageWriter::openAttachment - must close prior attachment first");
+    expectIllegalState([&] { mp.close(); }, "SkrMessageWriter::close - envelope or attachment was not yet closed");
+    s.write("x", 1);  // still usable
+    mp.closeAttachment(s);
+    expectIllegalState([&] { s.write("y", 1); },
+                       "[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)");
+    mp.close();
+    EXPECT_EQ(std::string::npos, sock2.output().data().find("xy"));
+    EXPECT_NE(std::string::npos, sock2.output().data().find("\r\n\r\nx\r\n--=_=mirra-mp-boundary=_=--\r\n"));
+    EXPECT_EQ(1, sock2.isReusable());
+}
+
+TEST(MessageWriterMisuse, AttachmentAssertionsAfterInit)
+{
+    MemorySocket sock;
+    SkrMessageWriter single("/", 1, 0, &sock, 1, 0, nullptr);
+    single.init();
+    SkrEnabledOutputStream other;
+    expectAssert([&] { single.closeAttachment(other); }, "VEX_ASSERT(m_has_attachments);");
+}
+
+TEST(MessageWriterFailure, BrokenStreamOnCloseDisablesReuseAndReleases)
+{
+    MemorySocket sock;
+    sock.output().failAt(1);
+    SkrMessageWriter w("/", 1, 0, &sock, 0, 0, nullptr);
+    w.init();
+    QioOutputStream& s = w.openEnvelope();
+    s.write("<a/>", 4);
+    w.closeEnvelope(s);
+    try {
+        w.close();
+        FAIL() << "nothing thrown";
+    } catch (const QioIOException& e) {
+        ASSERT_EQ(2u, e.getBackTraceCount());
+        EXPECT_EQ("SkrMessageWriter::close", e.getBackTraceAt(1).function);
+        EXPECT_EQ("VEX_RETHROW", e.getBackTraceAt(1).macro);
+    }
+    EXPECT_EQ(0, sock.isReusable());
+    // The message objects are gone: the writer is closed.
+    expectSkarnError([&] { w.openEnvelope(); },
+                     {SkarnException::errWriterState, WRITER_STATE_MSG, "", "SkrMessageWriter::openEnvelope"});
+}
+
+TEST(MessageWriterFailure, BrokenStreamInLargeAttachmentDisablesReuse)
+{
+    MemorySocket sock;
+    sock.output().failAt(2);
+    SkrMessageWriter w("/", 1, 1, &sock, 1, 65536, nullptr);
+    w.init();
+    Envelope env;
+    VexIDOM_Element r = env.root();
+    w.setEnvelope(r);
+    std::string big(300000, 'b');
+    EXPECT_THROW(w.addAttachment("a/b", nullptr, big.data(), static_cast<unsigned>(big.size()), "1"), QioIOException);
+    EXPECT_EQ(0, sock.isReusable());
+}
+
+TEST(MessageWriterFailure, SecondStartLineFailsOpenEnvelopeAndReleases)
+{
+    // A response whose status line the message object refuses (it already has
+    // one) fails in openEnvelope after its state check.
+    MemorySocket sock;
+    SkrMessageWriter w("", 0, 0, &sock, 1, 0, nullptr);
+    w.init();
+    w.openEnvelope();
+    SkrEnabledOutputStream dummy;
+    w.closeEnvelope(dummy);
+    try {
+        w.openEnvelope();
+        FAIL() << "nothing thrown";
+    } catch (const VexIllegalStateError& e) {
+        EXPECT_EQ("SkrMessageWriter::openEnvelope", e.getBackTraceAt(e.getBackTraceCount() - 1).function);
+    }
+    EXPECT_EQ(0, sock.isReusable());
+    w.close();  // closed already: nothing happens
+}
+
+TEST(MessageWriterLifecycle, DestructorCompletesOpenMessage)
+{
+    MemorySocket sock;
+    {
+        SkrMessageWriter w("/", 1, 0, &sock, 1, 0, nullptr);
+        w.init();
+        QioOutputStream& s = w.openEnvelope();
+        s.write("<a/>", 4);
+        w.closeEnvelope(s);
+    }
+    EXPECT_NE(std::string::npos, sock.output().data().find("4\r\n<a/>\r\n0\r\n\r\n"));
+    EXPECT_EQ(1, sock.isReusable());
+}
+
+TEST(MessageWriterLifecycle, DestructorWithOpenPartNeverThrowsAndStopsReuse)
+{
+    MemorySocket sock;
+    {
+        SkrMessageWriter w("/", 1, 1, &sock, 1, 0, nullptr);
+        w.init();
+        w.openAttachment("a/b", nullptr, "1", 0).write("x", 1);
+    }
+    EXPECT_EQ(0, sock.isReusable());
+}
+
+TEST(SkrDomWriterTest, WritesOntoStream)
+{
+    StringOutputStream out;
+    SkrDomWriter w(out);
+    w.writeText("ab");
+    w.writeText(nullptr);
+    w.writeNewLine();
+    w.writeChars("c\0d", 3);
+    EXPECT_EQ(std::string("ab\r\nc\0d", 7), out.data());
+    EXPECT_STREQ("UTF-8", w.getOutputEncoding());
+}
+
+TEST(SkrEnabledOutputStreamTest, ForwardsOnlyWhenEnabledWithTarget)
+{
+    StringOutputStream out;
+    SkrEnabledOutputStream s;
+    const char* text = "[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)";
+    EXPECT_EQ(0, s.isEnabled());
+    expectIllegalState([&] { s.write("a", 1); }, text);
+    s.setEnabled(1);
+    expectIllegalState([&] { s.write("a", 1); }, text);
+    s.setTarget(&out);
+    s.write("b", 1);
+    s.setEnabled(0);
+    expectIllegalState([&] { s.write("c", 1); }, text);
+    EXPECT_EQ("b", out.data());
+}
+
+}  // namespace
