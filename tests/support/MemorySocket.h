@@ -39,10 +39,13 @@ public:
 private:
     class Input : public SkarnSocketInputStream {
     public:
-        Input(MemorySocket& owner, std::string data, unsigned maxRead) : bytes(std::move(data), maxRead), m_owner(owner) {}
+        Input(MemorySocket& owner, std::string data, unsigned maxRead) : bytes(std::move(data), maxRead, true), m_owner(owner) {}
         int read() override { return bytes.read(); }
         unsigned read(char* buffer, unsigned length) override { return bytes.read(buffer, length); }
         unsigned read(VexByteBuffer& buffer, unsigned length) override { return bytes.read(buffer, length); }
+        // Bytes given back come first again (a buffered stream's read-ahead).
+        int canUnread() override { return 1; }
+        void unread(const char* data, unsigned length) override { bytes.unread(data, length); }
         SkarnSocket* getSocket() override { return &m_owner; }
         MemoryInputStream bytes;
 

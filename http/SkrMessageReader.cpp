@@ -1,0 +1,272 @@
+#include "http/SkrMessageReader.h"
+
+#include "api/SkarnException.h"
+#include "mime/SkrAttachmentReader.h"
+#include "mime/SkrMPInputStream.h"
+#include "net/SkarnSocket.h"
+#include "platform/caravan/VexCVManager.h"
+#include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexMessageParm.h"
+#include "platform/core/VexTolkThreadLocal.h"
+#include "platform/dom/VexIDOM_DOMException.h"
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/dom/VexIDOM_Helper.h"
+#include "platform/dom/VexIDOM_Parser.h"
+#include "platform/streams/QioBlockInputStream.h"
+#include "platform/streams/QioChunkedInputStream.h"
+
+#include <memory>
+#include <string>
+
+SkrMessageReader::SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocket* sock)
+    : SkarnMessageReader(isRequest),
+      m_more_parts(0),
+      m_sock_in(&in),
+      m_buffered(nullptr),
+      m_chunked(nullptr),
+      m_block(nullptr),
+      m_att_reader(nullptr),
+      m_mp_stream(nullptr),
+      m_body(nullptr),
+      m_sock(sock)
+{
+}
+
+SkrMessageReader::~SkrMessageReader()
+{
+    try {
+        if (m_att_reader) {
+            while (hasMoreAttachments())
+                closeAttachment(openNextAttachment());
+            delete m_att_reader;
+            m_att_reader = nullptr;
+        }
+        if (m_mp_stream)
+            m_mp_stream->unWrap();
+        if (m_chunked) {
+            VexByteBuffer scratch(64, 64);
+            for (;;) {
+                scratch.reset();
+                if (m_chunked->read(scratch, 64) == QioInputStream::END)
+                    break;
+            }
+            // The trailer lines and the empty line that ends them.
+            for (;;) {
+                scratch.reset();
+                if (m_buffered->readline(scratch) == -1)
+                    break;
+                scratch.trim();
+                if (scratch.length() == 0)
+                    break;
+            }
+        }
+        if (m_block) {
+            VexByteBuffer scratch(64, 64);
+            for (;;) {
+                scratch.reset();
+                if (m_block->read(scratch, 64) == QioInputStream::END)
+                    break;
+            }
+        }
+        // Bytes the buffer read ahead, past this message, go back to the
+        // socket stream when it takes them.
+        if (m_buffered)
+            m_buffered->unWrap();
+    } catch (...) {
+        // The rest of the message stays unread; the objects are released below.
+    }
+    delete m_att_reader;
+    delete m_mp_stream;
+    delete m_chunked;
+    delete m_block;
+    delete m_buffered;
+    m_att_reader = nullptr;
+    m_mp_stream = nullptr;
+    m_chunked = nullptr;
+    m_block = nullptr;
+    m_buffered = nullptr;
+    m_body = nullptr;
+    m_sock_in = nullptr;
+    m_sock = nullptr;
+}
+
+void SkrMessageReader::disableReuse()
+{
+    if (m_sock)
+        m_sock->disableReuse();
+}
+
+void SkrMessageReader::resetSocketStream()
+{
+    if (m_sock_in->getCancel() != 0)
+        m_sock_in->setCancel(0);
+    if (m_sock_in->getTimeout() != 0)
+        m_sock_in->setTimeout(0);
+}
+
+void SkrMessageReader::saveRequestHeaders()
+{
+    VexCVManager::getInstance().loadHeaders(m_parser.getHeaders());
+    const char* id = m_parser.getHeader(VexTolkData::getTolkHeaderIdString());
+    const char* xmotva = m_parser.getHeader(VexTolkData::getTolkHeaderXMOTVAString());
+    if (id) {
+        VexTolkData* tolk = VexTolkThreadLocal::getInstance()->getTolkData();
+        tolk->setTolkID(id);
+        tolk->setTolkSrc(m_parser.getHeader(VexTolkData::getTolkHeaderSrcString()));
+        tolk->setTolkSrcSvc(m_parser.getHeader(VexTolkData::getTolkHeaderSrcSvcString()));
+        tolk->setTolkStep(m_parser.getHeader(VexTolkData::getTolkHeaderStepString()));
+        if (xmotva)
+            tolk->setTolkXMOTVA(xmotva);
+    } else if (xmotva) {
+        VexTolkThreadLocal::getInstance()->getTolkData()->setTolkXMOTVA(xmotva);
+    }
+}
+
+void SkrMessageReader::saveTolkResponseHeaders()
+{
+    const char* step = m_parser.getHeader(VexTolkData::getTolkHeaderStepString());
+    if (step)
+        VexTolkThreadLocal::getInstance()->getTolkData()->setTolkStep(step);
+}
+
+QioInputStream& SkrMessageReader::openEnvelope()
+{
+    try {
+        if (m_buffered)
+            VexIllegalStateError(0, nullptr)
+                .hurl(VEX_LOCATION, "SkrMessageReader::openEnvelope - the envelope was already opened", "VEX_THROW");
+        m_buffered = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioBufferedInputStream(*m_sock_in, 1024));
+        if (m_request) {
+            m_parser.parseRequest(m_buffered);
+            saveRequestHeaders();
+        } else {
+            m_parser.parseResponse(m_buffered);
+            saveTolkResponseHeaders();
+        }
+        if (m_parser.isChunked()) {
+            m_chunked = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioChunkedInputStream(*m_buffered));
+            m_body = m_chunked;
+        } else if (m_parser.getContentLength() >= 1) {
+            m_block = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioBlockInputStream(*m_buffered));
+            m_block->setLength(m_parser.getContentLength());
+            m_body = m_block;
+        } else {
+            m_body = m_buffered;
+        }
+        if (!m_parser.isMultipart())
+            return *m_body;
+        // The first delimiter line opens the body directly; the multipart
+        // stream's delimiter starts with CR LF.
+        m_body->unread("\r\n", 2);
+        m_mp_stream = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope",
+                                      new SkrMPInputStream(*m_body, m_parser.getMultipartDelimiter()));
+        m_att_reader = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new SkrAttachmentReader(m_mp_stream));
+        openNextAttachment();
+        return m_att_reader->getInputStream();
+    } catch (VexThrowable& t) {
+        disableReuse();
+        VEX_RETHROW(t, "SkrMessageReader::openEnvelope");
+    } catch (...) {
+        disableReuse();
+        throw;
+    }
+}
+
+void SkrMessageReader::closeEnvelope(QioInputStream& /*s*/)
+{
+    try {
+        if (m_att_reader)
+            closeAttachment(*m_att_reader);
+        else
+            resetSocketStream();
+    } catch (VexThrowable& t) {
+        disableReuse();
+        VEX_RETHROW(t, "SkrMessageReader::closeEnvelope");
+    } catch (...) {
+        disableReuse();
+        throw;
+    }
+}
+
+int SkrMessageReader::canHaveAttachments() { return m_parser.isMultipart(); }
+
+int SkrMessageReader::hasMoreAttachments()
+{
+    if (!canHaveAttachments() || !m_att_reader || !m_mp_stream)
+        return 0;
+    return m_more_parts;
+}
+
+SkarnAttachmentReader& SkrMessageReader::openNextAttachment()
+{
+    try {
+        if (!m_mp_stream || !m_att_reader)
+            VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "not processing multipart HTTP message", "VEX_THROW");
+        if (m_mp_stream->hasNextPart())
+            m_mp_stream->nextPart();
+        else
+            SkarnException::raise(VEX_LOCATION, "SkrMessageReader::openNextAttachment", SkarnException::errNotMultipart);
+        m_att_reader->readPartHeaders();
+        return *m_att_reader;
+    } catch (VexThrowable& t) {
+        disableReuse();
+        VEX_RETHROW(t, "SkrMessageReader::openNextAttachment");
+    } catch (...) {
+        disableReuse();
+        throw;
+    }
+}
+
+void SkrMessageReader::closeAttachment(SkarnAttachmentReader& /*a*/)
+{
+    try {
+        resetSocketStream();
+        if (m_mp_stream)
+            m_more_parts = m_mp_stream->hasNextPart();
+    } catch (VexThrowable& t) {
+        disableReuse();
+        VEX_RETHROW(t, "SkrMessageReader::closeAttachment");
+    } catch (...) {
+        disableReuse();
+        throw;
+    }
+}
+
+const char* SkrMessageReader::getHeader(const char* name) { return m_parser.getHeader(name); }
+
+void SkrMessageReader::getEnvelope(VexIDOM_Node& parent)
+{
+    QioInputStream& s = openEnvelope();
+    try {
+        std::unique_ptr<VexIDOM_Document> doc(
+            VEX_GUARDED_NEW("SkrMessageReader::getEnvelope", new VexIDOM_Document()));
+        VexIDOM_Parser parser(0);
+        if (parser.parse(s, *doc) != 0) {
+            SkarnMessage m(SkarnException::messageNumberOf(SkarnException::errEnvelope16));
+            m << VexMessageParm(static_cast<long>(parser.getCurrentLineNumber()))
+              << VexMessageParm(static_cast<long>(parser.getCurrentColumnNumber()))
+              << VexMessageParm(static_cast<long>(parser.getErrorCode()));
+            SkarnException e(1, SkarnException::errEnvelope16, m);
+            e << VexMessageString(parser.errorString());
+            e.hurl(VEX_LOCATION, "SkrMessageReader::getEnvelope", "VEX_THROW");
+        }
+        try {
+            VexIDOM_Node first = doc->getFirstChild();
+            if (first.isNull())
+                SkarnException::raise(VEX_LOCATION, "SkrMessageReader::getEnvelope", SkarnException::errEnvelope17);
+            VexIDOM_Helper::appendChild(parent, first);
+        } catch (const VexIDOM_DOMException& x) {
+            SkarnException::raise(VEX_LOCATION, "SkrMessageReader::getEnvelope", SkarnException::errEnvelope18,
+                                  {I18NString(std::to_string(x.getCode()))});
+        }
+    } catch (...) {
+        // The envelope was not read to its end: the connection cannot carry
+        // another message.
+        disableReuse();
+        throw;
+    }
+    closeEnvelope(s);
+}

@@ -1,0 +1,84 @@
+#ifndef SKR_MESSAGE_READER_H
+#define SKR_MESSAGE_READER_H
+
+#include "api/SkarnMessageReader.h"
+#include "http/SkrHTTPParser.h"
+
+class QioBlockInputStream;
+class QioBufferedInputStream;
+class QioChunkedInputStream;
+class SkarnSocket;
+class SkrAttachmentReader;
+class SkrMPInputStream;
+
+// Reads one HTTP message from a connected socket's input stream: a request
+// (server side, isRequest 1) or a response (client side, 0). The streams it
+// stacks on the socket stream, and owns:
+//
+//   socket input stream (not owned)
+//     -> QioBufferedInputStream(1024)          the head is parsed here
+//        -> QioChunkedInputStream   "transfer-encoding: chunked"
+//         | QioBlockInputStream     "content-length: n"
+//         | (the buffered stream)   neither: the body runs to the end of the connection
+//           -> SkrMPInputStream     multipart bodies ("\r\n" given back in front first)
+//              -> SkrAttachmentReader   one part at a time; the first part is the envelope
+//
+// Calling order: getEnvelope (open, parse, close), or openEnvelope, read to
+// the end, closeEnvelope; then while hasMoreAttachments(): openNextAttachment,
+// read the part, closeAttachment. openEnvelope once per reader.
+//
+// A request's header table goes to the header-propagation manager and its
+// tracing headers to the calling thread's tracing data; a response's tracing
+// step is taken over. Every failure disables the socket's reuse before it
+// leaves. The destructor reads the rest of the message (remaining parts, the
+// chunked body and its trailer, the rest of a length-delimited body) so that
+// the connection stands at the next message, and never throws.
+class SKARN_EXPORT SkrMessageReader : public SkarnMessageReader {
+public:
+    SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocket* sock);
+    ~SkrMessageReader() override;
+    SkrMessageReader(const SkrMessageReader&) = delete;
+    SkrMessageReader& operator=(const SkrMessageReader&) = delete;
+
+    // Parses the envelope and appends its document's first child (a copy,
+    // imported into the parent's document) under `parent`. Failures:
+    //   errEnvelope16 (message 1842023855, parameters line, column, parser
+    //     error code; then the parser's error text as literal): not well-formed
+    //   errEnvelope17 (1842090207): the document has no first child
+    //   errEnvelope18 (1841551851, parameter the DOM code): the DOM refused the append
+    void getEnvelope(VexIDOM_Node& parent) override;
+    // Parses the head and stacks the body streams; the stream of the envelope.
+    QioInputStream& openEnvelope() override;
+    void closeEnvelope(QioInputStream& s) override;
+    int canHaveAttachments() override;
+    // 1 when another part follows the one last closed (0 until the envelope is closed).
+    int hasMoreAttachments() override;
+    // Steps to the next part and reads its headers. VexIllegalStateError
+    // "not processing multipart HTTP message" for a single-part message;
+    // errNotMultipart (19, message 1841683373) when no part follows.
+    SkarnAttachmentReader& openNextAttachment() override;
+    void closeAttachment(SkarnAttachmentReader& a) override;
+    // A header of the message head by its lower-case name, pseudo-headers
+    // ("skarn-status-code", ...) included; null when absent.
+    const char* getHeader(const char* name) override;
+
+private:
+    void saveRequestHeaders();
+    void saveTolkResponseHeaders();
+    // Clears a cancel request and a time-out left on the socket stream.
+    void resetSocketStream();
+    void disableReuse();
+
+    int m_more_parts;
+    SkrHTTPParser m_parser;
+    QioInputStream* m_sock_in;
+    QioBufferedInputStream* m_buffered;
+    QioChunkedInputStream* m_chunked;
+    QioBlockInputStream* m_block;
+    SkrAttachmentReader* m_att_reader;
+    SkrMPInputStream* m_mp_stream;
+    QioInputStream* m_body;
+    SkarnSocket* m_sock;
+};
+
+#endif
