@@ -351,14 +351,20 @@ TEST(SocketStreamWait, CancelWhileNoReadWaitsStaysPending)
 
 TEST(SocketStreamWait, PendingCancelLetsDataAlreadyThereThrough)
 {
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
-    SkrSocketNonSSL s;
+    // Sends one byte at once, then stays silent.
+    LoopbackPeer peer(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
+        LoopbackPeer::sendAll(fd, "d", 1);
+        LoopbackPeer::silent()(fd, stop);
+    });
+    struct Peek : SkrSocketNonSSL {
+        SOCKET comm() const { return m_commSocket; }
+    } s;
     s.Open(peer.url().c_str(), nullptr);
     SkarnSocketInputStream& in = s.getInputStream();
     in.setCancel(1);
-    s.getOutputStream().write("d", 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the echo is back
     in.cancel();
+    // Wait (outside the stream) until the byte is there.
+    ASSERT_EQ(1, wsa::waitReadable(s.comm(), 10));
     EXPECT_EQ('d', in.read());
     EXPECT_THROW(in.read(), QioIOCancelException);  // still pending for the next wait
 }
