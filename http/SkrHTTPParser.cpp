@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -89,6 +90,11 @@ const char* SkrHTTPParser::getHeader(const char* name)
 
 void SkrHTTPParser::setHeader(const std::string& name, const std::string& value) { m_headers[name] = value; }
 
+void SkrHTTPParser::setHeader(std::string&& name, std::string&& value)
+{
+    m_headers.insert_or_assign(std::move(name), std::move(value));
+}
+
 void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
 {
     VEX_ASSERT(is);
@@ -133,7 +139,7 @@ void SkrHTTPParser::validateRequestLine(VexByteBuffer& line)
         if (method != "POST" && method != "GET")
             fail(VEX_LOCATION, "SkrHTTPParser::validateRequestLine", SkarnException::errBadMethod, &line);
         setHeader("skarn-method", method);
-        setHeader("skarn-uri", tokens.nextToken());
+        setHeader(std::string("skarn-uri"), tokens.nextToken());
         std::string version = tokens.nextToken();
         if (version != "HTTP/1.1" && version != "HTTP/1.0")
             fail(VEX_LOCATION, "SkrHTTPParser::validateRequestLine", SkarnException::errBadHttpVersion, &line);
@@ -175,7 +181,7 @@ int SkrHTTPParser::validateResponseLine(VexByteBuffer& line)
         setHeader("skarn-http-version", version);
         std::string status = tokens.nextToken();
         setHeader("skarn-status-code", status);
-        setHeader("skarn-reason-phrase", tokens.theRest());
+        setHeader(std::string("skarn-reason-phrase"), tokens.theRest());
         return toInt(status.c_str());
     } catch (NoSuchElementExceptionST&) {
         fail(VEX_LOCATION, "SkrHTTPParser::validateResponseLine", SkarnException::errBadStatusLine, &line);
@@ -208,11 +214,15 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     HTTPMessage::trim(name);
     VexUtConvert::strlwr(name);
 
-    HTTPHeader header;
+    // One header object per thread, reused: parse() replaces its content and
+    // keeps the storage, so a head costs no allocation per header here.
+    static thread_local HTTPHeader header;
     header.parse(colon + 1);
     const char* value = header.getValue();
 
-    if (name == "content-type") {
+    // The four names with checks; the length test keeps the other headers cheap.
+    const std::size_t n = name.size();
+    if (n == 12 && name == "content-type") {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentType, &line);
         m_contentType = value;
@@ -227,23 +237,24 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
             m_delimiter = boundary;
             m_multipart = 1;
         }
-    } else if (name == "content-id") {
+    } else if (n == 10 && name == "content-id") {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentId, &line);
         m_contentID = value;
-    } else if (name == "content-length") {
+    } else if (n == 14 && name == "content-length") {
         if (isEmpty(value) || toInt(value) <= 0)
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentLength, &line);
         m_contentLength = toInt(value);
-    } else if (name == "transfer-encoding") {
+    } else if (n == 17 && name == "transfer-encoding") {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadTransferEncoding, &line);
         m_chunked = lowered(value) == "chunked" ? 1 : 0;
     }
 
-    VexByteBuffer dumped(40, 256);
+    // The value in normal form, re-serialised straight into the string the table keeps.
+    std::string dumped;
     header.dump(dumped);
-    setHeader(name, std::string(dumped.getData(), dumped.length()));
+    setHeader(std::move(name), std::move(dumped));
 }
 
 void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)

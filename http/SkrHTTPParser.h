@@ -79,6 +79,7 @@ private:
     void processHeaders(QioBufferedInputStream* is, int process);
     void processHeader(VexByteBuffer& line);
     void setHeader(const std::string& name, const std::string& value);
+    void setHeader(std::string&& name, std::string&& value);  // the same, taking the texts over
 
     int m_multipart;
     int m_contentLength;

@@ -208,7 +208,8 @@ int SkrMPInputStream::nextPart()
     const int delimiterLength = static_cast<int>(m_delimiter.size());
     // Only where hasNextPart has left the delimiter and the two bytes after it
     // in the buffer; anything else would step beyond the valid bytes.
-    if (!m_scanner.isFound() || m_take != m_limit || m_eob - m_limit - delimiterLength < 2)
+    if (!m_scanner.isFound() || m_take != m_limit || m_eob - m_limit - delimiterLength < 2 ||
+        (m_buffer[m_limit + delimiterLength] == '-' && m_buffer[m_limit + delimiterLength + 1] == '-'))
         VexIllegalStateError(0, nullptr)
             .hurl(VEX_LOCATION, "SkrMPInputStream::nextPart - no part follows", "VEX_THROW");
     m_take += delimiterLength + 2;

@@ -29,15 +29,28 @@ bool sameName(const std::string& a, const char* b)
     return true;
 }
 
+// Bytes that force a quoted attribute value: controls, blank, DEL and the
+// separators ()<>@,;:\"/[]?=.
+struct QuoteTable {
+    bool special[256] = {};
+    QuoteTable()
+    {
+        for (int c = 0; c <= 32; ++c)
+            special[c] = true;
+        special[127] = true;
+        for (const char* p = "()<>@,;:\\\"/[]?="; *p; ++p)
+            special[static_cast<unsigned char>(*p)] = true;
+    }
+};
+
 bool needsQuotes(const std::string& v)
 {
+    static const QuoteTable table;
     if (v.empty())
         return true;
-    for (char ch : v) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (c <= 32 || c == 127 || std::strchr("()<>@,;:\\\"/[]?=", ch))
+    for (char ch : v)
+        if (table.special[static_cast<unsigned char>(ch)])
             return true;
-    }
     return false;
 }
 
@@ -56,18 +69,16 @@ void HTTPHeader::parse(const char* text)
     while (*p && isBlank(*p))
         ++p;
     const char* start = p;
-    bool quoted = false;
-    for (; *p; ++p) {
-        if (quoted) {
+    for (;;) {
+        p += std::strcspn(p, ";\"");
+        if (*p != '"')
+            break;
+        // A quoted part: up to its closing quote, backslash escapes skipped.
+        for (++p; *p && *p != '"'; ++p)
             if (*p == '\\' && p[1])
                 ++p;
-            else if (*p == '"')
-                quoted = false;
-        } else if (*p == '"') {
-            quoted = true;
-        } else if (*p == ';') {
-            break;
-        }
+        if (*p)
+            ++p;
     }
     m_value.assign(start, static_cast<std::size_t>(p - start));
     trimRight(m_value);
@@ -128,26 +139,34 @@ const char* HTTPHeader::getAttribute(const char* name) const
     return nullptr;
 }
 
-VexByteBuffer& HTTPHeader::dump(VexByteBuffer& out) const
+std::string& HTTPHeader::dump(std::string& out) const
 {
-    out.append(m_value.data(), static_cast<unsigned>(m_value.size()));
+    out += m_value;
     for (const Attribute& a : m_attributes) {
-        out.append("; ", 2);
-        out.append(a.name.data(), static_cast<unsigned>(a.name.size()));
+        out += "; ";
+        out += a.name;
         if (!a.hasValue)
             continue;
-        out.append('=');
+        out += '=';
         if (!needsQuotes(a.value)) {
-            out.append(a.value.data(), static_cast<unsigned>(a.value.size()));
+            out += a.value;
             continue;
         }
-        out.append('"');
+        out += '"';
         for (char c : a.value) {
             if (c == '"' || c == '\\')
-                out.append('\\');
-            out.append(c);
+                out += '\\';
+            out += c;
         }
-        out.append('"');
+        out += '"';
     }
+    return out;
+}
+
+VexByteBuffer& HTTPHeader::dump(VexByteBuffer& out) const
+{
+    std::string text;
+    dump(text);
+    out.append(text.data(), static_cast<unsigned>(text.size()));
     return out;
 }

@@ -35,6 +35,8 @@ public:
     const char* getAttribute(const char* name) const;
     // Appends the normal form of the whole value to `out` and returns `out`.
     VexByteBuffer& dump(VexByteBuffer& out) const;
+    // The same normal form, appended to a string.
+    std::string& dump(std::string& out) const;
 
 private:
     struct Attribute {

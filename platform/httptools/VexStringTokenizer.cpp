@@ -4,11 +4,13 @@
 #include "platform/httptools/NoSuchElementExceptionST.h"
 
 VexStringTokenizer::VexStringTokenizer(const char* text, const char* delimiters, int returnDelimiters)
-    : m_text(text ? text : ""), m_delimiters(delimiters ? delimiters : ""), m_returnDelimiters(returnDelimiters != 0)
+    : m_text(text ? text : ""), m_isDelimiter(), m_returnDelimiters(returnDelimiters != 0)
 {
+    for (const char* d = delimiters; d && *d; ++d)
+        m_isDelimiter[static_cast<unsigned char>(*d)] = true;
 }
 
-bool VexStringTokenizer::isDelimiter(char c) const { return m_delimiters.find(c) != std::string::npos; }
+bool VexStringTokenizer::isDelimiter(char c) const { return m_isDelimiter[static_cast<unsigned char>(c)]; }
 
 int VexStringTokenizer::hasMoreTokens() const
 {

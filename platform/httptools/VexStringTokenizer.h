@@ -29,7 +29,7 @@ private:
     bool isDelimiter(char c) const;
 
     std::string m_text;
-    std::string m_delimiters;
+    bool m_isDelimiter[256];  // by byte value
     std::size_t m_pos = 0;
     bool m_returnDelimiters;
 };
