@@ -76,7 +76,12 @@ SkrMessageReader::~SkrMessageReader()
         if (m_buffered)
             m_buffered->unWrap();
     } catch (...) {
-        // The rest of the message stays unread; the objects are released below.
+        // The rest of the message stays unread: the connection cannot carry
+        // another one. The objects are released below.
+        try {
+            disableReuse();
+        } catch (...) {
+        }
     }
     delete m_att_reader;
     delete m_mp_stream;

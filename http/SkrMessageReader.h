@@ -32,7 +32,9 @@ class SkrMPInputStream;
 // step is taken over. Every failure disables the socket's reuse before it
 // leaves. The destructor reads the rest of the message (remaining parts, the
 // chunked body and its trailer, the rest of a length-delimited body) so that
-// the connection stands at the next message, and never throws.
+// the connection stands at the next message, and never throws. When the
+// rest cannot be read (a multipart message deleted inside its envelope part,
+// a broken body), the socket's reuse is disabled instead.
 class SKARN_EXPORT SkrMessageReader : public SkarnMessageReader {
 public:
     SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocket* sock);

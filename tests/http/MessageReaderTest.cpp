@@ -181,6 +181,7 @@ TEST(MessageReaderMultipart, DeletedAfterOpenWithoutCloseLeavesRestAndDoesNotThr
         r.openEnvelope();
     }
     EXPECT_NE("NEXT", sock.unread());
+    EXPECT_EQ(0, sock.isReusable());
 }
 
 TEST(MessageReaderMisuse, AttachmentsOfSinglePartMessage)

@@ -1,0 +1,103 @@
+#include "http/loopback/LoopbackSupport.h"
+
+#include "api/SkarnAttachmentReader.h"
+#include "http/SkrMessageReader.h"
+#include "http/SkrMessageWriter.h"
+#include "platform/dom/DomWriter.h"
+#include "platform/dom/VexIDOM_DOMImplementation.h"
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/dom/VexIDOM_Helper.h"
+#include "support/MemoryInputStream.h"
+
+#include <gtest/gtest.h>
+
+SocketPair makeSocketPair(LoopbackPeer::Family family)
+{
+    std::pair<int, int> fds = LoopbackPeer::connectedPair(family);
+    SocketPair p;
+    p.client.reset(new AcceptedPlainSocket(fds.first));
+    p.server.reset(new AcceptedPlainSocket(fds.second));
+    p.client->markReusable();
+    p.server->markReusable();
+    return p;
+}
+
+VexIDOM_Document* makeEnvelope(const std::string& text)
+{
+    VexIDOM_Document* doc =
+        VexIDOM_DOMImplementation::getImplementation().createDocument("http://schemas.xmlsoap.org/soap/envelope/", "soap:Envelope");
+    VexIDOM_Element body = doc->createElementNS("http://schemas.xmlsoap.org/soap/envelope/", "soap:Body");
+    VexIDOM_Element op = doc->createElementNS("urn:mirra:test", "m:Echo");
+    op.setAttributeNS(nullptr, "q", "\"<&>'");
+    op.appendChild(doc->createTextNode(text.c_str()));
+    body.appendChild(op);
+    doc->getDocumentElement().appendChild(body);
+    return doc;
+}
+
+namespace {
+class StringDomWriter : public DomWriter {
+public:
+    void writeChars(const char* data, unsigned length) override { out.append(data, length); }
+    std::string out;
+};
+}  // namespace
+
+std::string serialise(const VexIDOM_Node& node)
+{
+    StringDomWriter w;
+    VexIDOM_Helper::write(node, w);
+    return w.out;
+}
+
+void writeMessage(AcceptedPlainSocket& sock, bool request, VexIDOM_Document& envelope,
+                  const std::vector<OutPart>& parts, int chunkSize)
+{
+    SkrMessageWriter w(request ? "/svc/echo" : "", request ? 1 : 0, parts.empty() ? 0 : 1, &sock, chunkSize ? 1 : 0,
+                       chunkSize, nullptr);
+    SkrMessageWriter::Properties props{{"Host", "127.0.0.1"}};
+    w.init();
+    if (request)
+        w.setProperties(&props);
+    VexIDOM_Element root = envelope.getDocumentElement();
+    w.setEnvelope(root);
+    for (const OutPart& p : parts) {
+        if (p.domNode)
+            w.addAttachment(root, p.id.c_str());
+        else
+            w.addAttachment(p.contentType.empty() ? nullptr : p.contentType.c_str(), nullptr, p.data.data(),
+                            static_cast<unsigned>(p.data.size()), p.id.c_str());
+    }
+    w.close();
+}
+
+Received readMessage(AcceptedPlainSocket& sock, bool request)
+{
+    Received got;
+    std::unique_ptr<VexIDOM_Document> holder(VexIDOM_DOMImplementation::getImplementation().createDocument(nullptr, "holder"));
+    SkrMessageReader r(request ? 1 : 0, sock.getInputStream(), &sock);
+    VexIDOM_Element h = holder->getDocumentElement();
+    r.getEnvelope(h);
+    got.envelope = serialise(h.getFirstChild());
+    if (const char* code = r.getHeader("skarn-status-code"))
+        got.statusCode = code;
+    while (r.hasMoreAttachments()) {
+        SkarnAttachmentReader& a = r.openNextAttachment();
+        InPart p;
+        p.id = a.getContentID();
+        p.contentType = a.getContentType();
+        p.bytes = drain(a.getInputStream(), 4096);
+        got.parts.push_back(p);
+        r.closeAttachment(a);
+    }
+    return got;
+}
+
+std::string allByteValues(int times)
+{
+    std::string out;
+    for (int t = 0; t < times; ++t)
+        for (int b = 0; b < 256; ++b)
+            out += static_cast<char>(b);
+    return out;
+}
