@@ -24,6 +24,7 @@ QioBufferedInputStream::QioBufferedInputStream(QioInputStream& in, int bufferSiz
 {
     if (m_capacity)
         m_buf = allocate(m_capacity);
+    m_bufSize = m_capacity;
 }
 
 QioBufferedInputStream::QioBufferedInputStream(int bufferSize)
@@ -31,6 +32,7 @@ QioBufferedInputStream::QioBufferedInputStream(int bufferSize)
 {
     if (m_capacity)
         m_buf = allocate(m_capacity);
+    m_bufSize = m_capacity;
 }
 
 QioBufferedInputStream::~QioBufferedInputStream() { std::free(m_buf); }
@@ -53,7 +55,19 @@ bool QioBufferedInputStream::fill()
         m_end = 1;
         return true;
     }
-    unsigned n = m_in->read(m_buf, m_capacity);
+    unsigned want = m_capacity;
+    if (m_readAhead > m_capacity) {
+        if (m_bufSize < m_readAhead) {
+            char* grown = allocate(m_readAhead);
+            std::free(m_buf);
+            m_buf = grown;
+            m_bufSize = m_readAhead;
+        }
+        want = m_readAhead;
+    } else if (want > m_bufSize) {
+        want = m_bufSize;
+    }
+    unsigned n = m_in->read(m_buf, want);
     if (n == END || n == 0)
         return false;
     m_end = n;
@@ -101,12 +115,15 @@ void QioBufferedInputStream::unread(const char* bytes, unsigned length)
     unsigned rest = m_end - m_pos;
     std::size_t need = std::size_t(length) + rest;
     std::size_t size = need > m_capacity ? need : m_capacity;
+    if (size < m_bufSize)
+        size = m_bufSize;
     char* grown = allocate(size);
     std::memcpy(grown, bytes, length);
     if (rest)
         std::memcpy(grown + length, m_buf + m_pos, rest);
     std::free(m_buf);
     m_buf = grown;
+    m_bufSize = static_cast<unsigned>(size);
     // Keep the configured capacity for refills unless the pushed-back bytes
     // needed more; a bigger buffer is harmless.
     if (m_capacity != 0)

@@ -40,6 +40,13 @@ public:
     // Bytes buffered and not yet read.
     unsigned available() const { return m_end - m_pos; }
 
+    // Lets a refill take up to `bytes` from the stream underneath in one read
+    // (the buffer grows to that size on the next refill). A reader of large
+    // bodies over a socket uses it to make one receive per many kilobytes
+    // instead of one per buffer size; 0 (the default) refills by the size
+    // given to the constructor. Reads as large as that size still bypass the buffer.
+    void setReadAhead(unsigned bytes) { m_readAhead = bytes; }
+
 protected:
     // Refills the empty buffer from the stream underneath; false at its end.
     bool fill();
@@ -49,6 +56,8 @@ private:
     unsigned m_capacity = 0;
     unsigned m_pos = 0;
     unsigned m_end = 0;
+    unsigned m_readAhead = 0;
+    unsigned m_bufSize = 0;  // bytes allocated at m_buf
 };
 
 #endif
