@@ -8,8 +8,15 @@ set(must
   "typeinfo for SkarnException" "SkarnException::hurl" "SkarnMessage::SkarnMessage"
   "typeinfo for VexThrowable" "typeinfo for VexAssertError" "typeinfo for QioIOTimeoutException"
   "typeinfo for QioIOCancelException" "QioBufferedInputStream::readline" "vtable for Skarn\n"
-  "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond")
-set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket")
+  "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond"
+  "SkrHTTPParser::SkrHTTPParser()" "SkrHTTPParser::~SkrHTTPParser()" "SkrHTTPParser::parseRequest"
+  "SkrHTTPParser::parseResponse" "SkrHTTPParser::parseBodyPart" "SkrHTTPParser::getHeader"
+  "SkrHTTPParser::processHeader(" "SkrHTTPParser::processHeaders" "SkrHTTPParser::setHeader"
+  "SkrHTTPParser::validateRequestLine" "SkrHTTPParser::validateResponseLine" "SkrHTTPParser::isMultipart"
+  "SkrHTTPParser::isChunked" "SkrHTTPParser::getContentLength" "SkrHTTPParser::getContentID"
+  "SkrHTTPParser::getContentType" "SkrHTTPParser::getMultipartDelimiter" "SkrHTTPParser::getHeaders")
+set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "BoundaryScanner" "SkrMPInputStream"
+  "SkrQPInputStream" "VexStringTokenizer")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)
