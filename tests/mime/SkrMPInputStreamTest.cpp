@@ -5,12 +5,15 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/streams/QioBlockInputStream.h"
 #include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -403,6 +406,41 @@ TEST(MPInputStream, OverlongBoundaryFailsInsteadOfHanging)
     MemoryInputStream mem("\r\n--" + std::string(1100, 'b') + "\r\nx");
     SkrMPInputStream mp(mem, std::string(1100, 'b'));
     expectSkarnError([&] { mp.hasNextPart(); }, {20, kStructure, "", "SkrMPInputStream::readMore"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MPInputStream, EveryCutOfTheBodyGivesTheSameParts)
+{
+    const std::string body = "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n";
+    for (unsigned cut = 1; cut <= body.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        MemoryInputStream mem(body, cut);
+        SkrMPInputStream mp(mem, "b");
+        std::vector<std::string> parts;
+        while (mp.hasNextPart()) {
+            mp.nextPart();
+            parts.push_back(drain(mp, 3));
+        }
+        EXPECT_EQ((std::vector<std::string>{"X: 1\r\n\r\nhello\r\n", "\r\n-b"}), parts);
+    }
+}
+
+TEST(MPInputStream, BodyStreamExceptionsPassThroughUnchanged)
+{
+    FailingInputStream body("\r\n--b\r\npart data that never ends", 4);
+    SkrMPInputStream mp(body, "b");
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    try {
+        drain(mp);
+        ADD_FAILURE() << "nothing thrown";
+    } catch (const QioIOTimeoutException& e) {
+        ASSERT_EQ(1u, e.getBackTraceCount());
+        EXPECT_EQ("FailingInputStream::read", e.getBackTraceAt(0).function);
+    }
 }
 
 }  // namespace
