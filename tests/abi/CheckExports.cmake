@@ -10,8 +10,15 @@ set(must
   "typeinfo for QioIOCancelException" "QioBufferedInputStream::readline" "vtable for Skarn\n"
   "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond"
   "typeinfo for SkarnSocket\n" "typeinfo for SkarnSocketInputStream" "SkarnHost::getInternetMachineName"
-  "SkarnHost::getIPAddress")
-set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL")
+  "SkarnHost::getIPAddress"
+  "SkrHTTPParser::SkrHTTPParser()" "SkrHTTPParser::~SkrHTTPParser()" "SkrHTTPParser::parseRequest"
+  "SkrHTTPParser::parseResponse" "SkrHTTPParser::parseBodyPart" "SkrHTTPParser::getHeader"
+  "SkrHTTPParser::processHeader(" "SkrHTTPParser::processHeaders" "SkrHTTPParser::setHeader"
+  "SkrHTTPParser::validateRequestLine" "SkrHTTPParser::validateResponseLine" "SkrHTTPParser::isMultipart"
+  "SkrHTTPParser::isChunked" "SkrHTTPParser::getContentLength" "SkrHTTPParser::getContentID"
+  "SkrHTTPParser::getContentType" "SkrHTTPParser::getMultipartDelimiter" "SkrHTTPParser::getHeaders")
+set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
+  "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)

@@ -1,0 +1,94 @@
+#ifndef SKR_HTTP_PARSER_H
+#define SKR_HTTP_PARSER_H
+
+#include "platform/core/SkarnExport.h"
+
+#include <map>
+#include <string>
+
+class QioBufferedInputStream;
+class VexByteBuffer;
+
+// Reads the head of an HTTP message (start line and header lines up to the
+// empty line) from a buffered stream and never reads past that empty line:
+// the body stays in the stream. Also reads the header block of one part of a
+// multipart body (parseBodyPart).
+//
+// The header table is keyed by the header name trimmed and in lower case; its
+// values are the header values in normal form (HTTPHeader::dump). The last
+// occurrence of a repeated header wins. The start-line checks add the
+// pseudo-headers "skarn-method", "skarn-uri", "skarn-http-version"
+// (request line) and "skarn-http-version", "skarn-status-code",
+// "skarn-reason-phrase" (status line); a received header of the same name
+// replaces them. Lookups are exact: callers pass lower-case names.
+//
+// Failures are SkarnExceptions of severity 1, raised from the operation that
+// noticed them ("SkrHTTPParser::parseRequest", "::validateRequestLine",
+// "::validateResponseLine", "::processHeaders", "::processHeader"):
+//   errUnexpectedEnd (6)         the stream ended inside the head; no literal text
+//   errBadMethod (7)             method not "POST"/"GET"; literal: the line so far
+//                                with "..." (byte check) or the whole line (token check)
+//   errBadHttpVersion (8)        version not "HTTP/1.1"/"HTTP/1.0"; literal: the start line
+//   errBadRequestLine (9)        fewer than three request-line tokens; literal: the line
+//   errBadStatusLine (10)        fewer than two status-line tokens; literal: the line
+//   errBadContentType (11), errBadBoundary (12), errBadContentId (13),
+//   errBadContentLength (14), errBadTransferEncoding (15): literal: the header line
+// A null stream fails "VEX_ASSERT(is);". Stream exceptions pass through. The
+// parser keeps what it had stored before a failure.
+//
+// Only the message reader and the attachment reader create parsers.
+class SKARN_EXPORT SkrHTTPParser {
+    friend class SkrMessageReader;
+    friend class SkrAttachmentReader;
+    friend class SkrHTTPParserTestPeer;
+
+public:
+    typedef std::map<std::string, std::string> HeaderTable;
+
+    ~SkrHTTPParser();
+    SkrHTTPParser(const SkrHTTPParser&) = delete;
+    SkrHTTPParser& operator=(const SkrHTTPParser&) = delete;
+
+    // A request line ("POST"/"GET", URI, "HTTP/1.1"/"HTTP/1.0"; empty lines
+    // before it skipped), then the header block.
+    void parseRequest(QioBufferedInputStream* is);
+    // A status line and its header block; interim 100 responses (status line
+    // and headers) are read and passed over, any number of them.
+    void parseResponse(QioBufferedInputStream* is);
+    // The header block of a multipart part: all fields and the table are
+    // emptied first, no start line is read.
+    void parseBodyPart(QioBufferedInputStream* is);
+
+    // Out of line, so that they are entry points of the library.
+    int isMultipart() const;
+    int isChunked() const;
+    int getContentLength() const;
+    const std::string& getContentID();
+    const std::string& getContentType();
+    // The bare "boundary" attribute of a multipart content type.
+    const std::string& getMultipartDelimiter();
+    const HeaderTable& getHeaders() const;
+    // The stored value for exactly `name`, or null; valid until the entry is
+    // replaced or the parser destroyed.
+    const char* getHeader(const char* name);
+
+private:
+    SkrHTTPParser();
+
+    void validateRequestLine(VexByteBuffer& line);
+    int validateResponseLine(VexByteBuffer& line);
+    void processHeaders(QioBufferedInputStream* is, int process);
+    void processHeader(VexByteBuffer& line);
+    void setHeader(const std::string& name, const std::string& value);
+    void setHeader(std::string&& name, std::string&& value);  // the same, taking the texts over
+
+    int m_multipart;
+    int m_contentLength;
+    int m_chunked;
+    std::string m_contentID;
+    std::string m_contentType;
+    std::string m_delimiter;
+    HeaderTable m_headers;
+};
+
+#endif

@@ -1,0 +1,3 @@
+#include "platform/httptools/NoSuchElementExceptionST.h"
+
+NoSuchElementExceptionST::~NoSuchElementExceptionST() = default;

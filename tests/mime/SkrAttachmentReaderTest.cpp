@@ -1,0 +1,165 @@
+#include "mime/SkrAttachmentReader.h"
+
+#include "mime/SkrMPInputStream.h"
+#include "mime/SkrQPInputStream.h"
+#include "platform/core/VexByteBuffer.h"
+#include "support/ExpectThrow.h"
+#include "support/MemoryInputStream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const unsigned kTransferEncoding = 1841438350u;
+
+std::string part(const std::string& headers, const std::string& content)
+{
+    return "--MIME_boundary\r\n" + headers + "\r\n" + content + "\r\n";
+}
+
+// A message body as the message reader sees it (CR LF pushed back in front).
+std::string body()
+{
+    return "\r\n" +
+           part("Content-Type: text/xml; charset=UTF-8\r\nContent-ID: <env@x>\r\nContent-Length: 4\r\n", "<e/>") +
+           part("Content-Type: text/plain\r\nContent-Transfer-Encoding: Quoted-Printable\r\nContent-ID: <qp>\r\n",
+                "caf=C3=A9 =\r\nsoft\r\nline2=3D") +
+           part("Content-Type: application/octet-stream\r\nContent-Encoding: GZIP\r\n", "=3D raw") +
+           part("Content-Transfer-Encoding: binary\r\nContent-Encoding: x-gzip\r\n", "bin=41") +
+           part("Content-Transfer-Encoding: quoted-printable-x\r\n", "long=41") +
+           part("Content-Transfer-Encoding: BASE64\r\n", "QUJD") +
+           part("content-transfer-encoding: quoted-printable\r\n", "last=41") + "--MIME_boundary--\r\n";
+}
+
+struct Message {
+    MemoryInputStream mem;
+    SkrMPInputStream mp;
+    SkrAttachmentReader reader;
+    explicit Message(unsigned maxRead) : mem(body(), maxRead), mp(mem, "\"MIME_boundary\""), reader(&mp) {}
+    bool next()
+    {
+        if (!mp.hasNextPart())
+            return false;
+        mp.nextPart();
+        reader.readPartHeaders();
+        return true;
+    }
+};
+
+TEST(AttachmentReader, PartsHeadersAndDecodedContent)
+{
+    for (unsigned maxRead : {0u, 1u, 17u}) {
+        SCOPED_TRACE(maxRead);
+        Message m(maxRead);
+
+        ASSERT_TRUE(m.next());
+        EXPECT_STREQ("<env@x>", m.reader.getContentID());
+        EXPECT_STREQ("text/xml", m.reader.getContentType());
+        EXPECT_EQ(4, m.reader.getContentLength());
+        EXPECT_STREQ("text/xml; charset=UTF-8", m.reader.getHeader("content-type"));
+        EXPECT_EQ(nullptr, m.reader.getHeader("Content-Type"));
+        EXPECT_EQ(0, m.reader.isGzipEncoded());
+        EXPECT_EQ(&m.mp, &m.reader.getInputStream());
+        EXPECT_EQ("<e/>", drain(m.reader.getInputStream()));
+
+        ASSERT_TRUE(m.next());
+        EXPECT_STREQ("<qp>", m.reader.getContentID());
+        EXPECT_EQ(0, m.reader.getContentLength());
+        QioInputStream& qp = m.reader.getInputStream();
+        EXPECT_NE(nullptr, dynamic_cast<SkrQPInputStream*>(&qp));
+        EXPECT_EQ("caf\xC3\xA9 soft\r\nline2=", drain(qp, 3));
+
+        // No transfer encoding: the multipart stream itself, not the previous decoder.
+        ASSERT_TRUE(m.next());
+        EXPECT_STREQ("", m.reader.getContentID());
+        EXPECT_EQ(1, m.reader.isGzipEncoded());
+        EXPECT_EQ(&m.mp, &m.reader.getInputStream());
+        EXPECT_EQ("=3D raw", drain(m.reader.getInputStream()));
+
+        ASSERT_TRUE(m.next());  // binary
+        EXPECT_EQ(0, m.reader.isGzipEncoded());
+        EXPECT_STREQ("", m.reader.getContentType());
+        EXPECT_EQ(&m.mp, &m.reader.getInputStream());
+        EXPECT_EQ("bin=41", drain(m.reader.getInputStream()));
+
+        ASSERT_TRUE(m.next());  // a value longer than 16 characters reads as raw
+        EXPECT_EQ(&m.mp, &m.reader.getInputStream());
+        EXPECT_EQ("long=41", drain(m.reader.getInputStream()));
+
+        ASSERT_TRUE(m.next());  // base64 is refused; the part can still be skipped
+        SkarnException e = expectSkarnError([&] { m.reader.getInputStream(); },
+                                            {29, kTransferEncoding, "", "SkrAttachmentReader::getInputStream"});
+        EXPECT_EQ("BASE64", parmsOf(e));
+
+        ASSERT_TRUE(m.next());
+        EXPECT_EQ("lastA", drain(m.reader.getInputStream()));
+        EXPECT_FALSE(m.next());
+        EXPECT_NO_THROW(m.mp.unWrap());
+    }
+}
+
+TEST(AttachmentReader, SecondStreamRequestForAQuotedPrintablePart)
+{
+    Message m(0);
+    ASSERT_TRUE(m.next());
+    ASSERT_TRUE(m.next());
+    QioInputStream& first = m.reader.getInputStream();
+    EXPECT_EQ('c', first.read());
+    QioInputStream& second = m.reader.getInputStream();
+    EXPECT_NE(&first, &second);
+    // Both decode from the same multipart stream and the earlier one stays
+    // usable: it holds the rest of its decoded line, the new one goes on from there.
+    EXPECT_EQ('a', first.read());
+    EXPECT_EQ("line2=", drain(second));
+    EXPECT_EQ("f\xC3\xA9 soft\r\n", drain(first));
+}
+
+TEST(AttachmentReader, ContentEncodingCheck)
+{
+    struct Case {
+        const char* header;
+        int gzip;
+    };
+    const Case cases[] = {{"Content-Encoding: gzip\r\n", 1}, {"Content-Encoding: GZip\r\n", 1},
+                          {"Content-Encoding: x-gzip\r\n", 0}, {"Content-Encoding: gzip2\r\n", 0},
+                          {"Content-Encoding: zip\r\n", 0},    {"", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        MemoryInputStream mem("\r\n" + part(c.header, "x") + "--MIME_boundary--\r\n");
+        SkrMPInputStream mp(mem, "MIME_boundary");
+        SkrAttachmentReader reader(&mp);
+        ASSERT_EQ(1, mp.hasNextPart());
+        mp.nextPart();
+        reader.readPartHeaders();
+        EXPECT_EQ(c.gzip, reader.isGzipEncoded());
+    }
+}
+
+TEST(AttachmentReader, HeaderErrorsPassThrough)
+{
+    MemoryInputStream mem("\r\n" + part("Content-Length: 0\r\n", "x") + "--MIME_boundary--\r\n");
+    SkrMPInputStream mp(mem, "MIME_boundary");
+    SkrAttachmentReader reader(&mp);
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    expectSkarnError([&] { reader.readPartHeaders(); },
+                     {14, 1841768624u, "Content-Length: 0", "SkrHTTPParser::processHeader"});
+}
+
+TEST(AttachmentReader, PartEndingInsideItsHeaders)
+{
+    // The part ends before its empty line: the header block simply ends there.
+    MemoryInputStream mem("\r\n--b\r\nX-Only: 1\r\n--b--\r\n");
+    SkrMPInputStream mp(mem, "b");
+    SkrAttachmentReader reader(&mp);
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    reader.readPartHeaders();
+    EXPECT_STREQ("1", reader.getHeader("x-only"));
+    EXPECT_EQ("", drain(reader.getInputStream()));
+    EXPECT_EQ(0, mp.hasNextPart());
+}
+
+}  // namespace
