@@ -80,6 +80,14 @@ SkrHTTPParser::SkrHTTPParser() : m_multipart(0), m_contentLength(0), m_chunked(0
 
 SkrHTTPParser::~SkrHTTPParser() = default;
 
+int SkrHTTPParser::isMultipart() const { return m_multipart; }
+int SkrHTTPParser::isChunked() const { return m_chunked; }
+int SkrHTTPParser::getContentLength() const { return m_contentLength; }
+const std::string& SkrHTTPParser::getContentID() { return m_contentID; }
+const std::string& SkrHTTPParser::getContentType() { return m_contentType; }
+const std::string& SkrHTTPParser::getMultipartDelimiter() { return m_delimiter; }
+const SkrHTTPParser::HeaderTable& SkrHTTPParser::getHeaders() const { return m_headers; }
+
 const char* SkrHTTPParser::getHeader(const char* name)
 {
     if (!name)

@@ -59,14 +59,15 @@ public:
     // emptied first, no start line is read.
     void parseBodyPart(QioBufferedInputStream* is);
 
-    int isMultipart() const { return m_multipart; }
-    int isChunked() const { return m_chunked; }
-    int getContentLength() const { return m_contentLength; }
-    const std::string& getContentID() { return m_contentID; }
-    const std::string& getContentType() { return m_contentType; }
+    // Out of line, so that they are entry points of the library.
+    int isMultipart() const;
+    int isChunked() const;
+    int getContentLength() const;
+    const std::string& getContentID();
+    const std::string& getContentType();
     // The bare "boundary" attribute of a multipart content type.
-    const std::string& getMultipartDelimiter() { return m_delimiter; }
-    const HeaderTable& getHeaders() const { return m_headers; }
+    const std::string& getMultipartDelimiter();
+    const HeaderTable& getHeaders() const;
     // The stored value for exactly `name`, or null; valid until the entry is
     // replaced or the parser destroyed.
     const char* getHeader(const char* name);

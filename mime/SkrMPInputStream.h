@@ -32,7 +32,7 @@
 // operation that noticed it ("SkrMPInputStream::readMore", "::read",
 // "::readline", "::hasNextPart"); afterwards hasNextPart answers 0. wrap raises
 // errNotSupported (0). Body stream exceptions pass through unchanged.
-class SKARN_EXPORT SkrMPInputStream : public QioBufferedInputStream {
+class SkrMPInputStream : public QioBufferedInputStream {
 public:
     static constexpr int BUFFER_SIZE = 1024;
 

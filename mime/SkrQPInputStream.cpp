@@ -37,17 +37,7 @@ SkrQPInputStream::SkrQPInputStream(QioInputStream& in)
 
 SkrQPInputStream::~SkrQPInputStream() { m_in = nullptr; }
 
-int SkrQPInputStream::getChar()
-{
-    if (m_pushedBack != -1) {
-        int c = m_pushedBack;
-        m_pushedBack = -1;
-        return c;
-    }
-    // Counted modulo 2^32 so that a stream beyond 2 GiB cannot overflow it.
-    m_taken = static_cast<int>(static_cast<unsigned>(m_taken) + 1u);
-    return m_input.read();
-}
+int SkrQPInputStream::getChar() { return takeChar(); }
 
 int SkrQPInputStream::ungetChar(int c)
 {
@@ -59,7 +49,7 @@ int SkrQPInputStream::skipLineBreak(int c)
 {
     if (c != CR && c != LF)
         return 0;
-    int d = getChar();
+    int d = takeChar();
     if (d == -1)
         return 1;
     if ((d == CR || d == LF) && d != c)
@@ -89,7 +79,7 @@ int SkrQPInputStream::getDecodedLine()
         last = ((last << 8) | static_cast<unsigned char>(c)) & 0xFFFF;
     };
     while (total < 2 || last != ((CR << 8) | LF)) {
-        int c = getChar();
+        int c = takeChar();
         if (c == -1)
             break;
         if (c == LF || c == CR) {
@@ -99,11 +89,11 @@ int SkrQPInputStream::getDecodedLine()
         } else if (c != '=') {
             put(static_cast<char>(c));
         } else {
-            int c2 = getChar();
+            int c2 = takeChar();
             if (c2 == ' ' || c2 == '\t') {
                 int d;
                 do {
-                    d = getChar();
+                    d = takeChar();
                 } while (d == ' ' || d == '\t');
                 if (!skipLineBreak(d)) {
                     SkarnException::raise(VEX_LOCATION, "SkrQPInputStream::getDecodedLine",
@@ -111,7 +101,7 @@ int SkrQPInputStream::getDecodedLine()
                                           {I18NString(hexText(d)), I18NString(std::to_string(m_taken - 1))});
                 }
             } else if (!skipLineBreak(c2)) {
-                int c3 = getChar();
+                int c3 = takeChar();
                 int high = hexValue(c2), low = hexValue(c3);
                 if (high < 0 || low < 0) {
                     SkarnException::raise(VEX_LOCATION, "SkrQPInputStream::getDecodedLine",

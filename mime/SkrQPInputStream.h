@@ -22,7 +22,7 @@
 //   errBadQuotedPrintableSoftBreak (28): "=" and blanks not followed by a line
 //     break; parameters the character in hexadecimal and its offset.
 // wrap raises errNotSupported (0). Input stream exceptions pass through.
-class SKARN_EXPORT SkrQPInputStream final : public QioBufferedInputStream {
+class SkrQPInputStream final : public QioBufferedInputStream {
 public:
     explicit SkrQPInputStream(QioInputStream& in);
     ~SkrQPInputStream() override;
@@ -57,6 +57,20 @@ public:
     virtual int getDecodedLine();
 
 private:
+    // getChar's work, inline for the decoding loop (the class is final, so
+    // the slot cannot be replaced and both give the same characters).
+    int takeChar()
+    {
+        if (m_pushedBack != -1) {
+            int c = m_pushedBack;
+            m_pushedBack = -1;
+            return c;
+        }
+        // Counted modulo 2^32 so that a stream beyond 2 GiB cannot overflow it.
+        m_taken = static_cast<int>(static_cast<unsigned>(m_taken) + 1u);
+        return m_input.read();
+    }
+
     int m_taken;
     int m_pushedBack;
     unsigned m_position;

@@ -11,9 +11,16 @@ set(must
   "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond"
   "typeinfo for SkarnSocket\n" "typeinfo for SkarnSocketInputStream" "SkarnHost::getInternetMachineName"
   "SkarnHost::getIPAddress"
+  "SkrHTTPParser::SkrHTTPParser()" "SkrHTTPParser::~SkrHTTPParser()" "SkrHTTPParser::parseRequest"
+  "SkrHTTPParser::parseResponse" "SkrHTTPParser::parseBodyPart" "SkrHTTPParser::getHeader"
+  "SkrHTTPParser::processHeader(" "SkrHTTPParser::processHeaders" "SkrHTTPParser::setHeader"
+  "SkrHTTPParser::validateRequestLine" "SkrHTTPParser::validateResponseLine" "SkrHTTPParser::isMultipart"
+  "SkrHTTPParser::isChunked" "SkrHTTPParser::getContentLength" "SkrHTTPParser::getContentID"
+  "SkrHTTPParser::getContentType" "SkrHTTPParser::getMultipartDelimiter" "SkrHTTPParser::getHeaders"
   "SkrMessageReader::SkrMessageReader" "SkrMessageReader::getEnvelope" "typeinfo for VexIDOM_DOMException"
   "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl")
-set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL"
+set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
+  "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer"
   "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)

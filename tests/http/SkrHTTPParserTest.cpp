@@ -3,7 +3,9 @@
 #include "platform/core/VexAssertError.h"
 #include "platform/core/VexByteBuffer.h"
 #include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 
 #include <gtest/gtest.h>
@@ -389,6 +391,34 @@ TEST(HTTPParser, NeverReadsPastTheHeadAtAnySplit)
             parser->parseRequest(&in);
             EXPECT_EQ(4, parser->getContentLength());
             EXPECT_EQ("BODY", drain(in));
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HTTPParser, StreamExceptionsPassThroughUnchanged)
+{
+    // The socket stream times out inside the start line or the header block.
+    const std::vector<std::pair<Kind, std::string>> cases = {
+        {Request, ""}, {Request, "PO"}, {Request, "POST / HTTP/1.1\r\nHost: a\r\n"},
+        {Response, ""}, {Response, "HTTP/1.1 200 OK\r\nA: b\r\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        FailingInputStream socket(c.second);
+        QioBufferedInputStream in(socket, 1024);
+        auto parser = SkrHTTPParserTestPeer::make();
+        try {
+            if (c.first == Request)
+                parser->parseRequest(&in);
+            else
+                parser->parseResponse(&in);
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const QioIOTimeoutException& e) {
+            ASSERT_EQ(1u, e.getBackTraceCount());
+            EXPECT_EQ("FailingInputStream::read", e.getBackTraceAt(0).function);
         }
     }
 }

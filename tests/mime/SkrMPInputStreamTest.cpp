@@ -5,12 +5,17 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/streams/QioBlockInputStream.h"
 #include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioChunkedInputStream.h"
+#include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -403,6 +408,86 @@ TEST(MPInputStream, OverlongBoundaryFailsInsteadOfHanging)
     MemoryInputStream mem("\r\n--" + std::string(1100, 'b') + "\r\nx");
     SkrMPInputStream mp(mem, std::string(1100, 'b'));
     expectSkarnError([&] { mp.hasNextPart(); }, {20, kStructure, "", "SkrMPInputStream::readMore"});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MPInputStream, EveryCutOfTheBodyGivesTheSameParts)
+{
+    const std::string body = "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n";
+    for (unsigned cut = 1; cut <= body.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        MemoryInputStream mem(body, cut);
+        SkrMPInputStream mp(mem, "b");
+        std::vector<std::string> parts;
+        while (mp.hasNextPart()) {
+            mp.nextPart();
+            parts.push_back(drain(mp, 3));
+        }
+        EXPECT_EQ((std::vector<std::string>{"X: 1\r\n\r\nhello\r\n", "\r\n-b"}), parts);
+    }
+}
+
+TEST(MPInputStream, BodyStreamExceptionsPassThroughUnchanged)
+{
+    FailingInputStream body("\r\n--b\r\npart data that never ends", 4);
+    SkrMPInputStream mp(body, "b");
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    try {
+        drain(mp);
+        ADD_FAILURE() << "nothing thrown";
+    } catch (const QioIOTimeoutException& e) {
+        ASSERT_EQ(1u, e.getBackTraceCount());
+        EXPECT_EQ("FailingInputStream::read", e.getBackTraceAt(0).function);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string chunked(const std::string& body, std::size_t chunk)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t at = 0; at < body.size(); at += chunk) {
+        std::size_t n = std::min(chunk, body.size() - at);
+        std::string size;
+        for (std::size_t v = n; v; v /= 16)
+            size.insert(size.begin(), hex[v % 16]);
+        out += size + "\r\n" + body.substr(at, n) + "\r\n";
+    }
+    return out + "0\r\nX-Trailer: t\r\n\r\n";
+}
+
+TEST(MPInputStream, OverAChunkedBodyAsTheReaderStacksIt)
+{
+    const std::string body = "--sep\r\nContent-ID: <a>\r\n\r\nfirst part\r\n--sep\r\n\r\nsecond\r\n--sep--\r\nepi";
+    for (std::size_t chunk : {1u, 3u, 7u, 100u}) {
+        for (unsigned maxRead : {1u, 0u}) {
+            SCOPED_TRACE(testing::Message() << "chunk " << chunk << " reads " << maxRead);
+            MemoryInputStream socket(chunked(body, chunk) + "NEXT", maxRead);
+            QioBufferedInputStream buffered(socket, 1024);
+            QioChunkedInputStream decoded(buffered);
+            decoded.unread("\r\n", 2);
+            SkrMPInputStream mp(decoded, "sep");
+            std::vector<std::string> parts;
+            while (mp.hasNextPart()) {
+                mp.nextPart();
+                parts.push_back(drain(mp, 5));
+            }
+            EXPECT_EQ((std::vector<std::string>{"Content-ID: <a>\r\n\r\nfirst part", "\r\nsecond"}), parts);
+            mp.unWrap();
+            const std::string rest = drain(decoded);
+            EXPECT_TRUE(rest == "epi" || rest == "\r\nepi" || rest == "\nepi") << rest;
+            VexByteBuffer line;
+            EXPECT_GT(buffered.readline(line), 0);
+            EXPECT_STREQ("X-Trailer: t\r\n", line.getData());
+        }
+    }
 }
 
 }  // namespace
