@@ -21,10 +21,19 @@ typedef void* QSM_HANDLE;
 
 enum {
     QSM_S_OK = 0,
-    QSM_E_PEER_CLOSED = -12,       // QSM_Recv: the peer closed the connection in order
+    QSM_S_TIMEOUT = 2,             // QSM_Poll: the time ran out, nothing is ready
+    QSM_E_INVALID = -1,            // a null or closed handle, a bad argument
+    QSM_E_NOT_OPEN = -2,           // the library is not initialised
+    QSM_E_SYSTEM = -5,             // an operating-system socket call failed
+    QSM_E_CONFIG = -8,             // the session configuration document or its files are unusable
+    QSM_E_CONNECT = -10,           // the TCP connection could not be made; a later attempt may succeed
+    QSM_E_PEER_CLOSED = -12,       // QSM_Recv: the peer closed the connection
     QSM_E_FAILED = -13,            // QSM_Connect: final failure, do not retry
     QSM_E_NEGOTIATE = -15,         // connect/accept: call QSM_EstablishSecure
+    QSM_E_TLS = -18,               // TLS negotiation or TLS traffic failed (verification included)
+    QSM_E_HANDSHAKE_TIMEOUT = -20, // the TLS handshake did not finish within its time limit
     QSM_E_WOULD_BLOCK = -23,       // non-blocking: call again later
+    QSM_E_INTERRUPTED = -58,       // QSM_Poll: the wait was interrupted by a signal
 };
 
 // Option numbers of QSM_SetSockOpt / QSM_GetSockOpt (no level).
@@ -42,13 +51,29 @@ struct QSM_Handle_Set {
     QSM_HANDLE handles[64];
 };
 
-// QSM_Poll: events 0x0300 asks for readability.
+// QSM_Poll: events 0x0300 asks for readability. Returned events use the same
+// bits: 0x0100 readable (a listener: a connection can be accepted), 0x0010
+// writable, 0x0001 error, 0x0002 hang-up, 0x0004 not a valid handle.
 struct QSM_Pollfd {
     QSM_HANDLE handle;
     std::uint16_t events;
     std::uint16_t revents;
 };
-enum { QSM_POLL_READABLE = 0x0300 };
+enum {
+    QSM_POLL_ERROR = 0x0001,
+    QSM_POLL_HANGUP = 0x0002,
+    QSM_POLL_INVALID = 0x0004,
+    QSM_POLL_WRITABLE = 0x0010,
+    QSM_POLL_READ_NORMAL = 0x0100,
+    QSM_POLL_READ_BAND = 0x0200,
+    QSM_POLL_READABLE = 0x0300,
+};
+
+// The test hook: when one is installed, every QSM_ call that takes a handle
+// first asks it; a hook that returns true makes the call answer *status at
+// once, without doing its work (the handle's last error then says so). Lets
+// the retry and failure paths above the library run without a misbehaving peer.
+typedef bool (*QSM_StatusHook)(void* context, const char* call, QSM_HANDLE handle, int* status);
 
 class SKARN_EXPORT VexCrypto {
 public:
@@ -56,6 +81,9 @@ public:
     static int initialize(const char* interfaceName);
     static void terminate();
     static int isOpen();
+
+    // Installs (or, with null, removes) the test hook; process-wide.
+    static void setStatusHook(QSM_StatusHook hook, void* context);
 
     int QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char* reserved, char** details);
     int QSM_Connect(QSM_HANDLE handle, const sockaddr_storage* address, int length, char* reserved);
@@ -72,7 +100,12 @@ public:
     int QSM_Select(QSM_Handle_Set* readSet, QSM_Handle_Set* writeSet, QSM_Handle_Set* exceptSet,
                    const timeval* timeout, int* count, char** details);
     int QSM_Poll(QSM_Pollfd* fds, int count, int milliseconds, char* reserved, char** details);
+    // 0 while the connection is usable: connected, the peer has not closed
+    // (no end of stream, no TLS close) and no error is pending.
     int QSM_SocketStatus(QSM_HANDLE handle, char* reserved);
+    // The negotiated protocol and cipher ("TLSv1.3 TLS_AES_256_GCM_SHA384"),
+    // or "plain" for a connection without TLS; freed with QSM_CryptoFree.
+    int QSM_GetCipherInfo(QSM_HANDLE handle, char* reserved, char** details);
     int QSM_CloseHandle(QSM_HANDLE* handle, char* reserved, char** details);
 
     // The description of the last failure on `handle` (null: none), a copy
