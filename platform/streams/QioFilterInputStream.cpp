@@ -10,20 +10,12 @@ void QioFilterInputStream::close()
 
 int QioFilterInputStream::canTimeout() { return m_in ? m_in->canTimeout() : 0; }
 
-void QioFilterInputStream::setTimeout(int seconds)
-{
-    if (m_in)
-        m_in->setTimeout(seconds);
-}
+int QioFilterInputStream::setTimeout(int seconds) { return m_in ? m_in->setTimeout(seconds) : 0; }
 
 int QioFilterInputStream::getTimeout() { return m_in ? m_in->getTimeout() : 0; }
 int QioFilterInputStream::canCancel() { return m_in ? m_in->canCancel() : 0; }
 
-void QioFilterInputStream::setCancel(int mode)
-{
-    if (m_in)
-        m_in->setCancel(mode);
-}
+int QioFilterInputStream::setCancel(int mode) { return m_in ? m_in->setCancel(mode) : 0; }
 
 int QioFilterInputStream::getCancel() { return m_in ? m_in->getCancel() : 0; }
 

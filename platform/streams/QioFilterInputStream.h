@@ -10,10 +10,10 @@ public:
     ~QioFilterInputStream() override;
     void close() override;
     int canTimeout() override;
-    void setTimeout(int seconds) override;
+    int setTimeout(int seconds) override;
     int getTimeout() override;
     int canCancel() override;
-    void setCancel(int mode) override;
+    int setCancel(int mode) override;
     int getCancel() override;
     void cancel() override;
 

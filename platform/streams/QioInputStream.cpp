@@ -46,9 +46,9 @@ void QioInputStream::close() {}
 int QioInputStream::canUnread() { return 0; }
 void QioInputStream::unread(const char*, unsigned) { throw "not implemented"; }
 int QioInputStream::canTimeout() { return 0; }
-void QioInputStream::setTimeout(int) {}
+int QioInputStream::setTimeout(int) { return 0; }
 int QioInputStream::getTimeout() { return 0; }
 int QioInputStream::canCancel() { return 0; }
-void QioInputStream::setCancel(int) {}
+int QioInputStream::setCancel(int) { return 0; }
 int QioInputStream::getCancel() { return 0; }
 void QioInputStream::cancel() {}

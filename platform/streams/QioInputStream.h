@@ -17,7 +17,8 @@ class VexByteBuffer;
 //   8 unread(const char*, unsigned) the bytes come again before any others; here it
 //                                   throws the C string "not implemented"
 //   9..15 canTimeout, setTimeout, getTimeout, canCancel, setCancel, getCancel, cancel
-//                                   all 0 / no effect here
+//                                   all 0 / no effect here; setTimeout and setCancel
+//                                   answer whether the mode they set is now in force
 // A read of 0 bytes returns 0. Streams are used by one thread at a time, except
 // cancel(), which another thread may call where canCancel() answers non-zero.
 class SKARN_EXPORT QioInputStream {
@@ -34,10 +35,10 @@ public:
     virtual int canUnread();
     virtual void unread(const char* bytes, unsigned length);
     virtual int canTimeout();
-    virtual void setTimeout(int seconds);
+    virtual int setTimeout(int seconds);
     virtual int getTimeout();
     virtual int canCancel();
-    virtual void setCancel(int mode);
+    virtual int setCancel(int mode);
     virtual int getCancel();
     virtual void cancel();
 };

@@ -1,0 +1,67 @@
+#ifndef SKARN_SOCKET_INPUT_STREAM_H
+#define SKARN_SOCKET_INPUT_STREAM_H
+
+#include "platform/streams/QioInputStream.h"
+
+#include <atomic>
+
+class SkarnSocket;
+
+// The input stream of a socket, with a time-out and a cancel operation on
+// blocking reads, both built on the socket's time-limit callback.
+//
+// Modes:   none     no callback
+//          time-out callback after the caller's seconds of silence, cancel not enabled
+//          cancel   callback every second, cancel enabled
+// setTimeout(n > 0) enters time-out from none or time-out; setTimeout(0) goes
+// back to none. setCancel(1) enters cancel from none or cancel; setCancel(0)
+// goes back to none. Time-out to cancel and cancel to time-out raise
+// VexUnsupportedOperationError. A mode survives the exceptions it raises.
+//
+// In time-out mode a read that waits longer than the limit raises
+// QioIOTimeoutException (the limit counts from the start of each wait: it
+// bounds silence, not the whole message). In cancel mode cancel() from another
+// thread makes the read waiting (or the next one that waits a full second)
+// raise QioIOCancelException within about a second. A secure socket in
+// blocking mode waits inside its library and never calls the callback.
+//
+// Slots: those of QioInputStream (1 and 3 pure), 9-15 defined here, 16 getSocket (pure).
+class SKARN_EXPORT SkarnSocketInputStream : public QioInputStream {
+public:
+    ~SkarnSocketInputStream() override;
+
+    // 1 when cancel is not enabled.
+    int canTimeout() override;
+    // seconds > 0: VexUnsupportedOperationError in cancel mode, else the time-out.
+    // seconds <= 0: leaves time-out mode (nothing in cancel mode).
+    // Returns 1 when a time-out is in force afterwards.
+    int setTimeout(int seconds) override;
+    // 0 in cancel mode, else the socket's time limit.
+    int getTimeout() override;
+    // 1 in cancel mode or when no time-out is set.
+    int canCancel() override;
+    // VexUnsupportedOperationError when canCancel() is 0; enters (non-zero) or
+    // leaves (0) cancel mode. Returns 1.
+    int setCancel(int on) override;
+    int getCancel() override;
+    // From any thread: asks the waiting (or next waiting) read to end with
+    // QioIOCancelException. VexIllegalStateError when cancel is not enabled.
+    // It does not interrupt a wait; the reading thread sees it within a second.
+    void cancel() override;
+
+    virtual SkarnSocket* getSocket() = 0;
+
+    // The time-limit callback; `instancePointer` is the stream. Raises
+    // QioIOTimeoutException in time-out mode, QioIOCancelException (clearing
+    // the request) in cancel mode once a cancel is requested, else returns.
+    static void timeoutHandler(void* instancePointer);
+
+protected:
+    SkarnSocketInputStream();
+
+private:
+    int m_cancelEnabled;
+    std::atomic<int> m_cancelRequested;  // set by the cancelling thread, cleared by the reader
+};
+
+#endif

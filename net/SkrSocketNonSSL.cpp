@@ -1,0 +1,475 @@
+#include "net/SkrSocketNonSSL.h"
+
+#include "api/SkarnException.h"
+#include "net/SkarnHost.h"
+#include "platform/core/VexFmDir.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexThread.h"
+#include "platform/core/VexUtSystemInfo.h"
+#include "platform/crypto/VexSocketAddress.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct ErrorText {
+    int code;
+    const char* text;
+};
+
+const ErrorText kErrorTexts[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Access denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Protocol is wrong type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "ICMP network unreachable"},
+    {10052, "Network was reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space is supported"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "Name too long"},
+    {10064, "Host is down"},
+    {10065, "Host is unreachable"},
+    {10066, "Directory not empty"},
+    {10067, "EPROCLIM returned"},
+    {10068, "EUSERS returned"},
+    {10069, "Disk quota exceeded"},
+    {10070, "ESTALE returned"},
+    {10071, "The object is remote"},
+    {10091, "System not ready"},
+    {10092, "Version is not supported"},
+    {10093, "Not initialized"},
+    {10101, "ptext =ed by WSARecv or WSARecvFrom to indicate the remote party has initiated a graceful shutdown "
+            "sequence."},
+    {11001, "Host not found"},
+    {11002, "Try again"},
+    {11003, "Non-recoverable error"},
+    {11004, "No data record available"},
+};
+
+void raiseIllegalArgument(const char* function)
+{
+    VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, function, "VEX_THROW");
+}
+
+// The address with `port` in network byte order.
+sockaddr_storage withPort(const sockaddr_storage& address, int port)
+{
+    sockaddr_storage a = address;
+    if (a.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<unsigned short>(port));
+    else if (a.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<unsigned short>(port));
+    return a;
+}
+
+// After an interrupted connect the connection goes on being made: wait for it
+// and take its outcome. 0 connected, else SOCKET_ERROR with errno set.
+int completeInterruptedConnect(SOCKET s)
+{
+    pollfd p{};
+    p.fd = s;
+    p.events = POLLOUT;
+    int r;
+    do {
+        r = ::poll(&p, 1, -1);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0)
+        return SOCKET_ERROR;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return SOCKET_ERROR;
+    if (error != 0) {
+        errno = error;
+        return SOCKET_ERROR;
+    }
+    return 0;
+}
+
+}  // namespace
+
+SkrSocketNonSSL::SkrSocketNonSSL()
+    : SkarnSocket(0, reservedAddress(FAMILY_NOT_GIVEN)),
+      m_url(64, 256),
+      m_ownSocket(INVALID_SOCKET),
+      m_commSocket(INVALID_SOCKET),
+      m_endOfStream(0),
+      m_connected(0),
+      m_fpEcho(nullptr),
+      m_echo(0)
+{
+    m_in.bind(this);
+    m_out.bind(this);
+}
+
+SkrSocketNonSSL::~SkrSocketNonSSL()
+{
+    echo(nullptr, nullptr, 0);
+    Close();
+    if (m_fpEcho) {
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+}
+
+SkarnSocketInputStream& SkrSocketNonSSL::getInputStream() { return m_in; }
+
+QioOutputStream& SkrSocketNonSSL::getOutputStream() { return m_out; }
+
+// ---- echo ----------------------------------------------------------------
+
+bool SkrSocketNonSSL::headersOn() const { return m_echo != 0 || std::getenv("ZEV_SKT_ECHO_RW") != nullptr; }
+
+std::string SkrSocketNonSSL::echoPath(const char* name)
+{
+    char path[300];
+    std::snprintf(path, sizeof path, "../logs/%ld_%.200s", VexUtSystemInfo::getProcessId(), name ? name : "");
+    return VexFmDir::resolveEffectivePath(path);
+}
+
+std::string SkrSocketNonSSL::effectiveEchoMode(const char* mode)
+{
+    if (mode && *mode)
+        return mode;
+    const char* env = std::getenv("ZEV_SKT_ECHO_MODE");
+    if (env && *env)
+        return std::string(env).substr(0, 15);
+    return "a+b";
+}
+
+void SkrSocketNonSSL::echo(std::string sFileName)
+{
+    if (m_fpEcho) {
+        std::fflush(m_fpEcho);
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+    if (!sFileName.empty()) {
+        m_fpEcho = std::fopen(sFileName.c_str(), "a+b");
+        VEX_ASSERT(m_fpEcho != NULL);
+    }
+}
+
+void SkrSocketNonSSL::echo(const char* sfilename) { echo(sfilename, nullptr, 0); }
+
+void SkrSocketNonSSL::echo(const char* sfilename, const char* mode, int echo_rw)
+{
+    if (m_fpEcho) {
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+    m_echo = echo_rw;
+    if (!sfilename || !*sfilename)
+        return;
+    std::string m = effectiveEchoMode(mode);
+    m_fpEcho = std::fopen(echoPath(sfilename).c_str(), m.c_str());
+}
+
+// ---- target --------------------------------------------------------------
+
+void SkrSocketNonSSL::prepare(const char* url)
+{
+    m_url.reset();
+    m_url.append(url);
+    m_address = reservedAddress(FAMILY_NOT_GIVEN);
+    m_nPort = 0;
+
+    std::string u = url ? url : "";
+    std::size_t sep = u.find("://");
+    if (sep == std::string::npos || sep + 3 >= u.size()) {
+        m_url.reset();
+        SkarnException::raise(VEX_LOCATION, "SkrSocketNonSSL::prepare", SkarnException::errBadUrl,
+                              {I18NString(u), I18NString("no ://")});
+    }
+    std::string host = u.substr(sep + 3);
+    std::size_t slash = host.find('/');
+    if (slash != std::string::npos)
+        host.erase(slash);
+    std::size_t bracket = host.find(']');
+    std::size_t colon = bracket != std::string::npos ? host.find(':', bracket) : host.find(':');
+    if (colon != std::string::npos) {
+        m_nPort = std::atoi(host.c_str() + colon + 1);
+        host.erase(colon);
+    }
+    if (bracket != std::string::npos) {
+        host.erase(bracket, 1);
+        host.erase(0, 1);
+    }
+    m_address = SkarnHost::getIPAddress(host.c_str());
+    m_url.reset();
+}
+
+void SkrSocketNonSSL::prepare(int port, const sockaddr_storage& address)
+{
+    Close();
+    m_url.reset();
+    m_nPort = port;
+    m_address = address.ss_family == FAMILY_UNRESOLVED ? SkarnHost::getIPAddress(nullptr) : address;
+}
+
+void SkrSocketNonSSL::setServerHostInfo(const char* host) { m_serverHost = host ? host : "localhost"; }
+
+// ---- connecting ----------------------------------------------------------
+
+void SkrSocketNonSSL::raiseSocketError(const char* function)
+{
+    SkarnException::raise(VEX_LOCATION, function, SkarnException::errSocket, {}, m_lastErrorText.c_str());
+}
+
+void SkrSocketNonSSL::Open(const char* url, const char* /*sessionConfigDoc*/)
+{
+    prepare(url);
+    Open(m_nPort, m_address, nullptr);
+}
+
+void SkrSocketNonSSL::Open(int port, const sockaddr_storage& address, const char* /*sessionConfigDoc*/)
+{
+    if (m_connected)
+        return;
+    m_nPort = port;
+    m_address = address;
+    sockaddr_storage target = withPort(address, port);
+
+    if (m_ownSocket != INVALID_SOCKET) {
+        // Left by an earlier failed connect.
+        ::shutdown(m_ownSocket, SD_BOTH);
+        closesocket(m_ownSocket);
+        m_ownSocket = INVALID_SOCKET;
+    }
+    m_ownSocket = wsa::socket(target.ss_family, SOCK_STREAM, 0);
+    if (m_ownSocket == 0) {
+        // Descriptor 0 (standard input closed) is not kept as a connection: take another.
+        SOCKET zero = m_ownSocket;
+        m_ownSocket = wsa::socket(target.ss_family, SOCK_STREAM, 0);
+        ::shutdown(zero, SD_BOTH);
+        closesocket(zero);
+    }
+    if (m_ownSocket == INVALID_SOCKET) {
+        setLastErrorText();
+        raiseSocketError("SkrSocketNonSSL::Open");
+    }
+    connectOwnSocket(target);
+}
+
+void SkrSocketNonSSL::Open(int port)
+{
+    if (m_connected)
+        return;
+    m_nPort = port;
+    VexSocketAddress resolver("QSM_Crypto_Interface");
+    int count = 0;
+    resolver.QSM_ResolveAddress(m_serverHost.c_str(), static_cast<unsigned short>(port), 0, &count);
+    sockaddr_storage target;
+    resolver.QSM_GetAddress(0, &target);
+    if (target.ss_family == FAMILY_UNRESOLVED)
+        VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "SkrSocketNonSSL::Open", "VEX_THROW");
+
+    if (m_ownSocket != INVALID_SOCKET) {
+        ::shutdown(m_ownSocket, SD_BOTH);
+        closesocket(m_ownSocket);
+        m_ownSocket = INVALID_SOCKET;
+    }
+    m_ownSocket = wsa::socket(target.ss_family, SOCK_STREAM, 0);
+    if (m_ownSocket == INVALID_SOCKET) {
+        setLastErrorText();
+        raiseSocketError("SkrSocketNonSSL::Open");
+    }
+    connectOwnSocket(target);
+}
+
+void SkrSocketNonSSL::connectOwnSocket(const sockaddr_storage& target)
+{
+    const socklen_t length = target.ss_family == AF_INET ? 16 : 28;
+    const int attempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        int r = ::connect(m_ownSocket, reinterpret_cast<const sockaddr*>(&target), length);
+        if (r != 0 && WSAGetLastError() == WSAEINTR)
+            r = completeInterruptedConnect(m_ownSocket);
+        if (r == 0)
+            break;
+        if (attempt >= attempts) {
+            setLastErrorText();
+            raiseSocketError("SkrSocketNonSSL::Open");
+        }
+        VexThread::sleep(2);
+    }
+    m_commSocket = m_ownSocket;
+    m_connected = 1;
+    setNoDelay();
+}
+
+void SkrSocketNonSSL::open() { Open(m_nPort, m_address, nullptr); }
+
+void SkrSocketNonSSL::setNoDelay()
+{
+    if (!skarnTcpNoDelay.load())
+        return;
+    VEX_ASSERT(m_commSocket != INVALID_SOCKET);
+    int on = 1;
+    if (::setsockopt(m_commSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && m_fpEcho) {
+        if (headersOn())
+            std::fputs("\nsetsockopt to TCP_NODELAY FAILED\n", m_fpEcho);
+        std::fflush(m_fpEcho);
+    }
+}
+
+void SkrSocketNonSSL::setPoolKey(std::string key) { m_poolKey = std::move(key); }
+
+std::string SkrSocketNonSSL::getPoolKey() { return m_poolKey; }
+
+int SkrSocketNonSSL::isAlive() { return 0; }
+
+void SkrSocketNonSSL::Close()
+{
+    if (m_commSocket != m_ownSocket && m_connected && m_commSocket != INVALID_SOCKET) {
+        ::shutdown(m_commSocket, SD_BOTH);
+        closesocket(m_commSocket);
+        m_commSocket = INVALID_SOCKET;
+    }
+    m_connected = 0;
+    if (m_ownSocket != INVALID_SOCKET) {
+        ::shutdown(m_ownSocket, SD_BOTH);
+        closesocket(m_ownSocket);
+        if (m_commSocket == m_ownSocket)
+            m_commSocket = INVALID_SOCKET;
+        m_ownSocket = INVALID_SOCKET;
+    }
+}
+
+// ---- traffic -------------------------------------------------------------
+
+void SkrSocketNonSSL::ReadBuffer(char* buffer, unsigned int length, int* received)
+{
+    if (!buffer || length == 0 || !received)
+        raiseIllegalArgument("SkrSocketNonSSL::ReadBuffer");
+    if (!m_connected || m_endOfStream)
+        return;
+
+    if (m_timeLimitCallback) {
+        for (;;) {
+            int r = wsa::waitReadable(m_commSocket, m_timeLimitSec);
+            if (r > 0)
+                break;
+            if (r == 0) {
+                m_timeLimitCallback(m_timeLimitArgument);  // raises to end the wait
+                continue;
+            }
+            if (WSAGetLastError() == WSAEINTR)
+                continue;
+            setLastErrorText();
+            raiseSocketError("SkrSocketNonSSL::ReadBuffer");
+        }
+    }
+
+    *received = 0;
+    const int ask = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+    for (;;) {
+        int r = wsa::recv(m_commSocket, buffer, ask, 0);
+        if (r > 0) {
+            *received = r;
+            break;
+        }
+        if (r == 0) {
+            m_endOfStream = 1;
+            break;
+        }
+        int error = WSAGetLastError();
+        if (error == WSAECONNRESET) {
+            m_endOfStream = 1;
+            break;
+        }
+        if (error == WSAEINTR)
+            continue;
+        setLastErrorText();
+        raiseSocketError("SkrSocketNonSSL::ReadBuffer");
+    }
+
+    if (m_fpEcho) {
+        if (headersOn())
+            std::fprintf(m_fpEcho, "\n<read[%d]>\n", *received);
+        if (!m_endOfStream && *received > 0)
+            std::fwrite(buffer, 1, static_cast<size_t>(*received), m_fpEcho);
+        std::fflush(m_fpEcho);
+    }
+}
+
+void SkrSocketNonSSL::WriteBuffer(const char* buffer, unsigned int length, int* written)
+{
+    if (written)
+        *written = 0;
+    if (!buffer || length == 0 || !written)
+        raiseIllegalArgument("SkrSocketNonSSL::WriteBuffer");
+
+    const char* rest = buffer;
+    unsigned remaining = length;
+    while (remaining > 0) {
+        const int ask = remaining > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(remaining);
+        int sent;
+        if (m_commSocket == INVALID_SOCKET && std::getenv("ZEV_SKT_NO_SOCKET")) {
+            sent = ask;
+        } else {
+            sent = wsa::send(m_commSocket, rest, ask, 0);
+            if (sent < 0) {
+                if (WSAGetLastError() == WSAEINTR)
+                    continue;
+                setLastErrorText();
+                raiseSocketError("SkrSocketNonSSL::WriteBuffer");
+            }
+        }
+        if (m_fpEcho) {
+            if (headersOn())
+                std::fprintf(m_fpEcho, "\n<write[%d]>\n", sent);
+            if (sent > 0)
+                std::fwrite(rest, 1, static_cast<size_t>(sent), m_fpEcho);
+            std::fflush(m_fpEcho);
+        }
+        *written += sent;
+        rest += sent;
+        remaining -= static_cast<unsigned>(sent);
+    }
+}
+
+// ---- error texts ---------------------------------------------------------
+
+const char* SkrSocketNonSSL::errorText(int wsaError)
+{
+    for (const ErrorText& e : kErrorTexts)
+        if (e.code == wsaError)
+            return e.text;
+    return "Unknown error code";
+}
+
+void SkrSocketNonSSL::setLastErrorText() { m_lastErrorText = I18NString(errorText(WSAGetLastError())); }
