@@ -1,0 +1,264 @@
+#include "support/LoopbackPeer.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+sockaddr_storage loopbackAddress(LoopbackPeer::Family family, int port)
+{
+    sockaddr_storage a{};
+    if (family == LoopbackPeer::IPv4) {
+        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(&a);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<unsigned short>(port));
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        sockaddr_in6* in6 = reinterpret_cast<sockaddr_in6*>(&a);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<unsigned short>(port));
+        in6->sin6_addr = in6addr_loopback;
+    }
+    return a;
+}
+
+socklen_t lengthOf(const sockaddr_storage& a)
+{
+    return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+}
+
+int portOf(const sockaddr_storage& a)
+{
+    return a.ss_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port)
+                                  : ntohs(reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port);
+}
+
+int listenOn(LoopbackPeer::Family family, sockaddr_storage& bound)
+{
+    sockaddr_storage a = loopbackAddress(family, 0);
+    int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), lengthOf(a)) != 0 || ::listen(fd, 64) != 0) {
+        int e = errno;
+        ::close(fd);
+        throw std::runtime_error(std::string("bind/listen: ") + std::strerror(e));
+    }
+    socklen_t len = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+    return fd;
+}
+
+}  // namespace
+
+LoopbackPeer::LoopbackPeer(Family family, Handler handler) : m_handler(std::move(handler)), m_family(family)
+{
+    m_listener = listenOn(family, m_address);
+    m_port = portOf(m_address);
+    m_acceptor = std::thread([this] { acceptLoop(); });
+}
+
+LoopbackPeer::~LoopbackPeer() { stop(); }
+
+std::string LoopbackPeer::url(const char* path) const
+{
+    std::string host = m_family == IPv4 ? "127.0.0.1" : "[::1]";
+    return "http://" + host + ":" + std::to_string(m_port) + (path ? path : "");
+}
+
+void LoopbackPeer::stop()
+{
+    m_stop.store(true);
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    reap(true);
+    if (m_listener >= 0) {
+        ::close(m_listener);
+        m_listener = -1;
+    }
+}
+
+void LoopbackPeer::reap(bool all)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        if (all || it->done->load()) {
+            it->thread.join();
+            it = m_connections.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void LoopbackPeer::acceptLoop()
+{
+    while (!m_stop.load()) {
+        pollfd p{m_listener, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        m_accepted.fetch_add(1);
+        reap(false);
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_connections.push_back(Connection{std::thread([this, fd, done] {
+                                               m_handler(fd, m_stop);
+                                               ::close(fd);
+                                               done->store(true);
+                                           }),
+                                           done});
+    }
+}
+
+bool LoopbackPeer::waitReadable(int fd, const std::atomic<bool>& stop)
+{
+    while (!stop.load()) {
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, 50);
+        if (r > 0)
+            return true;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
+}
+
+bool LoopbackPeer::sendAll(int fd, const char* bytes, std::size_t length)
+{
+    while (length > 0) {
+        ssize_t n = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+LoopbackPeer::Handler LoopbackPeer::echo()
+{
+    return [](int fd, const std::atomic<bool>& stop) {
+        std::vector<char> buffer(65536);
+        while (waitReadable(fd, stop)) {
+            ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (n <= 0 || !sendAll(fd, buffer.data(), static_cast<std::size_t>(n)))
+                return;
+        }
+    };
+}
+
+LoopbackPeer::Handler LoopbackPeer::silent()
+{
+    return [](int fd, const std::atomic<bool>& stop) {
+        char buffer[4096];
+        while (waitReadable(fd, stop)) {
+            if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
+                return;
+        }
+    };
+}
+
+LoopbackPeer::Handler LoopbackPeer::resetAfter(std::size_t bytes)
+{
+    return [bytes](int fd, const std::atomic<bool>& stop) {
+        char buffer[4096];
+        std::size_t got = 0;
+        while (got < bytes && waitReadable(fd, stop)) {
+            ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, bytes - got), 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        linger l{1, 0};  // closing now sends a reset instead of an orderly end
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    };
+}
+
+LoopbackPeer::Handler LoopbackPeer::trickle(char byte, int intervalMillis, int count)
+{
+    return [byte, intervalMillis, count](int fd, const std::atomic<bool>& stop) {
+        for (int i = 0; i < count && !stop.load(); ++i) {
+            for (int waited = 0; waited < intervalMillis && !stop.load(); waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!sendAll(fd, &byte, 1))
+                return;
+        }
+    };
+}
+
+LoopbackPeer::Handler LoopbackPeer::sendThenClose(std::string bytes)
+{
+    return [bytes](int fd, const std::atomic<bool>&) { sendAll(fd, bytes.data(), bytes.size()); };
+}
+
+LoopbackPeer::Handler LoopbackPeer::readThenClose(std::size_t bytes)
+{
+    return [bytes](int fd, const std::atomic<bool>& stop) {
+        std::vector<char> buffer(65536);
+        std::size_t got = 0;
+        while (got < bytes && waitReadable(fd, stop)) {
+            ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    };
+}
+
+std::pair<int, int> LoopbackPeer::connectedPair(Family family)
+{
+    sockaddr_storage bound{};
+    int listener = listenOn(family, bound);
+    int client = ::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&bound), lengthOf(bound)) != 0) {
+        int e = errno;
+        if (client >= 0)
+            ::close(client);
+        ::close(listener);
+        throw std::runtime_error(std::string("connect: ") + std::strerror(e));
+    }
+    int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+    if (server < 0) {
+        ::close(client);
+        throw std::runtime_error("accept failed");
+    }
+    return {client, server};
+}
+
+int LoopbackPeer::unusedPort(Family family)
+{
+    sockaddr_storage bound{};
+    int fd = listenOn(family, bound);
+    ::close(fd);
+    return portOf(bound);
+}
+
+int openDescriptorCount()
+{
+    int count = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    if (!d)
+        return -1;
+    while (dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.')
+            ++count;
+    ::closedir(d);
+    return count - 1;  // the directory stream's own descriptor
+}

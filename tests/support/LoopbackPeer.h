@@ -1,0 +1,94 @@
+#ifndef SKARN_TEST_LOOPBACK_PEER_H
+#define SKARN_TEST_LOOPBACK_PEER_H
+
+// In-process TCP peers on loopback (127.0.0.1 or ::1) for end-to-end tests.
+//
+// A LoopbackPeer listens on a port the system picks and serves every accepted
+// connection with a handler on a thread of its own; the descriptor is closed
+// when the handler returns. Every wait inside is bounded (polls of 50 ms that
+// look at the stop flag), and the destructor stops and joins everything, so a
+// test that fails half-way leaves no thread or descriptor behind.
+//
+//   LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+//   socket.Open(peer.url().c_str(), nullptr);          // "http://127.0.0.1:<port>/"
+//   socket.Open(peer.port(), peer.address(), nullptr);
+//
+// Canned handlers: echo (sends back what it reads), silent (reads, never
+// sends), resetAfter (reads n bytes, then resets the connection), trickle
+// (sends one byte at a time at an interval), sendThenClose, and
+// readThenClose (reads n bytes, then closes at once, without reading more).
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+class LoopbackPeer {
+public:
+    enum Family { IPv4, IPv6 };
+    // Serves one connection; `stop` turns true when the peer is being stopped.
+    using Handler = std::function<void(int fd, const std::atomic<bool>& stop)>;
+
+    LoopbackPeer(Family family, Handler handler);
+    ~LoopbackPeer();
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    int port() const { return m_port; }
+    // "http://127.0.0.1:<port><path>" or "http://[::1]:<port><path>".
+    std::string url(const char* path = "/") const;
+    // The listening address (port included, network byte order).
+    sockaddr_storage address() const { return m_address; }
+    // Connections accepted so far.
+    int accepted() const { return m_accepted.load(); }
+    // Stops accepting, tells handlers to stop, joins all threads. Idempotent.
+    void stop();
+
+    static Handler echo();
+    static Handler silent();
+    static Handler resetAfter(std::size_t bytes);
+    static Handler trickle(char byte, int intervalMillis, int count);
+    static Handler sendThenClose(std::string bytes);
+    static Handler readThenClose(std::size_t bytes);
+
+    // Helpers for handlers: wait up to the stop flag for readability (true:
+    // readable); send everything (false when the peer went away).
+    static bool waitReadable(int fd, const std::atomic<bool>& stop);
+    static bool sendAll(int fd, const char* bytes, std::size_t length);
+
+    // A connected pair of raw descriptors on loopback: first the connecting
+    // end, then the accepted one. Both owned by the caller.
+    static std::pair<int, int> connectedPair(Family family);
+    // A port on which nothing listens (bound once, then released).
+    static int unusedPort(Family family);
+
+private:
+    struct Connection {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    void acceptLoop();
+    void reap(bool all);
+
+    Handler m_handler;
+    int m_listener = -1;
+    int m_port = 0;
+    Family m_family;
+    sockaddr_storage m_address{};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0};
+    std::thread m_acceptor;
+    std::mutex m_lock;
+    std::list<Connection> m_connections;
+};
+
+// The number of descriptors the process has open (/proc/self/fd).
+int openDescriptorCount();
+
+#endif
