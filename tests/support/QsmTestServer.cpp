@@ -1,5 +1,7 @@
 #include "support/QsmTestServer.h"
 
+#include "support/TestCertificates.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -8,6 +10,18 @@
 std::string sessionDocument(const std::string& inner)
 {
     return "<sessionConfigDocument>" + inner + "</sessionConfigDocument>";
+}
+
+std::string tlsListenerDocument(const std::string& cert, const std::string& key, const std::string& extra)
+{
+    return sessionDocument("<serviceID>test</serviceID><forceSSLStatus>ON</forceSSLStatus><certificateFile>" + cert +
+                           "</certificateFile><privateKeyFile>" + key + "</privateKeyFile>" + extra);
+}
+
+std::string tlsClientDocument(const std::string& extra)
+{
+    return sessionDocument("<forceSSLStatus>ON</forceSSLStatus><caFile>" + TestCertificates::get().caFile +
+                           "</caFile>" + extra);
 }
 
 std::string qsmLastError(QSM_HANDLE h)
@@ -72,7 +86,7 @@ std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n)
     return out;
 }
 
-QsmTestServer::QsmTestServer(const std::string& document, std::function<void(QSM_HANDLE)> handler, int connections,
+QsmTestServer::QsmTestServer(const std::string& document, std::function<void(QSM_HANDLE&)> handler, int connections,
                              bool ipv6)
     : m_handler(std::move(handler))
 {
@@ -114,10 +128,15 @@ void QsmTestServer::serve(int connections)
 {
     VexCrypto* c = VexCryptoSharedFactory::getInstance();
     for (int i = 0; i < connections; ++i) {
-        QSM_Pollfd p{m_listener, QSM_POLL_READABLE, 0};
-        char* d = nullptr;
-        int st = c->QSM_Poll(&p, 1, 10000, nullptr, &d);
-        c->QSM_CryptoFree(d);
+        int st = QSM_S_TIMEOUT;
+        for (int slice = 0; slice < 100 && st == QSM_S_TIMEOUT && !m_stop.load(); ++slice) {
+            QSM_Pollfd p{m_listener, QSM_POLL_READABLE, 0};
+            char* d = nullptr;
+            st = c->QSM_Poll(&p, 1, 100, nullptr, &d);
+            c->QSM_CryptoFree(d);
+        }
+        if (m_stop.load())
+            return;
         if (st != QSM_S_OK) {
             std::lock_guard<std::mutex> g(m_lock);
             m_failures.push_back("no connection came");
@@ -138,9 +157,11 @@ void QsmTestServer::serve(int connections)
             continue;
         }
         m_handler(h);
-        char* details = nullptr;
-        c->QSM_CloseHandle(&h, nullptr, &details);
-        c->QSM_CryptoFree(details);
+        if (h) {
+            char* details = nullptr;
+            c->QSM_CloseHandle(&h, nullptr, &details);
+            c->QSM_CryptoFree(details);
+        }
     }
 }
 
@@ -156,9 +177,15 @@ std::vector<std::string> QsmTestServer::failures()
     return m_failures;
 }
 
+void QsmTestServer::stop()
+{
+    m_stop.store(true);
+    join();
+}
+
 QsmTestServer::~QsmTestServer()
 {
-    join();
+    stop();
     if (m_listener) {
         char* details = nullptr;
         VexCryptoSharedFactory::getInstance()->QSM_CloseHandle(&m_listener, nullptr, &details);

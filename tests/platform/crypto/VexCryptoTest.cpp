@@ -117,7 +117,7 @@ std::string cipherOf(QSM_HANDLE h)
 }
 
 // The server of an exchange: takes `in` bytes, answers with `out`.
-std::function<void(QSM_HANDLE)> answer(std::size_t in, const std::string& out, std::string* got,
+std::function<void(QSM_HANDLE&)> answer(std::size_t in, const std::string& out, std::string* got,
                                        std::string* cipher = nullptr)
 {
     return [in, out, got, cipher](QSM_HANDLE h) {
