@@ -250,7 +250,7 @@ int QsmSocket::connect(const char* call, const sockaddr_storage& address, int le
     return fail(QSM_E_NEGOTIATE, std::string(call) + ": TLS negotiation required");
 }
 
-std::string QsmSocket::tlsFailure(int sslError, int rc) const
+std::string QsmSocket::tlsFailure(int sslError, int sysErr) const
 {
     std::string reason;
     long verify = m_ssl ? SSL_get_verify_result(m_ssl) : X509_V_OK;
@@ -260,11 +260,10 @@ std::string QsmSocket::tlsFailure(int sslError, int rc) const
     case SSL_ERROR_ZERO_RETURN:
         return reason + "the peer closed the TLS connection";
     case SSL_ERROR_SYSCALL: {
-        int err = errno;
         std::string queue = QsmTlsContext::drainErrors();
-        if (rc == 0 || err == 0)
+        if (sysErr == 0)
             return reason + "the peer closed the connection (" + queue + ")";
-        return reason + errnoText(err) + " (" + queue + ")";
+        return reason + errnoText(sysErr) + " (" + queue + ")";
     }
     default:
         return reason + QsmTlsContext::drainErrors();
@@ -276,6 +275,7 @@ int QsmSocket::handshakeStep(const char* call)
     ERR_clear_error();
     errno = 0;
     int rc = SSL_do_handshake(m_ssl);
+    const int sysErr = errno;
     if (rc == 1) {
         m_state = Secured;
         m_wantWrite = false;
@@ -289,7 +289,7 @@ int QsmSocket::handshakeStep(const char* call)
     std::string who = QsmUrl::describe(m_peer);
     m_tlsBroken = true;
     m_state = Failed;
-    fail(QSM_E_TLS, std::string(call) + ": TLS handshake with " + who + " failed: " + tlsFailure(e, rc));
+    fail(QSM_E_TLS, std::string(call) + ": TLS handshake with " + who + " failed: " + tlsFailure(e, sysErr));
     dropConnection();
     return QSM_E_TLS;
 }
@@ -536,6 +536,7 @@ int QsmSocket::send(const char* bytes, int length, int* sent)
     errno = 0;
     size_t n = 0;
     int rc = SSL_write_ex(m_ssl, bytes, static_cast<size_t>(length), &n);
+    const int sysErr = errno;
     if (rc == 1) {
         *sent = static_cast<int>(n);
         return QSM_S_OK;
@@ -546,7 +547,7 @@ int QsmSocket::send(const char* bytes, int length, int* sent)
         return fail(QSM_E_WOULD_BLOCK, "QSM_Send: the socket cannot take more now");
     }
     m_tlsBroken = true;
-    return fail(e == SSL_ERROR_SYSCALL ? QSM_E_SYSTEM : QSM_E_TLS, "QSM_Send: TLS write failed: " + tlsFailure(e, rc));
+    return fail(e == SSL_ERROR_SYSCALL ? QSM_E_SYSTEM : QSM_E_TLS, "QSM_Send: TLS write failed: " + tlsFailure(e, sysErr));
 }
 
 int QsmSocket::recv(char* bytes, int length, int* received)
@@ -577,6 +578,7 @@ int QsmSocket::recv(char* bytes, int length, int* received)
         errno = 0;
         size_t n = 0;
         int rc = SSL_read_ex(m_ssl, bytes, static_cast<size_t>(length), &n);
+        const int sysErr = errno;
         if (rc == 1) {
             *received = static_cast<int>(n);
             return QSM_S_OK;
@@ -591,15 +593,15 @@ int QsmSocket::recv(char* bytes, int length, int* received)
         if (e == SSL_ERROR_ZERO_RETURN)
             return fail(QSM_E_PEER_CLOSED, "QSM_Recv: the peer closed the TLS connection");
         unsigned long top = ERR_peek_error();
-        int sysErr = errno;
         m_tlsBroken = true;
         if ((e == SSL_ERROR_SYSCALL && (sysErr == 0 || sysErr == ECONNRESET)) ||
             (e == SSL_ERROR_SSL && ERR_GET_REASON(top) == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
             // The peer went away without a TLS close: the stream ends here.
             return fail(QSM_E_PEER_CLOSED, "QSM_Recv: the peer closed the connection without a TLS close: " +
-                                               tlsFailure(e, rc));
+                                               tlsFailure(e, sysErr));
         }
-        return fail(e == SSL_ERROR_SYSCALL ? QSM_E_SYSTEM : QSM_E_TLS, "QSM_Recv: TLS read failed: " + tlsFailure(e, rc));
+        return fail(e == SSL_ERROR_SYSCALL ? QSM_E_SYSTEM : QSM_E_TLS,
+                    "QSM_Recv: TLS read failed: " + tlsFailure(e, sysErr));
     }
 }
 
@@ -635,6 +637,7 @@ int QsmSocket::status()
     char c;
     size_t got = 0;
     int rc = SSL_peek_ex(m_ssl, &c, 1, &got);
+    const int sysErr = errno;
     int e = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, rc);
     if (!m_nonBlocking)
         setBlocking(true);
@@ -643,7 +646,7 @@ int QsmSocket::status()
     if (e == SSL_ERROR_ZERO_RETURN)
         return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the TLS connection");
     m_tlsBroken = true;
-    return fail(QSM_E_TLS, "QSM_SocketStatus: " + tlsFailure(e, rc));
+    return fail(QSM_E_TLS, "QSM_SocketStatus: " + tlsFailure(e, sysErr));
 }
 
 short QsmSocket::readInterest(bool& readyNow) const

@@ -66,7 +66,7 @@ private:
     int handshakeStep(const char* call);
     int runHandshake(const char* call);
     int handshakeTimedOut(const char* call);
-    std::string tlsFailure(int sslError, int rc) const;
+    std::string tlsFailure(int sslError, int sysErr) const;
     void dropConnection();
     void setBlocking(bool blocking);
 

@@ -456,6 +456,20 @@ TEST(SkrSocketTls, ExchangeBlockingByUrlAndByAddress)
         s->release();
     }
     {
+        // An IPv6 literal: the address is checked against the certificate.
+        std::string got;
+        auto server = tlsAnswering(request.size(), reply, &got, true);
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        const std::string url = "https://[::1]:" + std::to_string(server->port()) + "/";
+        const std::string doc = sessionDocument("<caFile>" + TestCertificates::get().caFile + "</caFile>");
+        s->Open(url.c_str(), doc.c_str());
+        writeAll(*s, request);
+        EXPECT_EQ(reply, readUpTo(*s, reply.size()));
+        server->join();
+        EXPECT_EQ(request, got);
+        s->release();
+    }
+    {
         std::string got;
         auto server = tlsAnswering(request.size(), reply, &got);
         SkarnSocket* s = SkarnSocket::getSocket(1, 0);
@@ -833,6 +847,41 @@ TEST(SkrSocketWrite, NonBlockingWritesGoOutIn32KPieces)
     const std::string expected = "\n<write[32768]>\n" + bytes.substr(0, 32768) + "\n<write[32768]>\n" +
                                  bytes.substr(32768, 32768) + "\n<write[5]>\n" + bytes.substr(65536);
     EXPECT_EQ(expected, fileText(folder.file("pieces")));
+}
+
+TEST(SkrSocketWrite, PeerGoneRaisesInsteadOfSignalling)
+{
+    // Writing to a connection whose peer has gone must raise errSocket, not
+    // end the process with SIGPIPE.
+    const TestCertificates& pki = TestCertificates::get();
+    for (bool tls : {true, false}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""),
+                             [](QSM_HANDLE& h) { qsmRecvExactly(h, 1); });
+        SkrSocket s;
+        const std::string doc = tls ? tlsClientDocument() : std::string(kPlainDoc);
+        s.Open(server.port(), loopback(server.port()), doc.c_str());
+        writeAll(s, "x");
+        server.join();
+        const std::string block(65536, 'b');
+        std::string text;
+        try {
+            for (int i = 0; i < 1000; ++i) {
+                writeAll(s, block);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(5, e.getErrorCode());
+            ASSERT_EQ(2u, e.getMessageCount());
+            text = e.getMessageAt(1).format().str();
+            EXPECT_EQ("SkrSocket::WriteBuffer", e.getBackTraceAt(0).function);
+        }
+        EXPECT_EQ(0u, text.find("QSM_Send=0xfffffffb QSM_Send: ")) << text;
+        EXPECT_TRUE(text.find("Broken pipe") != std::string::npos ||
+                    text.find("Connection reset by peer") != std::string::npos)
+            << text;
+        EXPECT_EQ(0, s.isAlive());
+    }
 }
 
 TEST(SkrSocketWrite, BlockingWriteWithoutSocketUnderNoSocket)
