@@ -18,7 +18,9 @@
 // the host set with setServerHostInfo, or prepare(...) then open(). A refused
 // or failed connect is tried five times, two seconds apart (VexThread::sleep);
 // an interrupted one is completed at once. TCP_NODELAY is switched on when
-// the process-wide switch skarnTcpNoDelay is on.
+// the process-wide switch skarnTcpNoDelay is on. After a failed connect the
+// socket stays created and the object unconnected: Close() releases it, and
+// so does the next Open before it creates a new one.
 //
 // Failures of socket, connect, the wait for data, recv and send raise
 // SkarnException errSocket (message 1841392216) followed by the system's

@@ -3,7 +3,6 @@
 #include "platform/core/VexByteBuffer.h"
 #include "platform/streams/QioIOException.h"
 
-#include <cstring>
 
 namespace {
 
@@ -23,8 +22,8 @@ void QioBlockInputStream::setLength(int length) { m_remaining = length > 0 ? len
 
 int QioBlockInputStream::read()
 {
-    if (m_pushbackPos < m_pushback.size())
-        return static_cast<unsigned char>(m_pushback[m_pushbackPos++]);
+    if (!m_pushback.empty())
+        return m_pushback.takeByte();
     if (m_remaining == 0)
         return -1;
     int c = m_body.read();
@@ -38,14 +37,8 @@ unsigned QioBlockInputStream::read(char* buffer, unsigned length)
 {
     if (length == 0)
         return 0;
-    if (m_pushbackPos < m_pushback.size()) {
-        std::size_t n = m_pushback.size() - m_pushbackPos;
-        if (n > length)
-            n = length;
-        std::memcpy(buffer, m_pushback.data() + m_pushbackPos, n);
-        m_pushbackPos += n;
-        return static_cast<unsigned>(n);
-    }
+    if (!m_pushback.empty())
+        return m_pushback.take(buffer, length);
     if (m_remaining == 0)
         return END;
     unsigned want = static_cast<unsigned>(m_remaining) < length ? static_cast<unsigned>(m_remaining) : length;
@@ -56,27 +49,8 @@ unsigned QioBlockInputStream::read(char* buffer, unsigned length)
     return n;
 }
 
-unsigned QioBlockInputStream::read(VexByteBuffer& buffer, unsigned length)
-{
-    if (length == 0)
-        return 0;
-    // Reserve no more than one read can sensibly bring, whatever the caller asks.
-    if (length > 65536)
-        length = 65536;
-    char* tail = buffer.reserveTail(length);
-    unsigned n = read(tail, length);
-    if (n != END)
-        buffer.commit(n);
-    return n;
-}
+unsigned QioBlockInputStream::read(VexByteBuffer& buffer, unsigned length) { return readAppending(buffer, length); }
 
 int QioBlockInputStream::canUnread() { return 1; }
 
-void QioBlockInputStream::unread(const char* bytes, unsigned length)
-{
-    if (!bytes || length == 0)
-        return;
-    m_pushback.erase(0, m_pushbackPos);
-    m_pushback.insert(0, bytes, length);
-    m_pushbackPos = 0;
-}
+void QioBlockInputStream::unread(const char* bytes, unsigned length) { m_pushback.push(bytes, length); }

@@ -2,8 +2,8 @@
 #define QIO_BLOCK_INPUT_STREAM_H
 
 #include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioPushback.h"
 
-#include <string>
 
 // A body of known length over a buffered stream (not owned): after
 // setLength(n) it yields exactly n bytes, then -1; nothing beyond is read.
@@ -26,8 +26,7 @@ public:
 private:
     QioBufferedInputStream& m_body;
     int m_remaining = 0;
-    std::string m_pushback;
-    std::size_t m_pushbackPos = 0;
+    QioPushback m_pushback;  // unread bytes, delivered first
 };
 
 #endif

@@ -85,23 +85,7 @@ unsigned QioBufferedInputStream::read(char* buffer, unsigned length)
     return n;
 }
 
-unsigned QioBufferedInputStream::read(VexByteBuffer& buffer, unsigned length)
-{
-    if (length == 0)
-        return 0;
-    if (m_pos == m_end) {
-        if (length >= m_capacity && m_capacity != 0 && m_in)
-            return m_in->read(buffer, length);
-        if (!fill())
-            return END;
-    }
-    unsigned n = m_end - m_pos;
-    if (n > length)
-        n = length;
-    buffer.append(m_buf + m_pos, n);
-    m_pos += n;
-    return n;
-}
+unsigned QioBufferedInputStream::read(VexByteBuffer& buffer, unsigned length) { return readAppending(buffer, length); }
 
 int QioBufferedInputStream::canUnread() { return 1; }
 

@@ -2,8 +2,8 @@
 #define QIO_CHUNKED_INPUT_STREAM_H
 
 #include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioPushback.h"
 
-#include <string>
 
 // Decodes an HTTP chunked body from a buffered stream (not owned).
 //
@@ -40,8 +40,7 @@ private:
     unsigned long long m_remaining = 0;  // data bytes left in the current chunk
     bool m_started = false;              // a chunk has been announced (its data needs a line end)
     bool m_finished = false;
-    std::string m_pushback;              // unread bytes, delivered from m_pushbackPos on
-    std::size_t m_pushbackPos = 0;
+    QioPushback m_pushback;  // unread bytes, delivered first
 };
 
 #endif

@@ -42,6 +42,19 @@ unsigned QioInputStream::readFully(VexByteBuffer& buffer, unsigned length)
     return got;
 }
 
+unsigned QioInputStream::readAppending(VexByteBuffer& buffer, unsigned length)
+{
+    if (length == 0)
+        return 0;
+    if (length > 65536)
+        length = 65536;
+    char* tail = buffer.reserveTail(length);
+    unsigned n = read(tail, length);
+    if (n != END)
+        buffer.commit(n);
+    return n;
+}
+
 void QioInputStream::close() {}
 int QioInputStream::canUnread() { return 0; }
 void QioInputStream::unread(const char*, unsigned) { throw "not implemented"; }

@@ -41,6 +41,11 @@ public:
     virtual int setCancel(int mode);
     virtual int getCancel();
     virtual void cancel();
+
+protected:
+    // Slot 3 in terms of slot 2: appends what one block read brings, reserving
+    // at most 64 KiB whatever the caller asks.
+    unsigned readAppending(VexByteBuffer& buffer, unsigned length);
 };
 
 #endif

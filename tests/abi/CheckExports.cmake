@@ -8,8 +8,10 @@ set(must
   "typeinfo for SkarnException" "SkarnException::hurl" "SkarnMessage::SkarnMessage"
   "typeinfo for VexThrowable" "typeinfo for VexAssertError" "typeinfo for QioIOTimeoutException"
   "typeinfo for QioIOCancelException" "QioBufferedInputStream::readline" "vtable for Skarn\n"
-  "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond")
-set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket")
+  "Skarn::getSession" "SkarnSession::doRequest" "SkarnServerSession::respond"
+  "typeinfo for SkarnSocket\n" "typeinfo for SkarnSocketInputStream" "SkarnHost::getInternetMachineName"
+  "SkarnHost::getIPAddress")
+set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)

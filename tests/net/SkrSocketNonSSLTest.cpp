@@ -13,8 +13,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -126,9 +131,11 @@ TEST(SkrSocketNonSSLPrepare, UrlTable)
         {"bracketed IPv6 without port", "https://[::1]/p:5", 0, "::1"},
         {"bracketed IPv6, colons inside", "x://[2001:db8::7]:1/", 1, "2001:db8::7"},
         {"any scheme", "soap://127.0.0.2:5", 5, "127.0.0.2"},
-        {"host that does not resolve", "http://no-such-host.invalid:80/", 80, "255.255.255.255"},
     };
-    for (const Case& c : cases) {
+    std::string unresolvable = std::string("http://") + kUnresolvableHost + ":80/";
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.push_back({"host that does not resolve", unresolvable.c_str(), 80, "255.255.255.255"});
+    for (const Case& c : all) {
         Plain s;
         s.prepare(c.url);
         EXPECT_EQ(c.port, s.port()) << c.label;
@@ -219,7 +226,7 @@ TEST(SkrSocketNonSSLConnect, ByPortToServerHost)
 TEST(SkrSocketNonSSLConnect, ByPortToHostThatDoesNotResolve)
 {
     Plain s;
-    s.setServerHostInfo("no-such-host.invalid");
+    s.setServerHostInfo(kUnresolvableHost);
     try {
         s.Open(80);
         FAIL() << "nothing thrown";
@@ -522,4 +529,48 @@ TEST(SkrSocketNonSSLMisc, ServerHostAndPoolKey)
     EXPECT_EQ("srv", s.serverHost());
     s.setServerHostInfo(nullptr);
     EXPECT_EQ("localhost", s.serverHost());
+}
+
+namespace {
+
+void onSignal(int) {}
+
+// Interrupts the calling thread with SIGUSR1 (handled, without restart) a
+// few times while `body` runs.
+void interrupted(const std::function<void()>& body)
+{
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = &onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: blocking calls fail with EINTR
+    ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
+    pthread_t target = pthread_self();
+    std::atomic<bool> done{false};
+    std::thread kicker([&] {
+        for (int i = 0; i < 3 && !done.load(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pthread_kill(target, SIGUSR1);
+        }
+    });
+    body();
+    done.store(true);
+    kicker.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+}  // namespace
+
+TEST(SkrSocketNonSSLTraffic, InterruptedReadsGoOn)
+{
+    for (bool withTimeLimit : {false, true}) {
+        LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::trickle('i', 500, 1));
+        Plain s;
+        s.Open(peer.url().c_str(), nullptr);
+        if (withTimeLimit)
+            s.getInputStream().setTimeout(5);
+        int c = 0;
+        interrupted([&] { c = s.getInputStream().read(); });
+        EXPECT_EQ('i', c) << (withTimeLimit ? "waiting with a time limit" : "in recv");
+    }
 }

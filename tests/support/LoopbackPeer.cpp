@@ -250,6 +250,9 @@ int LoopbackPeer::unusedPort(Family family)
     return portOf(bound);
 }
 
+const char* const kUnresolvableHost =
+    "no-such-host-with-a-label-longer-than-sixty-three-characters-xxxxxx.invalid";
+
 int openDescriptorCount()
 {
     int count = 0;

@@ -91,4 +91,10 @@ private:
 // The number of descriptors the process has open (/proc/self/fd).
 int openDescriptorCount();
 
+// A host name that does not resolve, refused by the system's resolver itself
+// (one label longer than 63 characters) so that no name server is asked.
+// Tests use it, never an invented name, because any other unknown name would
+// send a query off this machine.
+extern const char* const kUnresolvableHost;
+
 #endif
