@@ -617,16 +617,18 @@ int QsmSocket::status()
     socklen_t len = sizeof err;
     if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0)
         return fail(QSM_E_SYSTEM, "QSM_SocketStatus: " + errnoText(err));
-    if (m_ssl && SSL_pending(m_ssl) > 0)
-        return QSM_S_OK;
-    // Record bytes read ahead but not yet looked at may hold the peer's close.
-    const bool readAhead = m_ssl && SSL_has_pending(m_ssl);
     pollfd p{m_fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
     int n = ::poll(&p, 1, 0);
     if (n < 0)
         return fail(QSM_E_SYSTEM, "QSM_SocketStatus: poll() failed: " + errnoText(errno));
     if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)))
         return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the connection");
+    // Decrypted bytes not yet read: data, not a close (a TLS close behind
+    // them, without the end of the TCP stream, shows only once they are read).
+    if (m_ssl && SSL_pending(m_ssl) > 0)
+        return QSM_S_OK;
+    // Record bytes read ahead but not yet looked at may hold the peer's close.
+    const bool readAhead = m_ssl && SSL_has_pending(m_ssl);
     // Bytes are waiting. On a plain connection they are data; on a TLS one
     // they may be a session ticket or the peer's close: let OpenSSL look.
     if (!m_ssl || (n == 0 && !readAhead))

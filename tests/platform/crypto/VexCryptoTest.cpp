@@ -482,6 +482,45 @@ TEST(VexCryptoStatus, TurnsNonZeroWhenThePeerCloses)
     }
 }
 
+TEST(VexCryptoStatus, UnreadBytesAreNoCloseButTheCloseBehindThemIs)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        std::mutex m;
+        std::condition_variable cv;
+        bool closeNow = false;
+        QsmTestServer server(tls ? tlsListenerDoc(pki.serverCert, pki.serverKey) : plainDoc(), [&](QSM_HANDLE& h) {
+            qsmSendAll(h, "unread bytes");
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait_for(lock, std::chrono::seconds(10), [&] { return closeNow; });
+        });
+        QSM_HANDLE h = nullptr;
+        ASSERT_EQ(QSM_S_OK, connectClient(tls ? tlsClientDoc() : plainDoc(), server.port(), &h)) << qsmLastError(h);
+        EXPECT_EQ("u", qsmRecvExactly(h, 1));  // the rest stays in the socket or the TLS layer
+        EXPECT_EQ(QSM_S_OK, lib()->QSM_SocketStatus(h, nullptr)) << qsmLastError(h);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            closeNow = true;
+        }
+        cv.notify_all();
+        server.join();
+        int st = QSM_S_OK;
+        for (int i = 0; i < 100 && st == QSM_S_OK; ++i) {
+            st = lib()->QSM_SocketStatus(h, nullptr);
+            if (st == QSM_S_OK)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_NE(QSM_S_OK, st);
+        // The bytes sent before the close are still delivered, then the end.
+        EXPECT_EQ("nread bytes", qsmRecvExactly(h, 11));
+        char c;
+        int n = 0;
+        EXPECT_EQ(QSM_E_PEER_CLOSED, lib()->QSM_Recv(h, &c, 1, 0, &n, nullptr));
+        closeHandle(&h);
+    }
+}
+
 // ------------------------------------------------------ failures and texts
 
 TEST(VexCryptoFailures, DocumentRefusedWithDetails)
