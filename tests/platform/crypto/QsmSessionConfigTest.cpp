@@ -109,3 +109,41 @@ TEST(QsmSessionConfig, ElementNamesMatchWhole)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QsmSessionConfig, EveryCutOfADocumentIsAnsweredCleanly)
+{
+    // Cut a full document at every position, and damage it byte by byte:
+    // each text either parses or is refused with a reason, never anything else.
+    const std::string doc =
+        "<sessionConfigDocument><serviceID>s</serviceID><forceSSLStatus>ON</forceSSLStatus>"
+        "<caFile>/a&amp;b</caFile><handshakeTimeoutSeconds>5</handshakeTimeoutSeconds></sessionConfigDocument>";
+    int parsed = 0, refused = 0;
+    for (std::size_t cut = 0; cut <= doc.size(); ++cut) {
+        const std::string text = doc.substr(0, cut);
+        QsmSessionConfig c;
+        std::string error;
+        if (c.parse(text.c_str(), error)) {
+            ++parsed;
+        } else {
+            ++refused;
+            EXPECT_FALSE(error.empty()) << "cut at " << cut;
+        }
+    }
+    EXPECT_EQ(1, parsed);  // only the whole document has its closing root tag
+    EXPECT_EQ(static_cast<int>(doc.size()), refused);
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+        for (char bad : {'<', '>', '&', '/', '\0'}) {
+            std::string text = doc;
+            text[i] = bad;
+            QsmSessionConfig c;
+            std::string error;
+            if (!c.parse(text.c_str(), error)) {
+                EXPECT_FALSE(error.empty()) << "byte " << i;
+            }
+        }
+    }
+}
+
+}  // namespace
