@@ -411,6 +411,8 @@ int VexCrypto::QSM_Select(QSM_Handle_Set* readSet, QSM_Handle_Set* writeSet, QSM
     }
     if (n < 0) {
         st = failNoHandle(QSM_E_SYSTEM, std::string("QSM_Select: poll() failed: ") + std::strerror(errno));
+        for (const Entry& e : entries)
+            e.socket->fail(st, t_lastError);
         giveDetails(details, st, t_lastError);
         return st;
     }
