@@ -63,14 +63,20 @@ struct Script {
     std::map<std::string, int> asked;
 };
 
+// A queued kPass lets that one call through to the layer.
+const int kPass = 9999;
+
 bool scripted(void* context, const char* call, QSM_HANDLE, int* status)
 {
     Script* s = static_cast<Script*>(context);
     ++s->asked[call];
     auto q = s->queued.find(call);
     if (q != s->queued.end() && !q->second.empty()) {
-        *status = q->second.front();
+        const int next = q->second.front();
         q->second.pop_front();
+        if (next == kPass)
+            return false;
+        *status = next;
         return true;
     }
     auto a = s->always.find(call);
@@ -831,6 +837,82 @@ struct EchoFolder {
         return root + "/home/../logs/pid_" + std::to_string(getpid()) + "_" + name;
     }
 };
+
+// ---- options -------------------------------------------------------------------------
+
+// Shows what the socket keeps for its subclasses.
+struct InsideSocket : SkrSocket {
+    void* handle() const { return m_hQSMSocket; }
+    int receiveBufferSize() const { return m_recvSize; }
+    bool hasReceiveBuffer() const { return m_recvBuffer != nullptr; }
+    void setNonBlockingFlag() { m_nonBlocking = 1; }
+};
+
+int noDelayOf(void* handle)
+{
+    int value = -1, length = 4;
+    EXPECT_EQ(QSM_S_OK, VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(handle, QSM_TCP_NODELAY, &value,
+                                                                              &length, nullptr));
+    return value;
+}
+
+TEST(SkrSocketOptions, NoDelayFollowsTheSwitchAndNonBlockingGetsItsBuffer)
+{
+    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
+    {
+        InsideSocket s;
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        EXPECT_NE(0, noDelayOf(s.handle()));
+        EXPECT_FALSE(s.hasReceiveBuffer());
+    }
+    {
+        skarnTcpNoDelay.store(0);
+        InsideSocket s;
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        skarnTcpNoDelay.store(1);
+        EXPECT_EQ(0, noDelayOf(s.handle()));
+    }
+    {
+        InsideSocket s;
+        s.setNonBlockingFlag();
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        EXPECT_TRUE(s.hasReceiveBuffer());
+        int size = 0, length = 4;
+        ASSERT_EQ(QSM_S_OK,
+                  VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(s.handle(), QSM_SO_RCVBUF, &size, &length, nullptr));
+        EXPECT_EQ(size, s.receiveBufferSize());
+    }
+}
+
+TEST(SkrSocketOptions, RefusedOptions)
+{
+    EchoFolder folder;
+    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
+    for (int headers : {1, 0}) {
+        // TCP_NODELAY refused: no exception, a line in the echo file when headers are on.
+        Script script;
+        script.always["QSM_SetSockOpt"] = QSM_E_SYSTEM;
+        HookInstalled hook(script);
+        const std::string name = "nodelay" + std::to_string(headers);
+        {
+            SkrSocket s;
+            s.echo(name.c_str(), "wb", headers);
+            EXPECT_NO_THROW(s.Open(server.port(), loopback(server.port()), kPlainDoc));
+        }
+        EXPECT_EQ(headers ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : "", fileText(folder.file(name.c_str())));
+    }
+    {
+        // Non-blocking mode refused: the assertion.
+        Script script;
+        script.queued["QSM_SetSockOpt"] = {kPass, QSM_E_SYSTEM};
+        HookInstalled hook(script);
+        InsideSocket s;
+        s.setNonBlockingFlag();
+        EXPECT_EQ("VEX_ASSERT(qsm_stat == QSM_S_OK);",
+                  assertionText([&] { s.Open(server.port(), loopback(server.port()), kPlainDoc); }));
+        EXPECT_EQ(2, script.asked["QSM_SetSockOpt"]);
+    }
+}
 
 TEST(SkrSocketWrite, NonBlockingWritesGoOutIn32KPieces)
 {
