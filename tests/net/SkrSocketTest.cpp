@@ -608,7 +608,14 @@ TEST(SkrSocketMismatch, TlsClientAgainstPlainListener)
 {
     const int before = openDescriptorCount();
     {
-        LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("HTTP/1.1 400 Bad Request\r\n\r\n"));
+        // Takes the client's hello (so that closing sends no reset), answers as an HTTP server would.
+        LoopbackPeer peer(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
+            char hello[4096];
+            if (LoopbackPeer::waitReadable(fd, stop))
+                ::recv(fd, hello, sizeof hello, 0);
+            const char answer[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+            LoopbackPeer::sendAll(fd, answer, sizeof answer - 1);
+        });
         FakeSleep sleeps;
         SkarnSocket* s = SkarnSocket::getSocket(1, 0);
         const std::string doc = tlsClientDocument();
@@ -751,7 +758,7 @@ TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
     for (const auto& t : log.calls) {
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - previous).count();
         EXPECT_GE(gap, 140) << "a call came before three units had passed";
-        EXPECT_LT(gap, 2000);
+        EXPECT_LT(gap, 5000);
         previous = t;
     }
     {

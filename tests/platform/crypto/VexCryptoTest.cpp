@@ -3,6 +3,7 @@
 // connection status, the handshake bound and the test hook.
 #include "platform/crypto/VexCrypto.h"
 
+#include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
 #include "support/TestCertificates.h"
 
@@ -181,16 +182,14 @@ TEST(VexCryptoExchange, TlsBothWaysNonBlocking)
     ASSERT_EQ(QSM_S_OK, lib()->QSM_SetSockOpt(h, QSM_FIONBIO, &one, 4, nullptr));
     sockaddr_storage a = loopback(server.port());
     ASSERT_EQ(QSM_E_NEGOTIATE, lib()->QSM_Connect(h, &a, 128, nullptr));
-    int st, wouldBlock = 0;
+    int st;
     while ((st = lib()->QSM_EstablishSecure(h, nullptr)) == QSM_E_WOULD_BLOCK) {
-        ++wouldBlock;
         QSM_Handle_Set r{1, {h}};
         timeval tv{1, 0};
         int n = 0;
         ASSERT_EQ(QSM_S_OK, lib()->QSM_Select(&r, nullptr, nullptr, &tv, &n, &details));
     }
     ASSERT_EQ(QSM_S_OK, st) << qsmLastError(h);
-    EXPECT_GE(wouldBlock, 1);
     ASSERT_EQ(QSM_S_OK, lib()->QSM_Connect(h, &a, 128, nullptr));
     ASSERT_TRUE(qsmSendAll(h, request));
     // Small reads: decrypted bytes left inside the TLS layer must count as readable.
@@ -215,6 +214,32 @@ TEST(VexCryptoExchange, TlsBothWaysNonBlocking)
     EXPECT_EQ(reply, back);
     server.join();
     EXPECT_EQ(request, got);
+    closeHandle(&h);
+}
+
+TEST(VexCryptoExchange, NonBlockingHandshakeWouldBlockThenTimesOut)
+{
+    // A peer that accepts and never answers: the handshake cannot finish.
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
+    QSM_HANDLE h = nullptr;
+    char* details = nullptr;
+    ASSERT_EQ(QSM_S_OK, lib()->QSM_Socket(&h, tlsClientDoc("<handshakeTimeoutSeconds>1</handshakeTimeoutSeconds>").c_str(),
+                                          nullptr, &details));
+    int one = 1;
+    ASSERT_EQ(QSM_S_OK, lib()->QSM_SetSockOpt(h, QSM_FIONBIO, &one, 4, nullptr));
+    sockaddr_storage a = peer.address();
+    ASSERT_EQ(QSM_E_NEGOTIATE, lib()->QSM_Connect(h, &a, 128, nullptr));
+    EXPECT_EQ(QSM_E_WOULD_BLOCK, lib()->QSM_EstablishSecure(h, nullptr));
+    EXPECT_EQ(QSM_E_NEGOTIATE, lib()->QSM_Connect(h, &a, 128, nullptr));  // still under way
+    const auto start = std::chrono::steady_clock::now();
+    int st;
+    while ((st = lib()->QSM_EstablishSecure(h, nullptr)) == QSM_E_WOULD_BLOCK &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(QSM_E_HANDSHAKE_TIMEOUT, st);
+    EXPECT_EQ(0u, qsmLastError(h).find("QSM_EstablishSecure: TLS handshake with 127.0.0.1:")) << qsmLastError(h);
+    EXPECT_NE(std::string::npos, qsmLastError(h).find("did not finish within 1 seconds")) << qsmLastError(h);
+    EXPECT_EQ(QSM_E_FAILED, lib()->QSM_Connect(h, &a, 128, nullptr));
     closeHandle(&h);
 }
 
@@ -404,7 +429,7 @@ TEST(VexCryptoMismatch, TlsClientAgainstPlainListener)
     const int before = openDescriptors();
     {
         QsmTestServer server(plainDoc(), [](QSM_HANDLE h) {
-            char buf[512];
+            char buf[4096];
             int n = 0;
             lib()->QSM_Recv(h, buf, sizeof buf, 0, &n, nullptr);
             qsmSendAll(h, "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
