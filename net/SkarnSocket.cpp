@@ -1,9 +1,13 @@
 #include "net/SkarnSocket.h"
 
 #include "api/SkarnException.h"
+#include "net/SkrSocket.h"
+#include "net/SkrSocketNonSSL.h"
 #include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexGuard.h"
 #include "platform/crypto/VexSocketAddress.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #define SKARN_NOT_SUPPORTED(function) SkarnException::raise(VEX_LOCATION, function, SkarnException::errNotSupported)
@@ -108,3 +112,13 @@ void SkarnSocket::resetReuseCounter() { m_reuseCounter = 0; }
 unsigned short SkarnSocket::getReuseCounter() const { return m_reuseCounter; }
 
 void SkarnSocket::incReuseCounter() { m_reuseCounter = static_cast<unsigned short>(m_reuseCounter + 1); }
+
+SkarnSocket* SkarnSocket::getSocket(int secure, int nonBlocking)
+{
+    if (std::getenv("ZEV_SKT_NONBLOCKING"))
+        nonBlocking = 1;
+    SkarnSocket* socket = secure == 1 ? static_cast<SkarnSocket*>(VEX_GUARDED_NEW("SkarnSocket::getSocket", new SkrSocket()))
+                                      : VEX_GUARDED_NEW("SkarnSocket::getSocket", new SkrSocketNonSSL());
+    socket->m_nonBlocking = nonBlocking;
+    return socket;
+}

@@ -10,21 +10,52 @@
 
 // The secure-socket library: one process-wide VexCrypto (from
 // VexCryptoSharedFactory::getInstance) whose QSM_ calls work on opaque socket
-// handles. Every QSM_ call returns QSM_S_OK (0) on success or a negative
-// status; its plain `char* reserved` argument is always null. Texts handed out
-// through `char** details` belong to the caller, who frees them with QSM_CryptoFree.
+// handles, over POSIX sockets and OpenSSL 3. Every QSM_ call returns QSM_S_OK
+// (0) on success or a status below; its plain `char* reserved` argument is
+// always null. Texts handed out through `char** details` belong to the
+// caller, who frees them with QSM_CryptoFree. A failed call also leaves its
+// text, which names the call and the reason (OpenSSL's included), as the
+// handle's last error (QSM_CryptoGetLastErrorDetails; with a null handle, the
+// calling thread's last failure).
 //
 // Whether a handle's traffic is encrypted is decided by the session
-// configuration document given to QSM_Socket (root <sessionConfigDocument>).
+// configuration document given to QSM_Socket (root <sessionConfigDocument>;
+// its elements are listed in QsmSessionConfig.h): a client connection is TLS
+// when the document says forceSSLStatus ON or its URL's scheme is "https".
+// Then QSM_Connect / QSM_Connect_Url answer QSM_E_NEGOTIATE, QSM_EstablishSecure
+// runs the handshake (QSM_E_WOULD_BLOCK while a non-blocking one is under
+// way), and the next connect answers 0. Certificates are verified, host name
+// (or address) included, unless the document says verifyPeer OFF; a failed
+// handshake releases the descriptor and every later connect on the handle
+// answers QSM_E_FAILED with the reason kept. TLS 1.2 is the lowest version.
+//
+// A listener whose document says forceSSLStatus ON (it then needs
+// certificateFile and privateKeyFile) makes every accepted connection TLS:
+// QSM_Accept accepts the TCP connection, keeps it and answers QSM_E_NEGOTIATE;
+// QSM_EstablishSecure on the listener runs the handshake on it (bounded by
+// handshakeTimeoutSeconds, default 10); the next QSM_Accept hands it out. A
+// failed handshake closes that connection only.
+//
+// Threads: distinct handles may be used by distinct threads at once; one
+// handle is used by one thread at a time.
 
 typedef void* QSM_HANDLE;
 
 enum {
     QSM_S_OK = 0,
-    QSM_E_PEER_CLOSED = -12,       // QSM_Recv: the peer closed the connection in order
+    QSM_S_TIMEOUT = 2,             // QSM_Poll: the time ran out, nothing is ready
+    QSM_E_INVALID = -1,            // a null or closed handle, a bad argument
+    QSM_E_NOT_OPEN = -2,           // the library is not initialised
+    QSM_E_SYSTEM = -5,             // an operating-system socket call failed
+    QSM_E_CONFIG = -8,             // the session configuration document or its files are unusable
+    QSM_E_CONNECT = -10,           // the TCP connection could not be made; a later attempt may succeed
+    QSM_E_PEER_CLOSED = -12,       // QSM_Recv: the peer closed the connection
     QSM_E_FAILED = -13,            // QSM_Connect: final failure, do not retry
     QSM_E_NEGOTIATE = -15,         // connect/accept: call QSM_EstablishSecure
+    QSM_E_TLS = -18,               // TLS negotiation or TLS traffic failed (verification included)
+    QSM_E_HANDSHAKE_TIMEOUT = -20, // the TLS handshake did not finish within its time limit
     QSM_E_WOULD_BLOCK = -23,       // non-blocking: call again later
+    QSM_E_INTERRUPTED = -58,       // QSM_Poll: the wait was interrupted by a signal
 };
 
 // Option numbers of QSM_SetSockOpt / QSM_GetSockOpt (no level).
@@ -42,13 +73,30 @@ struct QSM_Handle_Set {
     QSM_HANDLE handles[64];
 };
 
-// QSM_Poll: events 0x0300 asks for readability.
+// QSM_Poll: events 0x0300 asks for readability. Returned events use the same
+// bits: 0x0100 readable (a listener: a connection can be accepted), 0x0010
+// writable, 0x0001 error, 0x0002 hang-up, 0x0004 not a valid handle.
 struct QSM_Pollfd {
     QSM_HANDLE handle;
     std::uint16_t events;
     std::uint16_t revents;
 };
-enum { QSM_POLL_READABLE = 0x0300 };
+enum {
+    QSM_POLL_ERROR = 0x0001,
+    QSM_POLL_HANGUP = 0x0002,
+    QSM_POLL_INVALID = 0x0004,
+    QSM_POLL_WRITABLE = 0x0010,
+    QSM_POLL_READ_NORMAL = 0x0100,
+    QSM_POLL_READ_BAND = 0x0200,
+    QSM_POLL_READABLE = 0x0300,
+};
+
+// The test hook: when one is installed, every QSM_ call that takes a handle
+// first asks it; a hook that returns true makes the call answer *status at
+// once, without doing its work (the handle's last error then says so; only
+// QSM_CloseHandle still releases the handle). Lets
+// the retry and failure paths above the library run without a misbehaving peer.
+typedef bool (*QSM_StatusHook)(void* context, const char* call, QSM_HANDLE handle, int* status);
 
 class SKARN_EXPORT VexCrypto {
 public:
@@ -57,7 +105,16 @@ public:
     static void terminate();
     static int isOpen();
 
+    // Installs (or, with null, removes) the test hook; process-wide.
+    static void setStatusHook(QSM_StatusHook hook, void* context);
+
+    // A new handle for the document; QSM_E_CONFIG with the reason in *details
+    // when the document is refused (QsmSessionConfig.h), QSM_E_NOT_OPEN before initialize.
     int QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char* reserved, char** details);
+    // 0 connected; QSM_E_NEGOTIATE: TLS is to be negotiated; QSM_E_CONNECT:
+    // the TCP connection failed (a later call tries again with a new
+    // descriptor); QSM_E_FAILED: final (an unusable address or URL, an earlier
+    // failed handshake, certificates that cannot be loaded).
     int QSM_Connect(QSM_HANDLE handle, const sockaddr_storage* address, int length, char* reserved);
     int QSM_Connect_Url(QSM_HANDLE handle, const char* url, char* reserved);
     int QSM_EstablishSecure(QSM_HANDLE handle, char* reserved);
@@ -67,16 +124,36 @@ public:
     int QSM_GetSockName(QSM_HANDLE handle, sockaddr_storage* address, int* length, char* reserved);
     int QSM_SetSockOpt(QSM_HANDLE handle, unsigned long option, const void* value, int length, char* reserved);
     int QSM_GetSockOpt(QSM_HANDLE handle, unsigned long option, void* value, int* length, char* reserved);
+    // Sends at most `length` bytes (*sent may be less); QSM_E_WOULD_BLOCK in
+    // non-blocking mode when nothing can be taken now. Never raises SIGPIPE.
     int QSM_Send(QSM_HANDLE handle, const char* bytes, int length, int flags, int* sent, char* reserved);
+    // Receives at most `length` bytes; QSM_E_PEER_CLOSED when the peer has
+    // closed (TLS close, end of stream, reset, or a TLS peer that went away
+    // without its close); QSM_E_WOULD_BLOCK in non-blocking mode.
     int QSM_Recv(QSM_HANDLE handle, char* bytes, int length, int flags, int* received, char* reserved);
+    // Waits until a handle of a set is ready (null timeout: without limit);
+    // ready handles stay in their sets, the others are removed, *count is their
+    // number. QSM_S_OK also when the time ran out (*count 0). A TLS handle with
+    // decrypted bytes waiting, or a listener with a secured connection to hand
+    // out, is readable at once.
     int QSM_Select(QSM_Handle_Set* readSet, QSM_Handle_Set* writeSet, QSM_Handle_Set* exceptSet,
                    const timeval* timeout, int* count, char** details);
+    // QSM_S_OK when an entry has returned events, QSM_S_TIMEOUT when the time
+    // ran out, QSM_E_INTERRUPTED when a signal interrupted the wait.
     int QSM_Poll(QSM_Pollfd* fds, int count, int milliseconds, char* reserved, char** details);
+    // 0 while the connection is usable: connected, the peer has not closed
+    // (no end of stream, no TLS close) and no error is pending.
     int QSM_SocketStatus(QSM_HANDLE handle, char* reserved);
+    // The negotiated protocol and cipher ("TLSv1.3 TLS_AES_256_GCM_SHA384"),
+    // or "plain" for a connection without TLS; freed with QSM_CryptoFree.
+    int QSM_GetCipherInfo(QSM_HANDLE handle, char* reserved, char** details);
+    // Sends a TLS close when the connection is secured (without waiting for
+    // the peer's), closes the descriptor, frees the handle and sets it to null.
     int QSM_CloseHandle(QSM_HANDLE* handle, char* reserved, char** details);
 
-    // The description of the last failure on `handle` (null: none), a copy
-    // the caller frees with QSM_CryptoFree.
+    // The description of the last failure on `handle` (a null or closed
+    // handle: the calling thread's last failure), a copy the caller frees with
+    // QSM_CryptoFree; *details is null when there is none.
     int QSM_CryptoGetLastErrorDetails(QSM_HANDLE handle, char* reserved, char** details);
     void QSM_CryptoFree(void* text);
 };

@@ -1,0 +1,584 @@
+#include "net/SkrSocket.h"
+
+#include "api/CryptoError.h"
+#include "api/SkarnException.h"
+#include "net/SkarnHost.h"
+#include "net/SkrSocketNonSSL.h"
+#include "platform/core/VexDowncastSize.h"
+#include "platform/core/VexFmDir.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexOutOfMemoryError.h"
+#include "platform/core/VexThread.h"
+#include "platform/core/VexUnexpectedError.h"
+#include "platform/core/VexUtSystemInfo.h"
+#include "platform/crypto/VexSocketAddress.h"
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#ifndef TRUE
+#define TRUE true
+#endif
+
+namespace {
+
+const char kRootEnd[] = "</sessionConfigDocument>";
+const int kRootStartLength = 23;  // strlen("<sessionConfigDocument>")
+const int kAttempts = 5;
+const int kRetries = 5;
+
+std::atomic<int> g_waitUnitMillis{1000};
+
+void raiseIllegalArgument(const char* function)
+{
+    VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, function, "VEX_THROW");
+}
+
+void setPort(sockaddr_storage& address, int port)
+{
+    if (address.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
+    else if (address.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(port));
+}
+
+}  // namespace
+
+int SkrSocket::setWaitUnitMillis(int milliseconds)
+{
+    return g_waitUnitMillis.exchange(milliseconds > 0 ? milliseconds : 1000);
+}
+
+SkrSocket::SkrSocket()
+    : SkarnSocket(0, reservedAddress(FAMILY_NOT_GIVEN)),
+      m_url(64, 256),
+      m_sessionConfigDoc(nullptr),
+      m_crypto(VexCryptoSharedFactory::getInstance()),
+      m_hQSMSocket(nullptr),
+      m_open(0),
+      m_endOfStream(0),
+      m_fpEcho(nullptr),
+      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0),
+      m_recvBuffer(nullptr),
+      m_recvHeld(0),
+      m_recvSize(0),
+      m_sendBufferSize(32768)
+{
+    m_in.bind(this);
+    m_out.bind(this);
+}
+
+SkrSocket::SkrSocket(void* handle, int port, const sockaddr_storage& address)
+    : SkarnSocket(port, address),
+      m_url(64, 256),
+      m_sessionConfigDoc(nullptr),
+      m_crypto(VexCryptoSharedFactory::getInstance()),
+      m_hQSMSocket(handle),
+      m_open(1),
+      m_endOfStream(0),
+      m_fpEcho(nullptr),
+      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0),
+      m_recvBuffer(nullptr),
+      m_recvHeld(0),
+      m_recvSize(0),
+      m_sendBufferSize(32768)
+{
+    m_in.bind(this);
+    m_out.bind(this);
+    setNoDelay();
+}
+
+SkrSocket::~SkrSocket()
+{
+    echo(nullptr, nullptr, 0);
+    try {
+        Close();
+    } catch (VexThrowable&) {
+        // A destructor reports nothing; the handle is released all the same.
+    }
+    m_sessionConfigDoc = nullptr;
+    m_hQSMSocket = nullptr;
+    if (m_fpEcho) {
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+    std::free(m_recvBuffer);
+    m_recvBuffer = nullptr;
+}
+
+SkarnSocketInputStream& SkrSocket::getInputStream() { return m_in; }
+
+QioOutputStream& SkrSocket::getOutputStream() { return m_out; }
+
+// ---- echo ----------------------------------------------------------------
+
+std::string SkrSocket::echoPath(const char* name)
+{
+    char path[512];
+    std::snprintf(path, sizeof path, "../logs/pid_%ld_%.200s", VexUtSystemInfo::getProcessId(), name ? name : "");
+    return VexFmDir::resolveEffectivePath(path);
+}
+
+void SkrSocket::echo(std::string sFileName)
+{
+    if (m_fpEcho) {
+        std::fflush(m_fpEcho);
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+    if (sFileName.empty())
+        return;
+    m_fpEcho = std::fopen(sFileName.c_str(), "a+b");
+    VEX_ASSERT(m_fpEcho != NULL);
+}
+
+void SkrSocket::echo(const char* sfilename) { echo(sfilename, nullptr, 0); }
+
+void SkrSocket::echo(const char* sfilename, const char* mode, int echo_rw)
+{
+    if (m_fpEcho) {
+        std::fclose(m_fpEcho);
+        m_fpEcho = nullptr;
+    }
+    m_echo = (m_echo || echo_rw) ? 1 : 0;
+    if (!sfilename || !*sfilename)
+        return;
+    const std::string m = SkrSocketNonSSL::effectiveEchoMode(mode);
+    m_fpEcho = std::fopen(echoPath(sfilename).c_str(), m.c_str());
+}
+
+void SkrSocket::echoRead(const char* buffer, int n)
+{
+    if (!m_fpEcho || n <= 0)
+        return;
+    std::fprintf(m_fpEcho, "\n<read[%04d]>\n", n);
+    std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
+    std::fflush(m_fpEcho);
+}
+
+void SkrSocket::echoWrite(const char* buffer, int n, bool blockingMode)
+{
+    if (!m_fpEcho)
+        return;
+    if (blockingMode) {
+        // Blocking writes are recorded only with headers on, marker first.
+        if (!m_echo || n <= 0)
+            return;
+        std::fprintf(m_fpEcho, "\n<write[%ld]>\n", static_cast<long>(n));
+        std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
+    } else {
+        if (m_echo)
+            std::fprintf(m_fpEcho, "\n<write[%ld]>\n", static_cast<long>(n));
+        if (n > 0)
+            std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
+    }
+    std::fflush(m_fpEcho);
+}
+
+// ---- targets ---------------------------------------------------------------
+
+void SkrSocket::prepare(const char* url)
+{
+    Close();
+    m_url.reset();
+    m_url.append(url);
+    m_nPort = 0;
+    m_address = reservedAddress(FAMILY_UNRESOLVED);
+}
+
+void SkrSocket::prepare(int port, const sockaddr_storage& address)
+{
+    Close();
+    m_url.reset();
+    m_nPort = port;
+    m_address = address.ss_family == FAMILY_UNRESOLVED ? SkarnHost::getIPAddress(nullptr) : address;
+}
+
+void SkrSocket::setServerHostInfo(const char* host) { m_serverHost = host ? host : "localhost"; }
+
+bool SkrSocket::validateSessionDocument()
+{
+    if (!m_sessionConfigDoc)
+        return false;
+    const char* end = std::strstr(m_sessionConfigDoc, kRootEnd);
+    return end && end - m_sessionConfigDoc >= kRootStartLength;
+}
+
+void SkrSocket::Open(const char* url, const char* sessionConfigDoc)
+{
+    if (m_open)
+        return;
+    VEX_ASSERT(sessionConfigDoc != NULL);
+    m_sessionConfigDoc = sessionConfigDoc;
+    VEX_ASSERT(validateSessionDocument() == TRUE);
+    m_url.reset();
+    m_url.append(url);
+    m_nPort = 0;
+    m_address = reservedAddress(FAMILY_UNRESOLVED);
+    open();
+}
+
+void SkrSocket::Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc)
+{
+    if (m_open)
+        return;
+    VEX_ASSERT(sessionConfigDoc != NULL);
+    m_sessionConfigDoc = sessionConfigDoc;
+    VEX_ASSERT(validateSessionDocument() == TRUE);
+    m_nPort = port;
+    VEX_ASSERT(m_nPort > 0 && m_nPort < 65536);
+    m_url.reset();
+    m_address = address;
+    open();
+}
+
+void SkrSocket::Open(int)
+{
+    SkarnException::raise(VEX_LOCATION, "SkrSocket::Open(int)", SkarnException::errNotSupported);
+}
+
+// ---- opening ---------------------------------------------------------------
+
+void SkrSocket::open()
+{
+    static const char kFunction[] = "SkrSocket::open()";
+    if (m_open)
+        return;
+    if (!VexCrypto::isOpen())
+        VexUnexpectedError(0, "cannot open Crypto lib").hurl(VEX_LOCATION, kFunction, "VEX_THROW");
+
+    const bool haveUrl = !m_url.isEmpty();
+    const std::string url = haveUrl ? std::string(m_url.getData(), m_url.length()) : std::string();
+    sockaddr_storage target;
+    VexSocketAddress resolver("QSM_Crypto_Interface");
+    if (!haveUrl) {
+        target = m_address;
+        setPort(target, m_nPort);
+    } else {
+        int count = 0;
+        resolver.QSM_ResolveAddressFromURI(url.c_str(), 0, &count);
+        resolver.QSM_GetAddress(0, &target);
+    }
+
+    // The parameters of a failure to reach the target: the URL, or the address text and port.
+    auto targetFailure = [&](int status, const char* literal, const char* function) {
+        SkarnMessage message(haveUrl ? 1842289512u : 1841617768u);
+        if (haveUrl) {
+            message << VexMessageParm(I18NString(url));
+        } else {
+            char text[1025] = "";
+            resolver.QSM_GetAddressAsText(&m_address, text, sizeof text);
+            message << VexMessageParm(I18NString(text)) << VexMessageParm(static_cast<long>(m_nPort));
+        }
+        if (literal)
+            message << VexMessageParm(static_cast<long>(status));
+        SkarnException e(1, haveUrl ? SkarnException::errHostNotResolved : SkarnException::errNoAddress, message);
+        if (literal)
+            e << VexMessageString(literal);
+        e.hurl(VEX_LOCATION, function, "VEX_THROW");
+    };
+    if (target.ss_family == FAMILY_UNRESOLVED)
+        targetFailure(0, nullptr, kFunction);
+
+    std::string document = m_sessionConfigDoc ? m_sessionConfigDoc : "";
+    const std::size_t end = document.find(kRootEnd);
+    if (end != std::string::npos) {
+        if (target.ss_family == FAMILY_IPV4)
+            document.insert(end, "<protocolFamily>IPv4</protocolFamily>");
+        else if (target.ss_family == FAMILY_IPV6)
+            document.insert(end, "<protocolFamily>IPv6</protocolFamily>");
+    }
+
+    char* details = nullptr;
+    const int s = m_crypto->QSM_Socket(&m_hQSMSocket, document.c_str(), nullptr, &details);
+    if (s != QSM_S_OK) {
+        const std::string text = details ? details : "";
+        m_crypto->QSM_CryptoFree(details);
+        m_hQSMSocket = nullptr;
+        char function[128];
+        std::snprintf(function, sizeof function, "QSM_Socket=0x%x %s", static_cast<unsigned>(s), kFunction);
+        targetFailure(s, text.c_str(), function);
+    }
+    m_crypto->QSM_CryptoFree(details);
+    m_open = 1;
+
+    connectLoop(haveUrl ? url.c_str() : nullptr, target);
+    setNoDelay();
+    if (m_nonBlocking) {
+        allocateReceiveBuffer();
+        setNonBlocking();
+    }
+}
+
+void SkrSocket::connectLoop(const char* url, const sockaddr_storage& target)
+{
+    auto connectOnce = [&]() {
+        return url ? m_crypto->QSM_Connect_Url(m_hQSMSocket, url, nullptr)
+                   : m_crypto->QSM_Connect(m_hQSMSocket, &target, 128, nullptr);
+    };
+    int status = QSM_S_OK;
+    for (int attempt = 1;; ++attempt) {
+        int retries = kRetries;
+        for (;;) {
+            status = connectOnce();
+            if (status == QSM_S_OK)
+                return;
+            if (status == QSM_E_FAILED)
+                raiseCryptoError("QSM_Connect", status, "SkrSocket::open()");
+            if (status != QSM_E_NEGOTIATE)
+                break;
+            int negotiation = m_crypto->QSM_EstablishSecure(m_hQSMSocket, nullptr);
+            while (negotiation == QSM_E_WOULD_BLOCK && retries > 0) {
+                --retries;
+                negotiation = m_crypto->QSM_EstablishSecure(m_hQSMSocket, nullptr);
+            }
+            if (negotiation != QSM_S_OK || retries == 0)
+                break;
+            --retries;  // negotiated: the library now reports the connection
+        }
+        if (attempt == kAttempts)
+            raiseCryptoError("QSM_Connect", status, "SkrSocket::open()");
+        VexThread::sleep(2);
+    }
+}
+
+void SkrSocket::raiseCryptoError(const char* call, int status, const char* function)
+{
+    I18NString text;
+    {
+        CryptoError error(m_hQSMSocket, call, status);
+        error.describe(text);
+    }
+    SkarnException::raise(VEX_LOCATION, function, SkarnException::errSocket, {}, text.c_str());
+}
+
+void SkrSocket::setNoDelay()
+{
+    if (!skarnTcpNoDelay.load())
+        return;
+    VEX_ASSERT(m_hQSMSocket);
+    int one = 1;
+    if (m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_TCP_NODELAY, &one, 4, nullptr) != QSM_S_OK && m_fpEcho) {
+        if (m_echo)
+            std::fputs("\nQSM_SetSockOpt to TCP_NODELAY FAILED\n", m_fpEcho);
+        std::fflush(m_fpEcho);
+    }
+}
+
+void SkrSocket::allocateReceiveBuffer()
+{
+    std::free(m_recvBuffer);
+    m_recvBuffer = nullptr;
+    m_recvHeld = 0;
+    m_recvSize = 0;
+    int size = 0;
+    int length = 4;
+    if (m_crypto->QSM_GetSockOpt(m_hQSMSocket, QSM_SO_RCVBUF, &size, &length, nullptr) != QSM_S_OK || size <= 0)
+        return;
+    m_recvBuffer = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+    if (!m_recvBuffer)
+        VexOutOfMemoryError(0, nullptr).hurl(VEX_LOCATION, nullptr, "VEX_THROW");
+    m_recvSize = size;
+}
+
+void SkrSocket::setNonBlocking()
+{
+    int one = 1;
+    int qsm_stat = m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_FIONBIO, &one, 4, nullptr);
+    VEX_ASSERT(qsm_stat == QSM_S_OK);
+}
+
+// ---- state -----------------------------------------------------------------
+
+void SkrSocket::setPoolKey(std::string key) { m_poolKey = std::move(key); }
+
+std::string SkrSocket::getPoolKey() { return m_poolKey; }
+
+int SkrSocket::isAlive() { return m_crypto->QSM_SocketStatus(m_hQSMSocket, nullptr) == QSM_S_OK ? 1 : 0; }
+
+void SkrSocket::Close()
+{
+    if (!m_open)
+        return;
+    char* details = nullptr;
+    const int status = m_crypto->QSM_CloseHandle(&m_hQSMSocket, nullptr, &details);
+    m_hQSMSocket = nullptr;
+    m_open = 0;
+    if (status != QSM_S_OK) {
+        const std::string text = details ? details : "";
+        m_crypto->QSM_CryptoFree(details);
+        SkarnException::raise(VEX_LOCATION, "SkrSocket::Close", SkarnException::errSocket, {}, text.c_str());
+    }
+    m_crypto->QSM_CryptoFree(details);
+}
+
+// ---- waiting, reading, writing ---------------------------------------------
+
+int SkrSocket::waitForSocket(int forWrite)
+{
+    const long long unit = g_waitUnitMillis.load();
+    const long long millis = (m_timeLimitSec > 0 ? m_timeLimitSec : 3) * unit;
+    for (;;) {
+        QSM_Handle_Set readSet{0, {}}, writeSet{0, {}}, exceptSet{0, {}};
+        QSM_Handle_Set& mine = forWrite ? writeSet : readSet;
+        mine.count = 1;
+        mine.handles[0] = m_hQSMSocket;
+        timeval timeout{static_cast<time_t>(millis / 1000), static_cast<suseconds_t>((millis % 1000) * 1000)};
+        int count = 0;
+        char* details = nullptr;
+        const int status = m_crypto->QSM_Select(&readSet, &writeSet, &exceptSet, &timeout, &count, &details);
+        m_crypto->QSM_CryptoFree(details);
+        if (status < 0)
+            return status;
+        if (mine.count == 1 && mine.handles[0] == m_hQSMSocket)
+            return 0;
+        // The time ran out. Only a read wait tells the callback, which ends the wait by raising.
+        if (!forWrite && m_timeLimitCallback)
+            m_timeLimitCallback(m_timeLimitArgument);
+    }
+}
+
+int SkrSocket::receiveBuffered(char* buffer, int length, int* received)
+{
+    *received = 0;
+    if (!m_recvBuffer || length > m_recvSize) {
+        // Larger than the buffer: what is held first, else straight into the caller's area.
+        if (m_recvHeld > 0) {
+            const int n = m_recvHeld < length ? m_recvHeld : length;
+            std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(n));
+            std::memmove(m_recvBuffer, m_recvBuffer + n, static_cast<size_t>(m_recvHeld - n));
+            m_recvHeld -= n;
+            *received = n;
+            return QSM_S_OK;
+        }
+        for (;;) {
+            const int status = m_crypto->QSM_Recv(m_hQSMSocket, buffer, length, 0, received, nullptr);
+            if (status != QSM_E_WOULD_BLOCK)
+                return status;
+            const int wait = waitForSocket(0);
+            if (wait < 0)
+                return wait;
+        }
+    }
+    if (m_recvHeld == 0) {
+        for (;;) {
+            int got = 0;
+            const int status = m_crypto->QSM_Recv(m_hQSMSocket, m_recvBuffer, m_recvSize, 0, &got, nullptr);
+            if (status == QSM_E_WOULD_BLOCK) {
+                const int wait = waitForSocket(0);
+                if (wait < 0)
+                    return wait;
+                continue;
+            }
+            if (status != QSM_S_OK)
+                return status;
+            m_recvHeld = got;
+            break;
+        }
+    }
+    if (m_recvHeld < length) {
+        std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(m_recvHeld));
+        *received = m_recvHeld;
+        m_recvHeld = 0;
+    } else {
+        std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(length));
+        std::memmove(m_recvBuffer, m_recvBuffer + length, static_cast<size_t>(m_recvHeld - length));
+        m_recvHeld -= length;
+        *received = length;
+    }
+    return QSM_S_OK;
+}
+
+void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
+{
+    if (!buffer || length == 0 || !received)
+        raiseIllegalArgument("SkrSocket::ReadBuffer");
+    *received = 0;
+    if (!m_open || m_endOfStream)
+        return;
+    const int want = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+    int n = 0;
+    const int status = m_nonBlocking ? receiveBuffered(buffer, want, &n)
+                                     : m_crypto->QSM_Recv(m_hQSMSocket, buffer, want, 0, &n, nullptr);
+    if (status != QSM_S_OK && status != QSM_E_PEER_CLOSED)
+        raiseCryptoError("QSM_Recv", status, "SkrSocket::ReadBuffer");
+    if (n == 0)
+        m_endOfStream = 1;
+    else
+        *received = n;
+    echoRead(buffer, n);
+}
+
+void SkrSocket::WriteBuffer(const char* buffer, unsigned int length, int* written)
+{
+    if (written)
+        *written = 0;
+    if (!buffer || length == 0 || !written)
+        raiseIllegalArgument("SkrSocket::WriteBuffer");
+    if (m_nonBlocking) {
+        const int total = VexDowncastSize<int>(length);
+        if (total > m_sendBufferSize) {
+            int first = 0, rest = 0;
+            internalWriteBuffer(buffer, m_sendBufferSize, &first);
+            WriteBuffer(buffer + m_sendBufferSize, static_cast<unsigned>(total - m_sendBufferSize), &rest);
+            *written = first + rest;
+        } else {
+            internalWriteBuffer(buffer, total, written);
+        }
+        return;
+    }
+    unsigned remaining = length;
+    const char* rest = buffer;
+    while (remaining > 0) {
+        int sent = 0;
+        const int piece = remaining > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(remaining);
+        if (!m_hQSMSocket && std::getenv("ZEV_SKT_NO_SOCKET")) {
+            sent = piece;
+        } else {
+            const int status = m_crypto->QSM_Send(m_hQSMSocket, rest, piece, 0, &sent, nullptr);
+            if (status != QSM_S_OK)
+                raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
+        }
+        echoWrite(rest, sent, true);
+        *written += sent;
+        rest += sent;
+        remaining -= static_cast<unsigned>(sent);
+    }
+}
+
+void SkrSocket::internalWriteBuffer(const char* buffer, int length, int* written)
+{
+    if (!buffer || !written)
+        raiseIllegalArgument("SkrSocket::internalWriteBuffer");
+    *written = 0;
+    int remaining = length;
+    const char* rest = buffer;
+    while (remaining > 0) {
+        int sent = 0;
+        if (!m_hQSMSocket && std::getenv("ZEV_SKT_NO_SOCKET")) {
+            sent = remaining;
+        } else {
+            for (;;) {
+                const int wait = waitForSocket(1);
+                if (wait < 0)
+                    raiseCryptoError("QSM_Select", wait, "SkrSocket::WriteBuffer");
+                const int status = m_crypto->QSM_Send(m_hQSMSocket, rest, remaining, 0, &sent, nullptr);
+                if (status == QSM_E_WOULD_BLOCK)
+                    continue;
+                if (status != QSM_S_OK)
+                    raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
+                break;
+            }
+        }
+        echoWrite(rest, sent, false);
+        *written += sent;
+        rest += sent;
+        remaining -= sent;
+    }
+}

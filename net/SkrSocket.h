@@ -1,0 +1,143 @@
+#ifndef SKR_SOCKET_H
+#define SKR_SOCKET_H
+
+#include "net/SkarnSocket.h"
+#include "net/SkrSocketInputStream.h"
+#include "net/SkrSocketOutputStream.h"
+#include "platform/core/VexByteBuffer.h"
+#include "platform/crypto/VexCrypto.h"
+
+#include <cstdio>
+#include <string>
+
+// A TCP connection through the secure-socket library. Whether its traffic is
+// encrypted is the library's decision, from the session configuration
+// document (forceSSLStatus ON, or an "https" URL, means TLS).
+//
+// Client use: getSocket(1, nonBlocking), then Open(url, document) or
+// Open(port, address, document), or prepare(...) then open(). The document
+// is the caller's text; it must stay valid while the socket is opened. The
+// socket adds its protocolFamily (IPv4/IPv6, from the resolved address) to a
+// copy of it before the library socket is made. Connecting makes up to five
+// attempts, two seconds apart (VexThread::sleep), each with a budget of five
+// repeats for negotiation; a final failure of the library (-13) ends at once.
+// A server socket's accepted connections are made with the handle
+// constructor, already open.
+//
+// Modes: blocking (the default) waits for data inside the library, so the
+// time-limit callback, and with it stream time-outs and cancel, never runs.
+// Non-blocking (the flag set before opening) reads through a receive buffer
+// of the socket's SO_RCVBUF size, waits with QSM_Select (the time limit, or 3
+// seconds when none, between calls of the callback) and writes in pieces of
+// m_sendBufferSize (32768) bytes.
+//
+// Failures:
+//   library not initialised        VexUnexpectedError "cannot open Crypto lib"
+//   target not resolved, or QSM_Socket fails
+//                                  URL: SkarnException errHostNotResolved (1842289512, the URL)
+//                                  address: errNoAddress (1841617768, address text, port)
+//                                  (plus QSM_Socket's status and its details text when it failed)
+//   connect, QSM_Recv, QSM_Send, QSM_CloseHandle failures
+//                                  SkarnException errSocket (1841392216) + the library's text
+//   null or invalid document, port outside 1..65535, no handle for
+//   TCP_NODELAY, FIONBIO refused   VexAssertError with the assertion text
+//   Open(int)                      SkarnException errNotSupported
+// A receive status of -12 is the peer's orderly close: the end of the stream.
+//
+// Echo: echo(name, mode, headers) copies traffic to "../logs/pid_<pid>_<name>";
+// reads always with the marker "\n<read[%04d]>\n", writes with
+// "\n<write[%ld]>\n" only when headers are on (ZEV_SKT_ECHO_RW present at
+// construction, or asked for; once on it stays on).
+//
+// Slots 30 ReadBuffer and 31 WriteBuffer follow the base's.
+class SkrSocket : public SkarnSocket {
+public:
+    SkrSocket();
+    // An accepted connection: open, with TCP_NODELAY switched on. Owns `handle`.
+    SkrSocket(void* handle, int port, const sockaddr_storage& address);
+    // Closes the echo file and the connection (errors are not reported here).
+    ~SkrSocket() override;
+
+    SkarnSocketInputStream& getInputStream() override;
+    QioOutputStream& getOutputStream() override;
+
+    // Closes the current echo file; a non-empty name is opened as it is with
+    // mode "a+b"; failure raises VexAssertError "VEX_ASSERT(m_fpEcho != NULL);".
+    void echo(std::string sFileName) override;
+    void echo(const char* sfilename) override;
+    // Closes the current echo file; headers go on when `echo_rw` is non-zero
+    // (and stay on); a non-empty name opens echoPath(name) with the mode
+    // (`mode`, else ZEV_SKT_ECHO_MODE cut to 15 characters, else "a+b").
+    // A file that cannot be opened leaves echo off without a report.
+    void echo(const char* sfilename, const char* mode, int echo_rw) override;
+
+    // Closes; the URL is resolved by the library at open().
+    void prepare(const char* url) override;
+    // Closes; stores port and address (unresolved: the local machine).
+    void prepare(int port, const sockaddr_storage& address) override;
+    // Stored only ("localhost" for null); not used for connecting.
+    void setServerHostInfo(const char* host) override;
+
+    void Open(const char* url, const char* sessionConfigDoc) override;
+    void Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc) override;
+    // Not supported: SkarnException errNotSupported.
+    void Open(int port) override;
+    void open() override;
+
+    void setPoolKey(std::string key) override;
+    std::string getPoolKey() override;
+    // 1 while the library reports the connection usable (QSM_SocketStatus 0).
+    int isAlive() override;
+
+    // Releases the library handle (null and not open afterwards, whatever
+    // the result); a failure raises errSocket with the library's details.
+    void Close() override;
+
+    // Reads at most `length` bytes; `received` 0 at the end of the stream or
+    // when the socket is not open.
+    virtual void ReadBuffer(char* buffer, unsigned int length, int* received);
+    // Sends all `length` bytes. Without a handle and with ZEV_SKT_NO_SOCKET
+    // present, counts them as sent.
+    virtual void WriteBuffer(const char* buffer, unsigned int length, int* written);
+
+    // The effective path of an echo file: "../logs/pid_<pid>_<first 200
+    // characters of name>" resolved with VexFmDir::resolveEffectivePath.
+    static std::string echoPath(const char* name);
+
+    // Test hook: the length in milliseconds of the second that waitForSocket
+    // counts in (default 1000). Returns the previous length.
+    static int setWaitUnitMillis(int milliseconds);
+
+protected:
+    // What SkrServerSocket uses for its listening handle.
+    VexByteBuffer m_url;
+    const char* m_sessionConfigDoc;  // not owned
+    VexCrypto* m_crypto;
+    void* m_hQSMSocket;
+    std::string m_serverHost;
+    int m_open;
+    int m_endOfStream;
+    SkrSocketInputStream m_in;
+    SkrSocketOutputStream m_out;
+    FILE* m_fpEcho;
+    int m_echo;
+    char* m_recvBuffer;  // owned
+    int m_recvHeld;
+    int m_recvSize;
+    int m_sendBufferSize;
+
+private:
+    bool validateSessionDocument();
+    void internalWriteBuffer(const char* buffer, int length, int* written);
+    int waitForSocket(int forWrite);
+    int receiveBuffered(char* buffer, int length, int* received);
+    void setNoDelay();
+    void allocateReceiveBuffer();
+    void setNonBlocking();
+    void connectLoop(const char* url, const sockaddr_storage& target);
+    [[noreturn]] void raiseCryptoError(const char* call, int status, const char* function);
+    void echoRead(const char* buffer, int n);
+    void echoWrite(const char* buffer, int n, bool bytesOnlyWhenHeaders);
+};
+
+#endif

@@ -1,0 +1,33 @@
+#ifndef QSM_URL_H
+#define QSM_URL_H
+
+#include <sys/socket.h>
+
+#include <string>
+
+// The part of a URL that the secure-socket layer connects to:
+// "scheme://host[:port][/path]", an IPv6 literal in brackets. Without a port,
+// the scheme's default (http 80, https 443).
+class QsmUrl {
+public:
+    std::string scheme;  // lower case
+    std::string host;    // without brackets
+    int port = 0;
+
+    // False with a reason in `error` when the URL has no scheme, no host, a
+    // port outside 1..65535, or no port and a scheme without a default.
+    bool parse(const char* url, std::string& error);
+
+    bool isHttps() const { return scheme == "https"; }
+
+    // The first address of `family` (AF_INET, AF_INET6, or AF_UNSPEC for any)
+    // for host and port. False with the resolver's reason in `error`.
+    bool resolve(int family, sockaddr_storage& address, std::string& error) const;
+
+    // "host:port" or "[host]:port" of an address, for failure texts.
+    static std::string describe(const sockaddr_storage& address);
+    // True when `host` is a numeric IPv4 or IPv6 address.
+    static bool isIpLiteral(const std::string& host);
+};
+
+#endif

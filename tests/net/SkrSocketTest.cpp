@@ -1,0 +1,1131 @@
+// The secure socket over the secure-socket layer: the factory, the opening
+// checks and failures, the connect loop (driven through the layer's status
+// hook), TLS exchanges in both modes, verification failures, mismatched
+// peers, isAlive, end of stream, the time-limit callback, non-blocking write
+// pieces, the echo markers, and real OpenSSL peers (s_server, s_client).
+#include "net/SkrSocket.h"
+
+#include "net/SkrSocketNonSSL.h"
+#include "platform/core/VexAssertError.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexThread.h"
+#include "platform/core/VexUnexpectedError.h"
+#include "platform/crypto/VexSocketAddress.h"
+#include "platform/streams/QioIOTimeoutException.h"
+#include "support/ExpectThrow.h"
+#include "support/LoopbackPeer.h"
+#include "support/QsmTestServer.h"
+#include "support/TestCertificates.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char kPlainDoc[] = "<sessionConfigDocument><serviceID>client</serviceID></sessionConfigDocument>";
+
+// ---- helpers -----------------------------------------------------------------
+
+std::vector<int> g_sleeps;
+void fakeSleep(int seconds) { g_sleeps.push_back(seconds); }
+
+// Replaces VexThread::sleep for the life of the object and records the requests.
+struct FakeSleep {
+    VexThread::SleepFunction previous;
+    FakeSleep() : previous(VexThread::setSleepFunction(&fakeSleep)) { g_sleeps.clear(); }
+    ~FakeSleep() { VexThread::setSleepFunction(previous); }
+};
+
+// Scripted answers of the layer's test hook: per call, a queue of statuses,
+// then (optionally) one status for ever; every call is counted.
+struct Script {
+    std::map<std::string, std::deque<int>> queued;
+    std::map<std::string, int> always;
+    std::map<std::string, int> asked;
+};
+
+// A queued kPass lets that one call through to the layer.
+const int kPass = 9999;
+
+bool scripted(void* context, const char* call, QSM_HANDLE, int* status)
+{
+    Script* s = static_cast<Script*>(context);
+    ++s->asked[call];
+    auto q = s->queued.find(call);
+    if (q != s->queued.end() && !q->second.empty()) {
+        const int next = q->second.front();
+        q->second.pop_front();
+        if (next == kPass)
+            return false;
+        *status = next;
+        return true;
+    }
+    auto a = s->always.find(call);
+    if (a != s->always.end()) {
+        *status = a->second;
+        return true;
+    }
+    return false;
+}
+
+struct HookInstalled {
+    explicit HookInstalled(Script& s) { VexCrypto::setStatusHook(&scripted, &s); }
+    ~HookInstalled() { VexCrypto::setStatusHook(nullptr, nullptr); }
+};
+
+sockaddr_storage loopback(int port, bool ipv6 = false)
+{
+    sockaddr_storage a{};
+    if (ipv6) {
+        sockaddr_in6* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_loopback;
+        a6->sin6_port = htons(static_cast<uint16_t>(port));
+    } else {
+        sockaddr_in* a4 = reinterpret_cast<sockaddr_in*>(&a);
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a4->sin_port = htons(static_cast<uint16_t>(port));
+    }
+    return a;
+}
+
+// Whether "localhost" resolves to IPv6 first here (then a server for a
+// localhost URL must listen on ::1).
+bool localhostIsIPv6()
+{
+    VexSocketAddress r("QSM_Crypto_Interface");
+    int count = 0;
+    r.QSM_ResolveAddressFromURI("https://localhost:1/", 0, &count);
+    sockaddr_storage a{};
+    r.QSM_GetAddress(0, &a);
+    return a.ss_family == AF_INET6;
+}
+
+std::string assertionText(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const VexAssertError& e) {
+        return e.getMessageCount() ? e.getMessageAt(0).format().str() : std::string("(no text)");
+    } catch (const VexThrowable& t) {
+        return std::string("raised ") + t.getThrowableName();
+    }
+    return "nothing raised";
+}
+
+std::string pattern(std::size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 7 + seed + i / 251) & 0xff);
+    return s;
+}
+
+void writeAll(SkarnSocket& s, const std::string& bytes)
+{
+    s.getOutputStream().write(bytes.data(), static_cast<unsigned>(bytes.size()));
+}
+
+// Reads through the socket's input stream until `n` bytes or the end; read sizes cycle through `sizes`.
+std::string readUpTo(SkarnSocket& s, std::size_t n, std::vector<unsigned> sizes = {65536})
+{
+    std::string out;
+    std::vector<char> buf(2 << 20);
+    std::size_t k = 0;
+    while (out.size() < n) {
+        unsigned want = sizes[k++ % sizes.size()];
+        unsigned got = s.getInputStream().read(buf.data(), want);
+        if (got == QioInputStream::END)
+            break;
+        out.append(buf.data(), got);
+    }
+    return out;
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// A TLS server (test certificate for localhost) whose every connection
+// takes `in` bytes and answers `out`.
+std::unique_ptr<QsmTestServer> tlsAnswering(std::size_t in, std::string out, std::string* got, bool ipv6 = false,
+                                            int connections = 1)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    return std::make_unique<QsmTestServer>(
+        tlsListenerDocument(pki.serverCert, pki.serverKey),
+        [in, out, got](QSM_HANDLE& h) {
+            *got = qsmRecvExactly(h, in);
+            qsmSendAll(h, out);
+        },
+        connections, ipv6);
+}
+
+// ---- the factory ------------------------------------------------------------------
+
+TEST(SkrSocketFactory, OnlyOneSelectsTheSecureSocket)
+{
+    struct Case {
+        int secure, nonBlocking;
+        bool env;
+        bool isSecure;
+        int flag;
+    } cases[] = {
+        {1, 0, false, true, 0}, {1, 1, false, true, 1}, {2, 0, false, false, 0}, {0, 1, false, false, 1},
+        {-1, 0, false, false, 0}, {1, 0, true, true, 1}, {2, 0, true, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.secure) + "/" + std::to_string(c.nonBlocking) + (c.env ? " env" : ""));
+        if (c.env)
+            setenv("ZEV_SKT_NONBLOCKING", "0", 1);  // any value counts
+        SkarnSocket* s = SkarnSocket::getSocket(c.secure, c.nonBlocking);
+        unsetenv("ZEV_SKT_NONBLOCKING");
+        ASSERT_NE(nullptr, s);
+        EXPECT_EQ(c.isSecure, dynamic_cast<SkrSocket*>(s) != nullptr);
+        EXPECT_EQ(!c.isSecure, dynamic_cast<SkrSocketNonSSL*>(s) != nullptr);
+        EXPECT_EQ(c.flag, s->isNonBlockingSocket());
+        EXPECT_EQ(0, s->isReusable());
+        s->release();
+    }
+}
+
+TEST(SkrSocketFactory, FreshSocketState)
+{
+    SkrSocket s;
+    EXPECT_EQ(0, s.isAlive());
+    EXPECT_EQ(SkarnSocket::FAMILY_NOT_GIVEN, s.getIPAddress().ss_family);
+    EXPECT_EQ(&s, s.getInputStream().getSocket());
+    EXPECT_EQ(-1, s.getInputStream().read());  // not open: nothing to read
+    s.setPoolKey("localhost:443");
+    EXPECT_EQ("localhost:443", s.getPoolKey());
+    s.Close();  // not open: nothing happens
+}
+
+// ---- opening checks ---------------------------------------------------------------
+
+TEST(SkrSocketOpen, Assertions)
+{
+    const sockaddr_storage a = loopback(443);
+    struct Case {
+        const char* label;
+        std::function<void(SkrSocket&)> body;
+        const char* text;
+    } cases[] = {
+        {"null document, URL", [](SkrSocket& s) { s.Open("https://localhost/", nullptr); },
+         "VEX_ASSERT(sessionConfigDoc != NULL);"},
+        {"null document, address", [&](SkrSocket& s) { s.Open(443, a, nullptr); }, "VEX_ASSERT(sessionConfigDoc != NULL);"},
+        {"no closing tag", [](SkrSocket& s) { s.Open("https://localhost/", "<sessionConfigDocument>"); },
+         "VEX_ASSERT(validateSessionDocument() == TRUE);"},
+        {"closing tag at 0", [](SkrSocket& s) { s.Open("https://localhost/", "</sessionConfigDocument>"); },
+         "VEX_ASSERT(validateSessionDocument() == TRUE);"},
+        {"closing tag at 22",
+         [](SkrSocket& s) { s.Open("https://localhost/", "<sessionConfigDocumen></sessionConfigDocument>"); },
+         "VEX_ASSERT(validateSessionDocument() == TRUE);"},
+        {"port 0", [&](SkrSocket& s) { s.Open(0, a, kPlainDoc); }, "VEX_ASSERT(m_nPort > 0 && m_nPort < 65536);"},
+        {"port 65536", [&](SkrSocket& s) { s.Open(65536, a, kPlainDoc); }, "VEX_ASSERT(m_nPort > 0 && m_nPort < 65536);"},
+        {"port -1", [&](SkrSocket& s) { s.Open(-1, a, kPlainDoc); }, "VEX_ASSERT(m_nPort > 0 && m_nPort < 65536);"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        SkrSocket s;
+        EXPECT_EQ(c.text, assertionText([&] { c.body(s); }));
+        EXPECT_EQ(0, s.isAlive());
+    }
+}
+
+TEST(SkrSocketOpen, Port65535AndPosition23AreAccepted)
+{
+    // The library's final failure ends the connect at once: what matters is
+    // that no assertion stops the opening before it.
+    Script script;
+    script.always["QSM_Connect"] = QSM_E_FAILED;
+    HookInstalled hook(script);
+    SkrSocket s;
+    expectSkarnError([&] { s.Open(65535, loopback(65535), "<sessionConfigDocument></sessionConfigDocument>"); },
+                     {5, 1841392216u, "QSM_Connect=0xfffffff3 QSM_Connect: status -13 set by the test hook",
+                      "SkrSocket::open()"});
+    EXPECT_EQ(1, script.asked["QSM_Connect"]);
+}
+
+TEST(SkrSocketOpen, OpenWithPortOnlyIsNotSupported)
+{
+    SkrSocket s;
+    expectSkarnError([&] { s.Open(443); }, {0, 1841854490u, "", "SkrSocket::Open(int)"});
+}
+
+TEST(SkrSocketOpen, TargetThatDoesNotResolve)
+{
+    {
+        SkrSocket s;
+        SkarnException e = expectSkarnError([&] { s.Open("https://host.invalid/path", kPlainDoc); },
+                                            {31, 1842289512u, "", "SkrSocket::open()"});
+        EXPECT_EQ("https://host.invalid/path", parmsOf(e));
+    }
+    {
+        SkrSocket s;
+        sockaddr_storage unresolved;
+        std::memset(&unresolved, 0xFF, sizeof unresolved);
+        SkarnException e = expectSkarnError([&] { s.Open(443, unresolved, kPlainDoc); },
+                                            {1, 1841617768u, "", "SkrSocket::open()"});
+        EXPECT_EQ("|443", parmsOf(e));
+    }
+}
+
+TEST(SkrSocketOpen, LibraryRefusesTheDocument)
+{
+    const char* doc = "<sessionConfigDocument><forceSSLStatus>maybe</forceSSLStatus></sessionConfigDocument>";
+    const char* reason = "QSM_Socket: forceSSLStatus must be ON or OFF, not 'maybe'";
+    {
+        SkrSocket s;
+        SkarnException e = expectSkarnError([&] { s.Open("https://127.0.0.1:4433/", doc); },
+                                            {31, 1842289512u, reason, "QSM_Socket=0xfffffff8 SkrSocket::open()"});
+        EXPECT_EQ("https://127.0.0.1:4433/|-8", parmsOf(e));
+        EXPECT_EQ(0, s.isAlive());
+    }
+    {
+        SkrSocket s;
+        SkarnException e = expectSkarnError([&] { s.Open(4433, loopback(4433), doc); },
+                                            {1, 1841617768u, reason, "QSM_Socket=0xfffffff8 SkrSocket::open()"});
+        EXPECT_EQ("127.0.0.1|4433|-8", parmsOf(e));
+    }
+}
+
+TEST(SkrSocketOpen, LibraryNotInitialised)
+{
+    VexCrypto::terminate();
+    SkrSocket s;
+    std::string text;
+    std::string function;
+    try {
+        s.Open("https://127.0.0.1:4433/", kPlainDoc);
+    } catch (const VexUnexpectedError& e) {
+        text = e.getMessageAt(0).format().str();
+        function = e.getBackTraceAt(0).function;
+    }
+    VexCrypto::initialize("QSM_Crypto_Interface");
+    EXPECT_EQ("cannot open Crypto lib", text);
+    EXPECT_EQ("SkrSocket::open()", function);
+}
+
+TEST(SkrSocketOpen, FamilyElementGoesIntoACopy)
+{
+    // The caller's document claims IPv6; the socket appends the family of the
+    // address it resolved (IPv4), which the library takes, and leaves the
+    // caller's text as it was.
+    std::string got;
+    QsmTestServer server(sessionDocument(""), [&](QSM_HANDLE& h) {
+        got = qsmRecvExactly(h, 2);
+        qsmSendAll(h, "ok");
+    });
+    const std::string doc = "<sessionConfigDocument><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>";
+    std::vector<char> text(doc.begin(), doc.end());
+    text.push_back('\0');
+    SkrSocket s;
+    s.Open(server.port(), loopback(server.port()), text.data());
+    EXPECT_EQ(doc, std::string(text.data()));
+    writeAll(s, "hi");
+    EXPECT_EQ("ok", readUpTo(s, 2));
+    server.join();
+    EXPECT_EQ("hi", got);
+}
+
+// ---- the connect loop --------------------------------------------------------------
+
+struct LoopCase {
+    const char* label;
+    std::map<std::string, std::deque<int>> queued;
+    std::map<std::string, int> always;
+    int connects, establishes;
+    std::vector<int> sleeps;
+    const char* literal;  // empty: the socket connects
+};
+
+TEST(SkrSocketConnect, RetryPathsThroughTheHook)
+{
+    const LoopCase cases[] = {
+        {"connect keeps asking for negotiation", {}, {{"QSM_Connect", -15}, {"QSM_EstablishSecure", 0}}, 30, 30,
+         {2, 2, 2, 2}, "QSM_Connect=0xfffffff1 QSM_Connect: status -15 set by the test hook"},
+        {"final failure at once", {}, {{"QSM_Connect", -13}}, 1, 0, {},
+         "QSM_Connect=0xfffffff3 QSM_Connect: status -13 set by the test hook"},
+        {"negotiation would block for ever", {}, {{"QSM_Connect", -15}, {"QSM_EstablishSecure", -23}}, 5, 30,
+         {2, 2, 2, 2}, "QSM_Connect=0xfffffff1 QSM_EstablishSecure: status -23 set by the test hook"},
+        {"negotiation fails", {}, {{"QSM_Connect", -15}, {"QSM_EstablishSecure", -18}}, 5, 5, {2, 2, 2, 2},
+         "QSM_Connect=0xfffffff1 QSM_EstablishSecure: status -18 set by the test hook"},
+        {"other connect status", {}, {{"QSM_Connect", -10}}, 5, 0, {2, 2, 2, 2},
+         "QSM_Connect=0xfffffff6 QSM_Connect: status -10 set by the test hook"},
+        {"final failure in the second attempt", {{"QSM_Connect", {-10}}}, {{"QSM_Connect", -13}}, 2, 0, {2},
+         "QSM_Connect=0xfffffff3 QSM_Connect: status -13 set by the test hook"},
+        {"negotiation within the budget", {{"QSM_Connect", {-15}}, {"QSM_EstablishSecure", {-23, -23, -23, -23, 0}}},
+         {}, 2, 5, {}, ""},
+        {"budget of five repeats used up, next attempt succeeds",
+         {{"QSM_Connect", {-15}}, {"QSM_EstablishSecure", {-23, -23, -23, -23, -23, -23}}}, {}, 2, 6, {2}, ""},
+    };
+    for (const LoopCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string got;
+        // A plain server: once the hook lets the real calls through, they connect.
+        QsmTestServer server(sessionDocument(""), [&](QSM_HANDLE& h) {
+            got = qsmRecvExactly(h, 2);
+            qsmSendAll(h, "ok");
+        });
+        FakeSleep sleeps;
+        Script script;
+        script.queued = c.queued;
+        script.always = c.always;
+        SkrSocket s;
+        {
+            HookInstalled hook(script);
+            if (*c.literal) {
+                expectSkarnError([&] { s.Open(server.port(), loopback(server.port()), kPlainDoc); },
+                                 {5, 1841392216u, c.literal, "SkrSocket::open()"});
+            } else {
+                s.Open(server.port(), loopback(server.port()), kPlainDoc);
+            }
+        }
+        EXPECT_EQ(c.connects, script.asked["QSM_Connect"]);
+        EXPECT_EQ(c.establishes, script.asked["QSM_EstablishSecure"]);
+        EXPECT_EQ(c.sleeps, g_sleeps);
+        if (!*c.literal) {
+            EXPECT_EQ(1, s.isAlive());
+            writeAll(s, "hi");
+            EXPECT_EQ("ok", readUpTo(s, 2));
+        }
+        s.Close();
+        server.stop();
+    }
+}
+
+TEST(SkrSocketConnect, RefusedAfterFiveAttempts)
+{
+    const int port = LoopbackPeer::unusedPort(LoopbackPeer::IPv4);
+    const int before = openDescriptorCount();
+    {
+        FakeSleep sleeps;
+        SkrSocket s;
+        expectSkarnError([&] { s.Open(port, loopback(port), kPlainDoc); },
+                         {5, 1841392216u,
+                          "QSM_Connect=0xfffffff6 QSM_Connect: connecting to 127.0.0.1:" + std::to_string(port) +
+                              " failed: Connection refused",
+                          "SkrSocket::open()"});
+        EXPECT_EQ((std::vector<int>{2, 2, 2, 2}), g_sleeps);
+        // The handle stays until Close; a second open does nothing meanwhile.
+        s.open();
+        EXPECT_EQ(0, s.isAlive());
+        s.Close();
+    }
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+// ---- TLS exchanges -------------------------------------------------------------------
+
+TEST(SkrSocketTls, ExchangeBlockingByUrlAndByAddress)
+{
+    const bool v6 = localhostIsIPv6();
+    const std::string request = pattern(300000, 1), reply = pattern(400000, 2);
+    {
+        std::string got;
+        auto server = tlsAnswering(request.size(), reply, &got, v6);
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        // The URL's scheme asks for TLS; the host name is checked against the certificate.
+        const std::string url = "https://localhost:" + std::to_string(server->port()) + "/service";
+        const std::string doc = sessionDocument("<caFile>" + TestCertificates::get().caFile + "</caFile>");
+        s->Open(url.c_str(), doc.c_str());
+        EXPECT_EQ(1, s->isAlive());
+        writeAll(*s, request);
+        EXPECT_EQ(reply, readUpTo(*s, reply.size()));
+        server->join();
+        EXPECT_EQ(request, got);
+        s->release();
+    }
+    {
+        // An IPv6 literal: the address is checked against the certificate.
+        std::string got;
+        auto server = tlsAnswering(request.size(), reply, &got, true);
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        const std::string url = "https://[::1]:" + std::to_string(server->port()) + "/";
+        const std::string doc = sessionDocument("<caFile>" + TestCertificates::get().caFile + "</caFile>");
+        s->Open(url.c_str(), doc.c_str());
+        writeAll(*s, request);
+        EXPECT_EQ(reply, readUpTo(*s, reply.size()));
+        server->join();
+        EXPECT_EQ(request, got);
+        s->release();
+    }
+    {
+        std::string got;
+        auto server = tlsAnswering(request.size(), reply, &got);
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        const std::string doc = tlsClientDocument();
+        s->Open(server->port(), loopback(server->port()), doc.c_str());
+        writeAll(*s, request);
+        EXPECT_EQ(reply, readUpTo(*s, reply.size(), {1, 100, 70000}));
+        server->join();
+        EXPECT_EQ(request, got);
+        s->release();
+    }
+}
+
+TEST(SkrSocketTls, ExchangeNonBlocking)
+{
+    const std::string request = pattern(1 << 20, 3), reply = pattern((1 << 20) + 12345, 4);
+    std::string got;
+    auto server = tlsAnswering(request.size(), reply, &got);
+    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    const std::string doc = tlsClientDocument();
+    s->Open(server->port(), loopback(server->port()), doc.c_str());
+    writeAll(*s, request);
+    // Reads below, at and above the receive buffer's size: no byte lost, none twice.
+    EXPECT_EQ(reply, readUpTo(*s, reply.size(), {1, 7, 4096, 1 << 20, 33, 200000}));
+    server->join();
+    EXPECT_EQ(request, got);
+    s->release();
+}
+
+TEST(SkrSocketTls, ExchangeOnAnAcceptedConnection)
+{
+    // The server side wraps each accepted handle in an SkrSocket, as a server socket does.
+    const TestCertificates& pki = TestCertificates::get();
+    std::string got;
+    QsmTestServer server(tlsListenerDocument(pki.serverCert, pki.serverKey), [&](QSM_HANDLE& h) {
+        SkrSocket accepted(h, 0, loopback(0));
+        h = nullptr;  // the socket owns it now
+        got = readUpTo(accepted, 4);
+        writeAll(accepted, "pong");
+    });
+    SkrSocket s;
+    const std::string doc = tlsClientDocument();
+    s.Open(server.port(), loopback(server.port()), doc.c_str());
+    writeAll(s, "ping");
+    EXPECT_EQ("pong", readUpTo(s, 4));
+    server.join();
+    EXPECT_EQ("ping", got);
+}
+
+struct TlsFailureCase {
+    const char* label;
+    bool otherServerCertificate;
+    std::string clientExtra;
+    bool byUrl;
+    const char* reason;
+};
+
+TEST(SkrSocketTls, VerificationFailuresNameTheReason)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    const TlsFailureCase cases[] = {
+        {"client trusts another CA", false, "<caFile>" + pki.otherCaFile + "</caFile>", false,
+         "certificate verification failed: unable to get local issuer certificate"},
+        {"certificate for another host", true, "", true, "certificate verification failed: hostname mismatch"},
+    };
+    const bool v6 = localhostIsIPv6();
+    for (const TlsFailureCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        const int before = openDescriptorCount();
+        {
+            std::string got;
+            QsmTestServer server(tlsListenerDocument(c.otherServerCertificate ? pki.otherCert : pki.serverCert,
+                                                     c.otherServerCertificate ? pki.otherKey : pki.serverKey),
+                                 [&](QSM_HANDLE& h) { got = qsmRecvExactly(h, 1); }, 1, c.byUrl && v6);
+            FakeSleep sleeps;
+            SkrSocket s;
+            const std::string doc = tlsClientDocument(c.clientExtra);
+            const std::string url = "https://localhost:" + std::to_string(server.port()) + "/";
+            try {
+                if (c.byUrl)
+                    s.Open(url.c_str(), doc.c_str());
+                else
+                    s.Open(server.port(), loopback(server.port()), doc.c_str());
+                ADD_FAILURE() << "the socket opened";
+            } catch (const SkarnException& e) {
+                EXPECT_EQ(5, e.getErrorCode());
+                ASSERT_EQ(2u, e.getMessageCount());
+                EXPECT_EQ(1841392216u, e.getMessageAt(0).getMsgNumber());
+                const std::string text = e.getMessageAt(1).format().str();
+                // The failed handshake ends the first attempt; the second connect is final.
+                EXPECT_EQ(0u, text.find("QSM_Connect=0xfffffff3 QSM_EstablishSecure: TLS handshake with ")) << text;
+                EXPECT_NE(std::string::npos, text.find(c.reason)) << text;
+                EXPECT_EQ("SkrSocket::open()", e.getBackTraceAt(0).function);
+            }
+            EXPECT_EQ((std::vector<int>{2}), g_sleeps);
+            s.Close();
+        }
+        EXPECT_EQ(before, openDescriptorCount());
+    }
+}
+
+// ---- mismatched peers -----------------------------------------------------------
+
+TEST(SkrSocketMismatch, PlainClientAgainstForcedTlsListener)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    const int before = openDescriptorCount();
+    {
+        QsmTestServer server(tlsListenerDocument(pki.serverCert, pki.serverKey), [](QSM_HANDLE&) {});
+        SkarnSocket* s = SkarnSocket::getSocket(0, 0);
+        const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+        s->Open(url.c_str(), nullptr);
+        writeAll(*s, "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 0\r\n\r\n");
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = readUpTo(*s, 1 << 20);  // ends with the end of the stream
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_LT(answer.size(), 64u);  // at most a TLS alert
+        char c;
+        EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
+        server.join();
+        ASSERT_EQ(1u, server.failures().size());
+        EXPECT_EQ(0u, server.failures()[0].find("QSM_EstablishSecure: TLS handshake with 127.0.0.1:"))
+            << server.failures()[0];
+        s->release();
+    }
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+TEST(SkrSocketMismatch, TlsClientAgainstPlainListener)
+{
+    const int before = openDescriptorCount();
+    {
+        // Takes the client's hello (so that closing sends no reset), answers as an HTTP server would.
+        LoopbackPeer peer(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
+            char hello[4096];
+            if (LoopbackPeer::waitReadable(fd, stop))
+                ::recv(fd, hello, sizeof hello, 0);
+            const char answer[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+            LoopbackPeer::sendAll(fd, answer, sizeof answer - 1);
+        });
+        FakeSleep sleeps;
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        const std::string doc = tlsClientDocument();
+        try {
+            s->Open(peer.port(), peer.address(), doc.c_str());
+            ADD_FAILURE() << "the socket opened";
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(5, e.getErrorCode());
+            ASSERT_EQ(2u, e.getMessageCount());
+            const std::string text = e.getMessageAt(1).format().str();
+            EXPECT_EQ(0u, text.find("QSM_Connect=0xfffffff3 QSM_EstablishSecure: TLS handshake with 127.0.0.1:"))
+                << text;
+            EXPECT_NE(std::string::npos, text.find("wrong version number")) << text;
+        }
+        s->release();
+        peer.stop();
+    }
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+// ---- status and end of stream ------------------------------------------------------
+
+TEST(SkrSocketStatus, IsAliveUntilTheServerGoesAway)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    for (bool tls : {true, false}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        std::mutex m;
+        std::condition_variable cv;
+        bool closeNow = false;
+        QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""),
+                             [&](QSM_HANDLE&) {
+                                 std::unique_lock<std::mutex> lock(m);
+                                 cv.wait_for(lock, std::chrono::seconds(10), [&] { return closeNow; });
+                             });
+        SkrSocket s;
+        const std::string doc = tls ? tlsClientDocument() : std::string(kPlainDoc);
+        s.Open(server.port(), loopback(server.port()), doc.c_str());
+        EXPECT_EQ(1, s.isAlive());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(1, s.isAlive());  // session tickets that arrived are no close
+        {
+            std::lock_guard<std::mutex> lock(m);
+            closeNow = true;
+        }
+        cv.notify_all();
+        server.join();
+        int alive = 1;
+        for (int i = 0; i < 100 && alive; ++i) {
+            alive = s.isAlive();
+            if (alive)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(0, alive);
+        s.Close();
+        EXPECT_EQ(0, s.isAlive());
+    }
+}
+
+TEST(SkrSocketRead, PeerCloseIsTheEndOfTheStream)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    for (int nonBlocking : {0, 1}) {
+        for (bool tls : {true, false}) {
+            SCOPED_TRACE(std::string(tls ? "TLS" : "plain") + (nonBlocking ? " non-blocking" : " blocking"));
+            QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""),
+                                 [](QSM_HANDLE& h) { qsmSendAll(h, "bye"); });
+            SkarnSocket* s = SkarnSocket::getSocket(1, nonBlocking);
+            const std::string doc = tls ? tlsClientDocument() : std::string(kPlainDoc);
+            s->Open(server.port(), loopback(server.port()), doc.c_str());
+            EXPECT_EQ("bye", readUpTo(*s, 3));
+            char c;
+            EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
+            EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
+            EXPECT_EQ(-1, s->getInputStream().read());
+            server.join();
+            s->release();
+        }
+    }
+}
+
+TEST(SkrSocketRead, ArgumentsAreChecked)
+{
+    SkrSocket s;
+    char buf[4];
+    int n = 5;
+    for (auto body : std::vector<std::function<void()>>{
+             [&] { s.ReadBuffer(nullptr, 4, &n); }, [&] { s.ReadBuffer(buf, 0, &n); },
+             [&] { s.ReadBuffer(buf, 4, nullptr); }, [&] { s.WriteBuffer(nullptr, 4, &n); },
+             [&] { s.WriteBuffer(buf, 0, &n); }, [&] { s.WriteBuffer(buf, 4, nullptr); }}) {
+        EXPECT_THROW(body(), VexIllegalArgumentError);
+    }
+    n = 5;
+    s.ReadBuffer(buf, 4, &n);  // not open: nothing read
+    EXPECT_EQ(0, n);
+}
+
+// ---- waits and the time-limit callback ---------------------------------------------
+
+struct CallbackLog {
+    std::vector<std::chrono::steady_clock::time_point> calls;
+    int raiseAt;
+};
+
+void logAndMaybeRaise(void* argument)
+{
+    CallbackLog* log = static_cast<CallbackLog*>(argument);
+    log->calls.push_back(std::chrono::steady_clock::now());
+    if (static_cast<int>(log->calls.size()) == log->raiseAt)
+        QioIOTimeoutException(0).hurl(VEX_LOCATION, "test callback", "VEX_THROW");
+}
+
+struct WaitUnit {
+    int previous;
+    explicit WaitUnit(int millis) : previous(SkrSocket::setWaitUnitMillis(millis)) {}
+    ~WaitUnit() { SkrSocket::setWaitUnitMillis(previous); }
+};
+
+TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
+{
+    WaitUnit unit(50);  // a "second" of 50 ms: the callback comes every 150 ms
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    QsmTestServer server(tlsListenerDocument(TestCertificates::get().serverCert, TestCertificates::get().serverKey),
+                         [&](QSM_HANDLE&) {
+                             std::unique_lock<std::mutex> lock(m);
+                             cv.wait_for(lock, std::chrono::seconds(10), [&] { return done; });
+                         });
+    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    const std::string doc = tlsClientDocument();
+    s->Open(server.port(), loopback(server.port()), doc.c_str());
+    CallbackLog log{{}, 4};
+    s->setTimeLimitCallback(&logAndMaybeRaise, &log, 0);
+    const auto start = std::chrono::steady_clock::now();
+    char buf[16];
+    EXPECT_THROW(s->getInputStream().read(buf, sizeof buf), QioIOTimeoutException);
+    ASSERT_EQ(4u, log.calls.size());
+    auto previous = start;
+    for (const auto& t : log.calls) {
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(t - previous).count();
+        EXPECT_GE(gap, 140) << "a call came before three units had passed";
+        EXPECT_LT(gap, 5000);
+        previous = t;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    server.join();
+    s->release();
+}
+
+TEST(SkrSocketWait, StreamTimeOutInNonBlockingMode)
+{
+    WaitUnit unit(50);
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    QsmTestServer server(sessionDocument(""), [&](QSM_HANDLE&) {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return done; });
+    });
+    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    s->Open(server.port(), loopback(server.port()), kPlainDoc);
+    EXPECT_EQ(1, s->getInputStream().setTimeout(2));
+    char buf[16];
+    EXPECT_THROW(s->getInputStream().read(buf, sizeof buf), QioIOTimeoutException);
+    EXPECT_EQ(1, s->isAlive());  // the socket stays open after a time-out
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    server.join();
+    s->release();
+}
+
+TEST(SkrSocketWait, BlockingReadNeverCallsBack)
+{
+    WaitUnit unit(20);
+    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE& h) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        qsmSendAll(h, "late");
+    });
+    SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+    s->Open(server.port(), loopback(server.port()), kPlainDoc);
+    CallbackLog log{{}, 1};
+    s->setTimeLimitCallback(&logAndMaybeRaise, &log, 0);
+    EXPECT_EQ("late", readUpTo(*s, 4));
+    EXPECT_TRUE(log.calls.empty());
+    server.join();
+    s->release();
+}
+
+// ---- writes and echo -----------------------------------------------------------------
+
+// A folder for echo files: SKARN_HOME is <tmp>/home, so "../logs/..." is <tmp>/home/../logs.
+struct EchoFolder {
+    std::string root;
+    std::string previous;
+    bool hadPrevious;
+    EchoFolder()
+    {
+        char tmpl[] = "/tmp/skarn-echo-XXXXXX";
+        root = mkdtemp(tmpl);
+        ::mkdir((root + "/home").c_str(), 0700);
+        ::mkdir((root + "/logs").c_str(), 0700);
+        const char* p = std::getenv("SKARN_HOME");
+        hadPrevious = p != nullptr;
+        previous = p ? p : "";
+        setenv("SKARN_HOME", (root + "/home").c_str(), 1);
+    }
+    ~EchoFolder()
+    {
+        if (hadPrevious)
+            setenv("SKARN_HOME", previous.c_str(), 1);
+        else
+            unsetenv("SKARN_HOME");
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    std::string file(const char* name) const
+    {
+        return root + "/home/../logs/pid_" + std::to_string(getpid()) + "_" + name;
+    }
+};
+
+// ---- options -------------------------------------------------------------------------
+
+// Shows what the socket keeps for its subclasses.
+struct InsideSocket : SkrSocket {
+    void* handle() const { return m_hQSMSocket; }
+    int receiveBufferSize() const { return m_recvSize; }
+    bool hasReceiveBuffer() const { return m_recvBuffer != nullptr; }
+    void setNonBlockingFlag() { m_nonBlocking = 1; }
+};
+
+int noDelayOf(void* handle)
+{
+    int value = -1, length = 4;
+    EXPECT_EQ(QSM_S_OK, VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(handle, QSM_TCP_NODELAY, &value,
+                                                                              &length, nullptr));
+    return value;
+}
+
+TEST(SkrSocketOptions, NoDelayFollowsTheSwitchAndNonBlockingGetsItsBuffer)
+{
+    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
+    {
+        InsideSocket s;
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        EXPECT_NE(0, noDelayOf(s.handle()));
+        EXPECT_FALSE(s.hasReceiveBuffer());
+    }
+    {
+        skarnTcpNoDelay.store(0);
+        InsideSocket s;
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        skarnTcpNoDelay.store(1);
+        EXPECT_EQ(0, noDelayOf(s.handle()));
+    }
+    {
+        InsideSocket s;
+        s.setNonBlockingFlag();
+        s.Open(server.port(), loopback(server.port()), kPlainDoc);
+        EXPECT_TRUE(s.hasReceiveBuffer());
+        int size = 0, length = 4;
+        ASSERT_EQ(QSM_S_OK,
+                  VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(s.handle(), QSM_SO_RCVBUF, &size, &length, nullptr));
+        EXPECT_EQ(size, s.receiveBufferSize());
+    }
+}
+
+TEST(SkrSocketOptions, RefusedOptions)
+{
+    EchoFolder folder;
+    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
+    for (int headers : {1, 0}) {
+        // TCP_NODELAY refused: no exception, a line in the echo file when headers are on.
+        Script script;
+        script.always["QSM_SetSockOpt"] = QSM_E_SYSTEM;
+        HookInstalled hook(script);
+        const std::string name = "nodelay" + std::to_string(headers);
+        {
+            SkrSocket s;
+            s.echo(name.c_str(), "wb", headers);
+            EXPECT_NO_THROW(s.Open(server.port(), loopback(server.port()), kPlainDoc));
+        }
+        EXPECT_EQ(headers ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : "", fileText(folder.file(name.c_str())));
+    }
+    {
+        // Non-blocking mode refused: the assertion.
+        Script script;
+        script.queued["QSM_SetSockOpt"] = {kPass, QSM_E_SYSTEM};
+        HookInstalled hook(script);
+        InsideSocket s;
+        s.setNonBlockingFlag();
+        EXPECT_EQ("VEX_ASSERT(qsm_stat == QSM_S_OK);",
+                  assertionText([&] { s.Open(server.port(), loopback(server.port()), kPlainDoc); }));
+        EXPECT_EQ(2, script.asked["QSM_SetSockOpt"]);
+    }
+}
+
+TEST(SkrSocketWrite, NonBlockingWritesGoOutIn32KPieces)
+{
+    EchoFolder folder;
+    setenv("ZEV_SKT_NO_SOCKET", "1", 1);
+    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    s->echo("pieces", "wb", 1);
+    const std::string bytes = pattern(2 * 32768 + 5, 9);
+    int written = -1;
+    static_cast<SkrSocket*>(s)->WriteBuffer(bytes.data(), static_cast<unsigned>(bytes.size()), &written);
+    unsetenv("ZEV_SKT_NO_SOCKET");
+    EXPECT_EQ(static_cast<int>(bytes.size()), written);
+    s->release();
+    const std::string expected = "\n<write[32768]>\n" + bytes.substr(0, 32768) + "\n<write[32768]>\n" +
+                                 bytes.substr(32768, 32768) + "\n<write[5]>\n" + bytes.substr(65536);
+    EXPECT_EQ(expected, fileText(folder.file("pieces")));
+}
+
+TEST(SkrSocketWrite, PeerGoneRaisesInsteadOfSignalling)
+{
+    // Writing to a connection whose peer has gone must raise errSocket, not
+    // end the process with SIGPIPE.
+    const TestCertificates& pki = TestCertificates::get();
+    for (bool tls : {true, false}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""),
+                             [](QSM_HANDLE& h) { qsmRecvExactly(h, 1); });
+        SkrSocket s;
+        const std::string doc = tls ? tlsClientDocument() : std::string(kPlainDoc);
+        s.Open(server.port(), loopback(server.port()), doc.c_str());
+        writeAll(s, "x");
+        server.join();
+        const std::string block(65536, 'b');
+        std::string text;
+        try {
+            for (int i = 0; i < 1000; ++i) {
+                writeAll(s, block);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(5, e.getErrorCode());
+            ASSERT_EQ(2u, e.getMessageCount());
+            text = e.getMessageAt(1).format().str();
+            EXPECT_EQ("SkrSocket::WriteBuffer", e.getBackTraceAt(0).function);
+        }
+        EXPECT_EQ(0u, text.find("QSM_Send=0xfffffffb QSM_Send: ")) << text;
+        EXPECT_TRUE(text.find("Broken pipe") != std::string::npos ||
+                    text.find("Connection reset by peer") != std::string::npos)
+            << text;
+        EXPECT_EQ(0, s.isAlive());
+    }
+}
+
+TEST(SkrSocketWrite, BlockingWriteWithoutSocketUnderNoSocket)
+{
+    EchoFolder folder;
+    setenv("ZEV_SKT_NO_SOCKET", "1", 1);
+    SkrSocket s;
+    s.echo("blocking", "wb", 1);
+    int written = -1;
+    s.WriteBuffer("abcdef", 6, &written);
+    unsetenv("ZEV_SKT_NO_SOCKET");
+    EXPECT_EQ(6, written);
+    s.echo(nullptr, nullptr, 0);
+    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking")));
+}
+
+TEST(SkrSocketEcho, MarkersOfBothModes)
+{
+    struct Case {
+        int nonBlocking;
+        int headers;
+        const char* expected;
+    } cases[] = {
+        {0, 0, "\n<read[0006]>\nworld!"},
+        {0, 1, "\n<write[5]>\nhello\n<read[0006]>\nworld!"},
+        {1, 0, "hello\n<read[0006]>\nworld!"},
+        {1, 1, "\n<write[5]>\nhello\n<read[0006]>\nworld!"},
+    };
+    EchoFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.nonBlocking) + "/" + std::to_string(c.headers));
+        std::string got;
+        auto server = tlsAnswering(5, "world!", &got);
+        SkarnSocket* s = SkarnSocket::getSocket(1, c.nonBlocking);
+        const std::string name = "echo" + std::to_string(c.nonBlocking) + std::to_string(c.headers);
+        s->echo(name.c_str(), "wb", c.headers);
+        const std::string doc = tlsClientDocument();
+        s->Open(server->port(), loopback(server->port()), doc.c_str());
+        writeAll(*s, "hello");
+        EXPECT_EQ("world!", readUpTo(*s, 6));
+        server->join();
+        s->release();
+        EXPECT_EQ(c.expected, fileText(folder.file(name.c_str())));
+    }
+}
+
+TEST(SkrSocketEcho, HeadersStayOnAndComeFromTheEnvironment)
+{
+    EchoFolder folder;
+    setenv("ZEV_SKT_NO_SOCKET", "1", 1);
+    {
+        SkrSocket s;
+        s.echo("first", "wb", 1);
+        s.echo("second", "wb", 0);  // once on, headers stay on
+        int n = 0;
+        s.WriteBuffer("xy", 2, &n);
+    }
+    setenv("ZEV_SKT_ECHO_RW", "", 1);
+    {
+        SkrSocket s;  // headers on from construction
+        s.echo("third", "wb", 0);
+        int n = 0;
+        s.WriteBuffer("z", 1, &n);
+    }
+    unsetenv("ZEV_SKT_ECHO_RW");
+    unsetenv("ZEV_SKT_NO_SOCKET");
+    EXPECT_EQ("", fileText(folder.file("first")));
+    EXPECT_EQ("\n<write[2]>\nxy", fileText(folder.file("second")));
+    EXPECT_EQ("\n<write[1]>\nz", fileText(folder.file("third")));
+}
+
+TEST(SkrSocketEcho, PathsAndFailures)
+{
+    EchoFolder folder;
+    const std::string longName(250, 'n');
+    const std::string path = SkrSocket::echoPath(longName.c_str());
+    EXPECT_EQ(folder.root + "/home/../logs/pid_" + std::to_string(getpid()) + "_" + std::string(200, 'n'), path);
+    SkrSocket s;
+    EXPECT_EQ("VEX_ASSERT(m_fpEcho != NULL);",
+              assertionText([&] { s.echo(std::string(folder.root + "/missing/dir/file")); }));
+    s.echo(std::string(folder.root + "/exact"));  // opened under exactly that name
+    EXPECT_TRUE(std::filesystem::exists(folder.root + "/exact"));
+    // A file that cannot be opened leaves echo off without a report.
+    setenv("SKARN_HOME", (folder.root + "/nowhere/home").c_str(), 1);
+    EXPECT_NO_THROW(s.echo("quiet", nullptr, 0));
+    EXPECT_FALSE(std::filesystem::exists(folder.root + "/nowhere"));
+    setenv("ZEV_SKT_NO_SOCKET", "1", 1);
+    int n = 0;
+    EXPECT_NO_THROW(s.WriteBuffer("q", 1, &n));  // nothing is recorded anywhere
+    unsetenv("ZEV_SKT_NO_SOCKET");
+    EXPECT_EQ(1, n);
+}
+
+// ---- real OpenSSL peers ------------------------------------------------------------------
+
+bool haveOpenSslTool() { return std::system("command -v openssl >/dev/null 2>&1") == 0; }
+
+TEST(SkrSocketOpenSslPeers, ExchangeWithSServer)
+{
+    if (!haveOpenSslTool())
+        GTEST_SKIP() << "the openssl command is not installed";
+    const TestCertificates& pki = TestCertificates::get();
+    const std::string command = "timeout 20 openssl s_server -accept 127.0.0.1:0 -naccept 1 -rev -cert " +
+                                pki.serverCert + " -key " + pki.serverKey + " 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    int port = 0;
+    char line[512];
+    while (!port && std::fgets(line, sizeof line, p)) {
+        if (std::strncmp(line, "ACCEPT 127.0.0.1:", 17) == 0)
+            port = std::atoi(line + 17);
+    }
+    ASSERT_GT(port, 0) << "s_server did not start";
+    {
+        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+        const std::string doc = tlsClientDocument();
+        s->Open(port, loopback(port), doc.c_str());
+        writeAll(*s, "hello skarn\n");
+        EXPECT_EQ("nraks olleh\n", readUpTo(*s, 12));
+        s->release();
+    }
+    std::string rest;
+    while (std::fgets(line, sizeof line, p))
+        rest += line;
+    EXPECT_EQ(0, pclose(p));
+    EXPECT_NE(std::string::npos, rest.find("CONNECTION ESTABLISHED")) << rest;
+    EXPECT_NE(std::string::npos, rest.find("Protocol version: TLSv1.")) << rest;
+}
+
+TEST(SkrSocketOpenSslPeers, ExchangeWithSClient)
+{
+    if (!haveOpenSslTool())
+        GTEST_SKIP() << "the openssl command is not installed";
+    const TestCertificates& pki = TestCertificates::get();
+    std::string got;
+    QsmTestServer server(tlsListenerDocument(pki.serverCert, pki.serverKey), [&](QSM_HANDLE& h) {
+        SkrSocket accepted(h, 0, loopback(0));
+        h = nullptr;
+        got = readUpTo(accepted, 5);
+        writeAll(accepted, "pong\n");
+    });
+    const std::string command = "printf 'ping\\n' | timeout 20 openssl s_client -connect 127.0.0.1:" +
+                                std::to_string(server.port()) + " -CAfile " + pki.caFile +
+                                " -verify_return_error -verify_ip 127.0.0.1 -quiet 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(nullptr, p);
+    std::string out;
+    char line[512];
+    while (std::fgets(line, sizeof line, p))
+        out += line;
+    EXPECT_EQ(0, pclose(p)) << out;
+    server.join();
+    EXPECT_EQ("ping\n", got);
+    EXPECT_NE(std::string::npos, out.find("pong\n")) << out;
+    EXPECT_EQ(std::string::npos, out.find("verify error")) << out;
+}
+
+}  // namespace
