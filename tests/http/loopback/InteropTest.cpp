@@ -72,6 +72,12 @@ private:
         } catch (VexThrowable& t) {
             s.error = t.toString().str();
         }
+        {
+            // Recorded before the answer goes out: once curl has the answer, the
+            // test looks at what the server saw.
+            std::lock_guard<std::mutex> g(m_lock);
+            m_saw.push_back(s);
+        }
         try {
             SkrMessageWriter w("", 0, 0, &sock, 0, 0, nullptr);
             w.init();
@@ -79,11 +85,9 @@ private:
             out.write(RESPONSE_TEXT.data(), static_cast<unsigned>(RESPONSE_TEXT.size()));
             w.closeEnvelope(out);
             w.close();
-        } catch (VexThrowable& t) {
-            s.error += t.toString().str();
+        } catch (VexThrowable&) {
+            // A failed answer shows on curl's side: its output differs from RESPONSE_TEXT.
         }
-        std::lock_guard<std::mutex> g(m_lock);
-        m_saw.push_back(s);
     }
 
     std::mutex m_lock;
