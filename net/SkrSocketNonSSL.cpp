@@ -268,10 +268,10 @@ void SkrSocketNonSSL::checkPort(int port)
     raiseSocketError("SkrSocketNonSSL::Open");
 }
 
-void SkrSocketNonSSL::Open(const char* url, const char* /*sessionConfigDoc*/)
+void SkrSocketNonSSL::Open(const char* url, const char* sessionConfigDoc)
 {
     prepare(url);
-    Open(m_nPort, m_address, nullptr);
+    Open(m_nPort, m_address, sessionConfigDoc);
 }
 
 void SkrSocketNonSSL::Open(int port, const sockaddr_storage& address, const char* /*sessionConfigDoc*/)

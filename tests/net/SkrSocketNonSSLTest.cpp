@@ -885,3 +885,36 @@ TEST(SkrSocketNonSSLTraffic, HugeReadLengthsTakeWhatIsThere)
     }
     EXPECT_EQ("abc", got);
 }
+
+namespace {
+
+// Records what reaches the address form of Open.
+class DocumentProbe : public SkrSocketNonSSL {
+public:
+    void Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc) override
+    {
+        ports.push_back(port);
+        documents.push_back(sessionConfigDoc);
+        SkrSocketNonSSL::Open(port, address, sessionConfigDoc);
+    }
+    using SkrSocketNonSSL::Open;
+    std::vector<int> ports;
+    std::vector<const char*> documents;
+};
+
+}  // namespace
+
+TEST(SkrSocketNonSSLConnect, UrlFormHandsItsDocumentToTheAddressForm)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    static const char document[] = "<sessionConfigDocument/>";
+    DocumentProbe s;
+    s.Open(peer.url().c_str(), document);
+    s.Close();
+    s.open();
+    ASSERT_EQ(2u, s.documents.size());
+    EXPECT_EQ(document, s.documents[0]);
+    EXPECT_EQ(nullptr, s.documents[1]);  // open() has no document
+    EXPECT_EQ(peer.port(), s.ports[0]);
+    EXPECT_EQ(peer.port(), s.ports[1]);
+}
