@@ -918,3 +918,55 @@ TEST(SkrSocketNonSSLConnect, UrlFormHandsItsDocumentToTheAddressForm)
     EXPECT_EQ(peer.port(), s.ports[0]);
     EXPECT_EQ(peer.port(), s.ports[1]);
 }
+
+TEST(SkrSocketNonSSLRobustness, SocketLeftByFailedConnectIsReleasedByTheNextOpen)
+{
+    FakeSleep sleep;
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    int before = openDescriptorCount();
+    {
+        Plain s;
+        std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackPeer::unusedPort(LoopbackPeer::IPv4)) + "/";
+        for (int i = 0; i < 3; ++i)
+            expectSkarnError([&] { s.Open(refused.c_str(), nullptr); },
+                             {5, 1841392216u, "Connection refused", "SkrSocketNonSSL::Open"});
+        EXPECT_EQ(before + 1, openDescriptorCount());  // one socket kept, not three
+        s.Open(peer.url().c_str(), nullptr);
+        EXPECT_EQ("again", roundTrip(s, "again"));
+        for (int waited = 0; peer.accepted() < 1 && waited < 5000; waited += 10)
+            VexThread::sleepMillis(10);
+        // Ours, and the peer's end of the connection.
+        EXPECT_EQ(before + 2, openDescriptorCount());
+    }
+    for (int waited = 0; openDescriptorCount() != before && waited < 5000; waited += 10)
+        VexThread::sleepMillis(10);
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+TEST(SkrSocketNonSSLTraffic, InterruptedWritesGoOn)
+{
+    // The peer starts reading only after half a second, so the write blocks
+    // in send while signals arrive; every byte must still arrive once.
+    const std::size_t size = 16 * 1024 * 1024;
+    std::atomic<std::size_t> received{0};
+    LoopbackPeer peer(LoopbackPeer::IPv4, [&received](int fd, const std::atomic<bool>& stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        char buffer[65536];
+        while (!stop.load() && LoopbackPeer::waitReadable(fd, stop)) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received.fetch_add(static_cast<std::size_t>(n));
+        }
+    });
+    Plain s;
+    s.Open(peer.url().c_str(), nullptr);
+    std::vector<char> data(size, 's');
+    int written = 0;
+    interrupted([&] { s.WriteBuffer(data.data(), static_cast<unsigned>(data.size()), &written); });
+    EXPECT_EQ(static_cast<int>(size), written);
+    s.Close();
+    for (int waited = 0; received.load() < size && waited < 10000; waited += 10)
+        VexThread::sleepMillis(10);
+    EXPECT_EQ(size, received.load());
+}
