@@ -60,7 +60,7 @@ public:
     void echo(const char* sfilename, const char* mode, int echo_rw) override;
 
     // Parses the URL into port and address; does not close an open connection.
-    // The port is the number after the host's colon (0 when none is there).
+    // The port is the number after the host's colon (0 when no digits follow it).
     void prepare(const char* url) override;
     // Closes, then stores port and address (unresolved: the local machine).
     void prepare(int port, const sockaddr_storage& address) override;
