@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 
 #include <atomic>
@@ -871,18 +872,24 @@ TEST(SkrSocketNonSSLTraffic, OutputStreamHandsLongWritesOverInPieces)
 
 TEST(SkrSocketNonSSLTraffic, HugeReadLengthsTakeWhatIsThere)
 {
+    // A buffer of 4 GiB of address space (reserved, never touched but for
+    // what arrives): a count above INT_MAX is read as INT_MAX.
+    const std::size_t size = std::size_t(1) << 32;
+    void* space = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, space);
+    char* buffer = static_cast<char*>(space);
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("abc"));
     Plain s;
     s.Open(peer.url().c_str(), nullptr);
-    char buffer[16];
     std::string got;
     for (int i = 0; i < 10; ++i) {
         int n = 0;
-        s.ReadBuffer(buffer, 0xFFFFFFFFu, &n);  // recv fills only what has arrived
+        s.ReadBuffer(buffer, 0xFFFFFFFFu, &n);
         if (n == 0)
             break;
         got.append(buffer, static_cast<std::size_t>(n));
     }
+    ::munmap(space, size);
     EXPECT_EQ("abc", got);
 }
 
