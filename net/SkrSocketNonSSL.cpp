@@ -221,7 +221,17 @@ void SkrSocketNonSSL::prepare(const char* url)
     std::size_t bracket = host.find(']');
     std::size_t colon = bracket != std::string::npos ? host.find(':', bracket) : host.find(':');
     if (colon != std::string::npos) {
-        m_nPort = std::atoi(host.c_str() + colon + 1);
+        // The digits after the colon, as atoi reads them (0 when there are
+        // none); a number no TCP port can have is refused rather than cut to
+        // 16 bits, which would reach another port.
+        errno = 0;
+        long port = std::strtol(host.c_str() + colon + 1, nullptr, 10);
+        if (errno == ERANGE || port < 0 || port > 65535) {
+            m_url.reset();
+            SkarnException::raise(VEX_LOCATION, "SkrSocketNonSSL::prepare", SkarnException::errBadUrl,
+                                  {I18NString(u), I18NString("port out of range")});
+        }
+        m_nPort = static_cast<int>(port);
         host.erase(colon);
     }
     if (bracket != std::string::npos) {
@@ -249,16 +259,26 @@ void SkrSocketNonSSL::raiseSocketError(const char* function)
     SkarnException::raise(VEX_LOCATION, function, SkarnException::errSocket, {}, m_lastErrorText.c_str());
 }
 
-void SkrSocketNonSSL::Open(const char* url, const char* /*sessionConfigDoc*/)
+void SkrSocketNonSSL::checkPort(int port)
+{
+    if (port >= 0 && port <= 65535)
+        return;
+    WSASetLastError(WSAEINVAL);
+    setLastErrorText();
+    raiseSocketError("SkrSocketNonSSL::Open");
+}
+
+void SkrSocketNonSSL::Open(const char* url, const char* sessionConfigDoc)
 {
     prepare(url);
-    Open(m_nPort, m_address, nullptr);
+    Open(m_nPort, m_address, sessionConfigDoc);
 }
 
 void SkrSocketNonSSL::Open(int port, const sockaddr_storage& address, const char* /*sessionConfigDoc*/)
 {
     if (m_connected)
         return;
+    checkPort(port);
     m_nPort = port;
     m_address = address;
     sockaddr_storage target = withPort(address, port);
@@ -274,8 +294,10 @@ void SkrSocketNonSSL::Open(int port, const sockaddr_storage& address, const char
         // Descriptor 0 (standard input closed) is not kept as a connection: take another.
         SOCKET zero = m_ownSocket;
         m_ownSocket = wsa::socket(target.ss_family, SOCK_STREAM, 0);
+        const int failure = errno;  // the report is about this socket, not about closing descriptor 0
         ::shutdown(zero, SD_BOTH);
         closesocket(zero);
+        errno = failure;
     }
     if (m_ownSocket == INVALID_SOCKET) {
         setLastErrorText();
@@ -288,6 +310,7 @@ void SkrSocketNonSSL::Open(int port)
 {
     if (m_connected)
         return;
+    checkPort(port);
     m_nPort = port;
     VexSocketAddress resolver("QSM_Crypto_Interface");
     int count = 0;
@@ -430,13 +453,14 @@ void SkrSocketNonSSL::WriteBuffer(const char* buffer, unsigned int length, int* 
 {
     if (written)
         *written = 0;
-    if (!buffer || length == 0 || !written)
+    // `written` is an int: a longer write could not be counted.
+    if (!buffer || length == 0 || !written || length > static_cast<unsigned>(INT_MAX))
         raiseIllegalArgument("SkrSocketNonSSL::WriteBuffer");
 
     const char* rest = buffer;
-    unsigned remaining = length;
+    int remaining = static_cast<int>(length);
     while (remaining > 0) {
-        const int ask = remaining > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(remaining);
+        const int ask = remaining;
         int sent;
         if (m_commSocket == INVALID_SOCKET && std::getenv("ZEV_SKT_NO_SOCKET")) {
             sent = ask;
@@ -458,7 +482,7 @@ void SkrSocketNonSSL::WriteBuffer(const char* buffer, unsigned int length, int* 
         }
         *written += sent;
         rest += sent;
-        remaining -= static_cast<unsigned>(sent);
+        remaining -= sent;
     }
 }
 

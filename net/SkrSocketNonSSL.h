@@ -24,9 +24,12 @@
 //
 // Failures of socket, connect, the wait for data, recv and send raise
 // SkarnException errSocket (message 1841392216) followed by the system's
-// text for the Winsock error (errorText). A URL without "://" raises
-// errBadUrl (message 1841456247, parameters: the URL, "no ://"). Null
-// buffers or counts and zero lengths raise VexIllegalArgumentError.
+// text for the Winsock error (errorText); a port outside 0..65535 given to
+// Open raises it with "Invalid argument" before any socket is made. A URL
+// without "://" raises errBadUrl (message 1841456247, parameters: the URL,
+// "no ://"), a URL whose port is outside 0..65535 the same with "port out of
+// range". Null buffers or counts, zero lengths and writes longer than INT_MAX
+// (the count is an int) raise VexIllegalArgumentError.
 //
 // End of stream: a recv of 0 bytes or a connection reset by the peer; from
 // then on reads deliver nothing, also after a new Open.
@@ -57,6 +60,7 @@ public:
     void echo(const char* sfilename, const char* mode, int echo_rw) override;
 
     // Parses the URL into port and address; does not close an open connection.
+    // The port is the number after the host's colon (0 when no digits follow it).
     void prepare(const char* url) override;
     // Closes, then stores port and address (unresolved: the local machine).
     void prepare(int port, const sockaddr_storage& address) override;
@@ -81,7 +85,8 @@ public:
     // connected or at its end. With a time-limit callback, each `limit`
     // seconds without data call it first (it raises to end the wait).
     virtual void ReadBuffer(char* buffer, unsigned int length, int* received);
-    // Sends all `length` bytes (partial sends continue), counting them in `written`.
+    // Sends all `length` bytes (partial sends continue), counting them in
+    // `written`; `length` at most INT_MAX.
     // Without a socket and with ZEV_SKT_NO_SOCKET present, counts them as sent.
     virtual void WriteBuffer(const char* buffer, unsigned int length, int* written);
     // Stores the text of WSAGetLastError() as the last error text.
@@ -103,6 +108,9 @@ protected:
     // Raises errSocket with the last error text from `function`.
     [[noreturn]] void raiseSocketError(const char* function);
     void setNoDelay();
+    // A port outside 0..65535 raises errSocket "Invalid argument" before any
+    // socket is made (it would otherwise be cut to 16 bits: another port).
+    void checkPort(int port);
     // Connects the own socket to `address` (port already in it), five attempts.
     void connectOwnSocket(const sockaddr_storage& address);
     bool headersOn() const;

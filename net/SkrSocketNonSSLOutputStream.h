@@ -15,7 +15,8 @@ public:
 
     void bind(SkrSocketNonSSL* socket) { m_mp_soap_socket = socket; }
 
-    // A write of 0 bytes sends nothing.
+    // A write of 0 bytes sends nothing; one longer than INT_MAX goes to the
+    // socket in pieces of at most INT_MAX bytes.
     void write(const char* buffer, unsigned length) override;
 
 private:

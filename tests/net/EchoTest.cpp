@@ -273,3 +273,62 @@ TEST_F(EchoTest, ExactFileName)
         EXPECT_EQ("VEX_ASSERT(m_fpEcho != NULL);", e.getMessageAt(0).format().str());
     }
 }
+
+namespace {
+
+// Switches TCP_NODELAY on a descriptor of the test's choosing.
+class NoDelayProbe : public SkrSocketNonSSL {
+public:
+    void switchOn(SOCKET s)
+    {
+        m_commSocket = s;
+        try {
+            setNoDelay();
+        } catch (...) {
+            m_commSocket = INVALID_SOCKET;
+            throw;
+        }
+        m_commSocket = INVALID_SOCKET;
+    }
+};
+
+}  // namespace
+
+TEST_F(EchoTest, FailedNoDelaySwitchIsRecordedWithHeaders)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(0, ::pipe(pipeEnds));  // not a socket: setsockopt fails
+    std::string path = m_root + "/nodelay.txt";
+    {
+        NoDelayProbe s;
+        s.echo(nullptr, nullptr, 1);  // headers on
+        s.echo(path);
+        EXPECT_NO_THROW(s.switchOn(pipeEnds[0]));
+        EXPECT_EQ("\nsetsockopt to TCP_NODELAY FAILED\n", slurp(path));  // flushed at once
+
+        s.echo(nullptr, nullptr, 0);  // headers off: nothing recorded
+        s.echo(path);
+        EXPECT_NO_THROW(s.switchOn(pipeEnds[0]));
+        EXPECT_EQ("\nsetsockopt to TCP_NODELAY FAILED\n", slurp(path));
+
+        EnvVar rw("ZEV_SKT_ECHO_RW", "");  // the variable turns headers on
+        EXPECT_NO_THROW(s.switchOn(pipeEnds[0]));
+        EXPECT_EQ("\nsetsockopt to TCP_NODELAY FAILED\n\nsetsockopt to TCP_NODELAY FAILED\n", slurp(path));
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+}
+
+TEST_F(EchoTest, NoDelaySwitchWithoutSocketFailsItsAssertion)
+{
+    NoDelayProbe s;
+    try {
+        s.switchOn(INVALID_SOCKET);
+        FAIL() << "nothing thrown";
+    } catch (const VexAssertError& e) {
+        EXPECT_EQ("VEX_ASSERT(m_commSocket != INVALID_SOCKET);", e.getMessageAt(0).format().str());
+    }
+    skarnTcpNoDelay.store(0);  // switch off: nothing is checked or set
+    EXPECT_NO_THROW(s.switchOn(INVALID_SOCKET));
+    skarnTcpNoDelay.store(1);
+}

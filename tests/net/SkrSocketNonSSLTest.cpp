@@ -3,6 +3,7 @@
 // with the system's texts, and descriptor hygiene.
 #include "net/SkrSocketNonSSL.h"
 
+#include "api/SkarnMessage.h"
 #include "platform/core/VexAssertError.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexIllegalStateError.h"
@@ -11,14 +12,18 @@
 #include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <cstdlib>
 #include <cstring>
@@ -573,4 +578,411 @@ TEST(SkrSocketNonSSLTraffic, InterruptedReadsGoOn)
         interrupted([&] { c = s.getInputStream().read(); });
         EXPECT_EQ('i', c) << (withTimeLimit ? "waiting with a time limit" : "in recv");
     }
+}
+
+// ---- hostile targets -----------------------------------------------------
+
+TEST(SkrSocketNonSSLPrepare, PortOutOfRangeIsRefused)
+{
+    const char* urls[] = {
+        "http://127.0.0.1:65536/",
+        "http://127.0.0.1:70000/path",
+        "http://127.0.0.1:-1/",
+        "http://127.0.0.1:99999999999999999999999/",
+        "http://[::1]:100000/",
+    };
+    for (const char* url : urls) {
+        Plain s;
+        SkarnException e = expectSkarnError([&] { s.prepare(url); }, {30, 1841456247u, "", "SkrSocketNonSSL::prepare"});
+        EXPECT_EQ(std::string(url) + "|port out of range", parmsOf(e)) << url;
+        EXPECT_EQ(0, s.port()) << url;
+        EXPECT_EQ(0xFFFE, s.getIPAddress().ss_family) << url;
+    }
+    for (const char* url : {"http://127.0.0.1:65535/", "http://127.0.0.1:0/", "http://127.0.0.1:/"}) {
+        Plain s;
+        EXPECT_NO_THROW(s.prepare(url)) << url;
+    }
+}
+
+TEST(SkrSocketNonSSLConnect, UrlWithPortOutOfRangeReachesNoPort)
+{
+    // 65536 more than a listening port would reach that port if it were cut to 16 bits.
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    FakeSleep sleep;
+    int before = openDescriptorCount();
+    {
+        Plain s;
+        std::string url = "http://127.0.0.1:" + std::to_string(peer.port() + 65536) + "/";
+        expectSkarnError([&] { s.Open(url.c_str(), nullptr); }, {30, 1841456247u, "", "SkrSocketNonSSL::prepare"});
+        EXPECT_EQ(0, s.connected());
+        EXPECT_EQ(before, openDescriptorCount());
+    }
+    EXPECT_EQ(0, g_sleeps.load());
+    EXPECT_EQ(0, peer.accepted());
+}
+
+TEST(SkrSocketNonSSLConnect, PortOutOfRangeReachesNoPort)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    FakeSleep sleep;
+    int before = openDescriptorCount();
+    const int ports[] = {peer.port() + 65536, peer.port() - 65536, -1, 65536};
+    for (int port : ports) {
+        Plain byAddress;
+        expectSkarnError([&] { byAddress.Open(port, peer.address(), nullptr); },
+                         {5, 1841392216u, "Invalid argument", "SkrSocketNonSSL::Open"});
+        EXPECT_EQ(0, byAddress.connected()) << port;
+        EXPECT_EQ(before, openDescriptorCount()) << port;
+
+        Plain byHost;
+        byHost.setServerHostInfo("127.0.0.1");
+        expectSkarnError([&] { byHost.Open(port); }, {5, 1841392216u, "Invalid argument", "SkrSocketNonSSL::Open"});
+        EXPECT_EQ(0, byHost.connected()) << port;
+        EXPECT_EQ(before, openDescriptorCount()) << port;
+    }
+    EXPECT_EQ(0, g_sleeps.load());
+    EXPECT_EQ(0, peer.accepted());
+}
+
+TEST(SkrSocketNonSSLConnect, HostileUrlsFailCleanly)
+{
+    // Hosts that the resolver refuses by itself (no query leaves the machine)
+    // leave the address unresolved: the socket for it cannot be made.
+    std::string longHost = std::string(kUnresolvableHost) + std::string(100000, 'x');
+    std::string longUrl = "http://" + longHost + ":80/" + std::string(100000, 'p');
+    const std::string notCreated = "Address family not supported by protocol family";
+    struct Case {
+        const char* label;
+        std::string url;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"very long host and path", longUrl, notCreated},
+        {"missing host, with port", "http://:80/", notCreated},
+        {"missing host, path only", "http:///index", notCreated},
+        {"'[' without ']'", "http://[::1:80/", notCreated},
+        {"']' without '['", "http://::1]:80/", notCreated},
+        {"brackets around nothing", "http://[]:80/", notCreated},
+        {"port that is not a number: port 0", "http://127.0.0.1:abc/", "Connection refused"},
+    };
+    FakeSleep sleep;
+    int before = openDescriptorCount();
+    for (const Case& c : cases) {
+        {
+            Plain s;
+            expectSkarnError([&] { s.Open(c.url.c_str(), nullptr); },
+                             {5, 1841392216u, c.text, "SkrSocketNonSSL::Open"});
+            EXPECT_EQ(0, s.connected()) << c.label;
+        }
+        EXPECT_EQ(before, openDescriptorCount()) << c.label;
+    }
+}
+
+// ---- descriptor 0 --------------------------------------------------------
+
+namespace {
+
+// Frees descriptor 0 for the duration of a test and puts back what was there.
+class FreeDescriptorZero {
+public:
+    FreeDescriptorZero()
+    {
+        if (::fcntl(0, F_GETFD) != -1) {
+            m_saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+            ::close(0);
+        }
+    }
+    ~FreeDescriptorZero()
+    {
+        if (m_saved >= 0) {
+            ::dup2(m_saved, 0);
+            ::close(m_saved);
+        } else {
+            ::close(0);  // it was free before
+        }
+    }
+    bool ok() const { return ::fcntl(0, F_GETFD) == -1; }
+
+private:
+    int m_saved = -1;
+};
+
+// Lowers the soft limit of open descriptors for the duration of a test.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_old);
+        rlimit lower = m_old;
+        lower.rlim_cur = limit;
+        m_ok = ::setrlimit(RLIMIT_NOFILE, &lower) == 0;
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_old); }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_old{};
+    bool m_ok = false;
+};
+
+}  // namespace
+
+TEST(SkrSocketNonSSLConnect, HandleZeroIsNotKeptAsTheConnection)
+{
+    // A listener of our own whose backlog completes the connect without a thread.
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, ::listen(listener, 4));
+    socklen_t length = sizeof a;
+    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length));
+    sockaddr_storage target{};
+    std::memcpy(&target, &a, sizeof a);
+
+    SOCKET comm = INVALID_SOCKET;
+    bool zeroFree = false;
+    {
+        FreeDescriptorZero zero;
+        ASSERT_TRUE(zero.ok());
+        Plain s;
+        s.Open(ntohs(a.sin_port), target, nullptr);
+        comm = s.comm();
+        zeroFree = ::fcntl(0, F_GETFD) == -1;  // handle 0 was taken, then shut and closed
+        EXPECT_EQ(1, s.connected());
+    }
+    ::close(listener);
+    EXPECT_NE(0, comm);
+    EXPECT_NE(INVALID_SOCKET, comm);
+    EXPECT_TRUE(zeroFree);
+}
+
+TEST(SkrSocketNonSSLConnect, FailureAfterHandleZeroReportsTheSocketFailure)
+{
+    // Only descriptor 0 is below the limit: the first socket gets it, the
+    // second cannot be made. The report is about that second socket, not
+    // about shutting handle 0 down.
+    (void)SkarnMessage(1841392216u).format();  // the catalogue is read before the limit
+    sockaddr_storage target{};
+    reinterpret_cast<sockaddr_in*>(&target)->sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in*>(&target)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int before = openDescriptorCount();
+    std::unique_ptr<SkarnException> raised;
+    bool zeroFree = false;
+    {
+        FreeDescriptorZero zero;
+        ASSERT_TRUE(zero.ok());
+        Plain s;
+        // The same path once before the limit (a socket that cannot be made):
+        // sanitizer builds check the dynamic types on it with a pipe of their
+        // own, which they could not open under the limit.
+        sockaddr_storage notGiven{};
+        notGiven.ss_family = 0xFFFE;
+        try {
+            s.Open(9, notGiven, nullptr);
+        } catch (const SkarnException&) {
+        }
+        {
+            DescriptorLimit limit(1);
+            ASSERT_TRUE(limit.ok());
+            try {
+                s.Open(9, target, nullptr);
+            } catch (const SkarnException& e) {
+                raised.reset(new SkarnException(e));
+            }
+        }
+        zeroFree = ::fcntl(0, F_GETFD) == -1;
+    }
+    ASSERT_TRUE(raised) << "nothing raised";
+    expectSkarnError([&] { throw *raised; }, {5, 1841392216u, "Too many open files", "SkrSocketNonSSL::Open"});
+    EXPECT_TRUE(zeroFree);
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+// ---- after Close, huge lengths -------------------------------------------
+
+TEST(SkrSocketNonSSLTraffic, AfterCloseReadsEndAndWritesFail)
+{
+    EnvVar var("ZEV_SKT_NO_SOCKET", nullptr);
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    Plain s;
+    s.Open(peer.url().c_str(), nullptr);
+    EXPECT_EQ("before", roundTrip(s, "before"));
+    s.Close();
+    char buffer[8];
+    int n = 77;
+    s.ReadBuffer(buffer, sizeof buffer, &n);
+    EXPECT_EQ(77, n);
+    EXPECT_EQ(-1, s.getInputStream().read());
+    int written = 5;
+    expectSkarnError([&] { s.WriteBuffer("after", 5, &written); },
+                     {5, 1841392216u, "Bad file number", "SkrSocketNonSSL::WriteBuffer"});
+    EXPECT_EQ(0, written);
+    expectSkarnError([&] { s.getOutputStream().write("after", 5); },
+                     {5, 1841392216u, "Bad file number", "SkrSocketNonSSL::WriteBuffer"});
+}
+
+TEST(SkrSocketNonSSLTraffic, WriteLongerThanItsCountCanHoldIsRefused)
+{
+    // Without a socket nothing of the buffer is read, so one byte stands for
+    // a write of more than 2 GiB.
+    EnvVar var("ZEV_SKT_NO_SOCKET", "1");
+    Plain s;
+    char one = 'x';
+    for (unsigned length : {0x80000000u, 0xFFFFFFFFu}) {
+        int written = 5;
+        try {
+            s.WriteBuffer(&one, length, &written);
+            ADD_FAILURE() << length << ": nothing thrown, written " << written;
+        } catch (const VexIllegalArgumentError& e) {
+            EXPECT_EQ("SkrSocketNonSSL::WriteBuffer", e.getBackTraceAt(0).function);
+        }
+        EXPECT_EQ(0, written) << length;
+    }
+    int written = 0;
+    s.WriteBuffer(&one, 0x7FFFFFFFu, &written);
+    EXPECT_EQ(0x7FFFFFFF, written);
+}
+
+namespace {
+
+// Records what its output stream hands to WriteBuffer instead of sending it.
+class RecordingSocket : public SkrSocketNonSSL {
+public:
+    void WriteBuffer(const char* buffer, unsigned int length, int* written) override
+    {
+        calls.emplace_back(buffer, length);
+        *written = static_cast<int>(length);
+    }
+    std::vector<std::pair<const char*, unsigned>> calls;
+};
+
+}  // namespace
+
+TEST(SkrSocketNonSSLTraffic, OutputStreamHandsLongWritesOverInPieces)
+{
+    RecordingSocket s;
+    static char base[1];
+    s.getOutputStream().write(base, 0xFFFFFFFFu);
+    ASSERT_EQ(3u, s.calls.size());
+    EXPECT_EQ(base, s.calls[0].first);
+    EXPECT_EQ(0x7FFFFFFFu, s.calls[0].second);
+    EXPECT_EQ(0x7FFFFFFFu, static_cast<unsigned>(s.calls[1].first - base));
+    EXPECT_EQ(0x7FFFFFFFu, s.calls[1].second);
+    EXPECT_EQ(0xFFFFFFFEu, static_cast<unsigned>(s.calls[2].first - base));
+    EXPECT_EQ(1u, s.calls[2].second);
+    s.calls.clear();
+    s.getOutputStream().write(base, 1);
+    ASSERT_EQ(1u, s.calls.size());
+    EXPECT_EQ(1u, s.calls[0].second);
+}
+
+TEST(SkrSocketNonSSLTraffic, HugeReadLengthsTakeWhatIsThere)
+{
+    // A buffer of 4 GiB of address space (reserved, never touched but for
+    // what arrives): a count above INT_MAX is read as INT_MAX.
+    const std::size_t size = std::size_t(1) << 32;
+    void* space = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, space);
+    char* buffer = static_cast<char*>(space);
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("abc"));
+    Plain s;
+    s.Open(peer.url().c_str(), nullptr);
+    std::string got;
+    for (int i = 0; i < 10; ++i) {
+        int n = 0;
+        s.ReadBuffer(buffer, 0xFFFFFFFFu, &n);
+        if (n == 0)
+            break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::munmap(space, size);
+    EXPECT_EQ("abc", got);
+}
+
+namespace {
+
+// Records what reaches the address form of Open.
+class DocumentProbe : public SkrSocketNonSSL {
+public:
+    void Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc) override
+    {
+        ports.push_back(port);
+        documents.push_back(sessionConfigDoc);
+        SkrSocketNonSSL::Open(port, address, sessionConfigDoc);
+    }
+    using SkrSocketNonSSL::Open;
+    std::vector<int> ports;
+    std::vector<const char*> documents;
+};
+
+}  // namespace
+
+TEST(SkrSocketNonSSLConnect, UrlFormHandsItsDocumentToTheAddressForm)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    static const char document[] = "<sessionConfigDocument/>";
+    DocumentProbe s;
+    s.Open(peer.url().c_str(), document);
+    s.Close();
+    s.open();
+    ASSERT_EQ(2u, s.documents.size());
+    EXPECT_EQ(document, s.documents[0]);
+    EXPECT_EQ(nullptr, s.documents[1]);  // open() has no document
+    EXPECT_EQ(peer.port(), s.ports[0]);
+    EXPECT_EQ(peer.port(), s.ports[1]);
+}
+
+TEST(SkrSocketNonSSLRobustness, SocketLeftByFailedConnectIsReleasedByTheNextOpen)
+{
+    FakeSleep sleep;
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    int before = openDescriptorCount();
+    {
+        Plain s;
+        std::string refused = "http://127.0.0.1:" + std::to_string(LoopbackPeer::unusedPort(LoopbackPeer::IPv4)) + "/";
+        for (int i = 0; i < 3; ++i)
+            expectSkarnError([&] { s.Open(refused.c_str(), nullptr); },
+                             {5, 1841392216u, "Connection refused", "SkrSocketNonSSL::Open"});
+        EXPECT_EQ(before + 1, openDescriptorCount());  // one socket kept, not three
+        s.Open(peer.url().c_str(), nullptr);
+        EXPECT_EQ("again", roundTrip(s, "again"));
+        for (int waited = 0; peer.accepted() < 1 && waited < 5000; waited += 10)
+            VexThread::sleepMillis(10);
+        // Ours, and the peer's end of the connection.
+        EXPECT_EQ(before + 2, openDescriptorCount());
+    }
+    for (int waited = 0; openDescriptorCount() != before && waited < 5000; waited += 10)
+        VexThread::sleepMillis(10);
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+TEST(SkrSocketNonSSLTraffic, InterruptedWritesGoOn)
+{
+    // The peer starts reading only after half a second, so the write blocks
+    // in send while signals arrive; every byte must still arrive once.
+    const std::size_t size = 16 * 1024 * 1024;
+    std::atomic<std::size_t> received{0};
+    LoopbackPeer peer(LoopbackPeer::IPv4, [&received](int fd, const std::atomic<bool>& stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        char buffer[65536];
+        while (!stop.load() && LoopbackPeer::waitReadable(fd, stop)) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received.fetch_add(static_cast<std::size_t>(n));
+        }
+    });
+    Plain s;
+    s.Open(peer.url().c_str(), nullptr);
+    std::vector<char> data(size, 's');
+    int written = 0;
+    interrupted([&] { s.WriteBuffer(data.data(), static_cast<unsigned>(data.size()), &written); });
+    EXPECT_EQ(static_cast<int>(size), written);
+    s.Close();
+    for (int waited = 0; received.load() < size && waited < 10000; waited += 10)
+        VexThread::sleepMillis(10);
+    EXPECT_EQ(size, received.load());
 }

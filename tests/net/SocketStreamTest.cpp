@@ -368,3 +368,37 @@ TEST(SocketStreamWait, PendingCancelLetsDataAlreadyThereThrough)
     EXPECT_EQ('d', in.read());
     EXPECT_THROW(in.read(), QioIOCancelException);  // still pending for the next wait
 }
+
+TEST(SocketStreamWait, CancelDuringAFlowLosesNoByte)
+{
+    // Four bytes 300 ms apart, then silence. A cancel made while they flow is
+    // seen only at the first full second of silence: every byte comes first.
+    LoopbackPeer peer(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
+        LoopbackPeer::trickle('f', 300, 4)(fd, stop);
+        LoopbackPeer::silent()(fd, stop);
+    });
+    SkrSocketNonSSL s;
+    s.Open(peer.url().c_str(), nullptr);
+    SkarnSocketInputStream& in = s.getInputStream();
+    in.setCancel(1);
+    std::thread canceller([&in] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(450));
+        in.cancel();
+    });
+    std::string got;
+    bool cancelled = false;
+    try {
+        for (int i = 0; i < 10; ++i) {
+            int c = in.read();
+            if (c == -1)
+                break;
+            got += static_cast<char>(c);
+        }
+    } catch (const QioIOCancelException&) {
+        cancelled = true;
+    }
+    canceller.join();
+    EXPECT_EQ("ffff", got);
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(1, in.getCancel());
+}
