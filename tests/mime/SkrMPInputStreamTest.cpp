@@ -114,9 +114,13 @@ TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
                 SCOPED_TRACE(testing::Message() << c.label << " / reads of " << maxRead << " / reader " << how);
                 MemoryInputStream mem(c.body, maxRead);
                 SkrMPInputStream mp(mem, c.boundary);
-                ASSERT_EQ(c.parts, allParts(mp, how));
-                EXPECT_EQ(0, mp.hasNextPart());
-                EXPECT_NO_THROW(mp.unWrap());
+                noThrowable([&] {
+                    EXPECT_EQ(c.parts, allParts(mp, how));
+                    EXPECT_EQ(0, mp.hasNextPart());
+                    mp.unWrap();
+                });
+                if (HasFailure())
+                    return;  // one failing row is report enough
             }
         }
     }

@@ -91,8 +91,10 @@ TEST(QPInputStream, DecodesLineByLine)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        EXPECT_EQ(c.lines, lines(c.wire));
-        EXPECT_EQ(joined(c.lines), byteReads(c.wire));
+        noThrowable([&] {
+            EXPECT_EQ(c.lines, lines(c.wire));
+            EXPECT_EQ(joined(c.lines), byteReads(c.wire));
+        });
     }
 }
 

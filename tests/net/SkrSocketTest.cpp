@@ -52,11 +52,24 @@ struct FakeSleep {
     ~FakeSleep() { VexThread::setSleepFunction(previous); }
 };
 
-// Sets an environment variable for the life of the object.
+// Sets an environment variable for the life of the object, then restores it.
 struct ScopedEnv {
     const char* name;
-    ScopedEnv(const char* n, const char* value) : name(n) { setenv(n, value, 1); }
-    ~ScopedEnv() { unsetenv(name); }
+    bool had;
+    std::string saved;
+    ScopedEnv(const char* n, const std::string& value) : name(n), had(std::getenv(n) != nullptr)
+    {
+        if (had)
+            saved = std::getenv(n);
+        setenv(n, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (had)
+            setenv(name, saved.c_str(), 1);
+        else
+            unsetenv(name);
+    }
 };
 
 // Scripted answers of the layer's test hook: per call, a queue of statuses,
@@ -714,26 +727,18 @@ TEST(SkrSocketWait, BlockingReadNeverCallsBack)
 
 // A folder for echo files: SKARN_HOME is <tmp>/home, so "../logs/..." is <tmp>/home/../logs.
 struct EchoFolder {
-    std::string root;
-    std::string previous;
-    bool hadPrevious;
-    EchoFolder()
+    std::string root = makeRoot();
+    ScopedEnv home{"SKARN_HOME", root + "/home"};
+    static std::string makeRoot()
     {
         char tmpl[] = "/tmp/skarn-echo-XXXXXX";
-        root = mkdtemp(tmpl);
+        const std::string root = mkdtemp(tmpl);
         ::mkdir((root + "/home").c_str(), 0700);
         ::mkdir((root + "/logs").c_str(), 0700);
-        const char* p = std::getenv("SKARN_HOME");
-        hadPrevious = p != nullptr;
-        previous = p ? p : "";
-        setenv("SKARN_HOME", (root + "/home").c_str(), 1);
+        return root;
     }
     ~EchoFolder()
     {
-        if (hadPrevious)
-            setenv("SKARN_HOME", previous.c_str(), 1);
-        else
-            unsetenv("SKARN_HOME");
         std::error_code ec;
         std::filesystem::remove_all(root, ec);
     }

@@ -39,4 +39,16 @@ inline std::string illegalStateText(const std::function<void()>& body)
     return "nothing raised";
 }
 
+// Runs `body`; a VexThrowable escaping it becomes a test failure that names
+// the throwable and its function, so that a table test shows the row it came from.
+inline void noThrowable(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const VexThrowable& t) {
+        ADD_FAILURE() << "raised " << t.getThrowableName() << " in "
+                      << (t.getBackTraceCount() ? t.getBackTraceAt(0).function : std::string("?"));
+    }
+}
+
 #endif
