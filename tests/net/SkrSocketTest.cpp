@@ -17,6 +17,7 @@
 #include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
+#include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"
 
 #include <sys/stat.h>
@@ -70,42 +71,6 @@ struct ScopedEnv {
         else
             unsetenv(name);
     }
-};
-
-// Scripted answers of the layer's test hook: per call, a queue of statuses,
-// then (optionally) one status for ever; every call is counted.
-struct Script {
-    std::map<std::string, std::deque<int>> queued;
-    std::map<std::string, int> always;
-    std::map<std::string, int> asked;
-};
-
-// A queued kPass lets that one call through to the layer.
-const int kPass = 9999;
-
-bool scripted(void* context, const char* call, QSM_HANDLE, int* status)
-{
-    Script* s = static_cast<Script*>(context);
-    ++s->asked[call];
-    auto q = s->queued.find(call);
-    if (q != s->queued.end() && !q->second.empty()) {
-        const int next = q->second.front();
-        q->second.pop_front();
-        if (next == kPass)
-            return false;
-        *status = next;
-        return true;
-    }
-    auto a = s->always.find(call);
-    if (a == s->always.end())
-        return false;
-    *status = a->second;
-    return true;
-}
-
-struct HookInstalled {
-    explicit HookInstalled(Script& s) { VexCrypto::setStatusHook(&scripted, &s); }
-    ~HookInstalled() { VexCrypto::setStatusHook(nullptr, nullptr); }
 };
 
 sockaddr_storage loopback(int port) { return loopbackAddress(port); }
@@ -301,10 +266,10 @@ TEST(SkrSocketOpen, Failures)
     };
     for (const OpenFailure& c : cases) {
         SCOPED_TRACE(c.label);
-        Script script;
+        StatusHookScript script;
         if (c.connectStatus)
             script.always["QSM_Connect"] = c.connectStatus;
-        HookInstalled hook(script);
+        StatusHookInstalled hook(script);
         SkrSocket s;
         SkarnException e = expectSkarnError([&] { c.body(s); }, c.want);
         if (c.parms) {
@@ -393,10 +358,10 @@ TEST(SkrSocketConnect, RetryPathsThroughTheHook)
             qsmSendAll(h, "ok");
         });
         FakeSleep sleeps;
-        Script script{c.queued, c.always, {}};
+        StatusHookScript script{c.queued, c.always, {}};
         SkrSocket s;
         {
-            HookInstalled hook(script);
+            StatusHookInstalled hook(script);
             if (*c.literal)
                 expectSkarnError([&] { s.Open(server.port(), loopback(server.port()), kPlainDoc); },
                                  {5, kSocketError, c.literal, "SkrSocket::open()"});
@@ -791,9 +756,9 @@ TEST(SkrSocketOptions, RefusedOptions)
     QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
     for (int headers : {1, 0}) {
         // TCP_NODELAY refused: no exception, a line in the echo file when headers are on.
-        Script script;
+        StatusHookScript script;
         script.always["QSM_SetSockOpt"] = QSM_E_SYSTEM;
-        HookInstalled hook(script);
+        StatusHookInstalled hook(script);
         const std::string name = "nodelay" + std::to_string(headers);
         {
             SkrSocket s;
@@ -803,9 +768,9 @@ TEST(SkrSocketOptions, RefusedOptions)
         EXPECT_EQ(headers ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : "", fileText(folder.file(name)));
     }
     // Non-blocking mode refused: the assertion.
-    Script script;
-    script.queued["QSM_SetSockOpt"] = {kPass, QSM_E_SYSTEM};
-    HookInstalled hook(script);
+    StatusHookScript script;
+    script.queued["QSM_SetSockOpt"] = {StatusHookScript::kPass, QSM_E_SYSTEM};
+    StatusHookInstalled hook(script);
     InsideSocket s;
     s.setNonBlockingFlag();
     EXPECT_EQ("VEX_ASSERT(qsm_stat == QSM_S_OK);",

@@ -7,6 +7,7 @@
 #include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
+#include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
@@ -581,49 +582,33 @@ TEST(VexCryptoWaits, ListenerPollsReadableForAConnection)
 
 // ---------------------------------------------------------------- the hook
 
-struct HookScript {
-    const char* call;
-    int status;
-    int times;  // answers left
-    int asked = 0;
-};
-
-bool scripted(void* context, const char* call, QSM_HANDLE, int* status)
-{
-    HookScript* s = static_cast<HookScript*>(context);
-    if (std::strcmp(call, s->call) != 0)
-        return false;
-    ++s->asked;
-    if (s->times == 0)
-        return false;
-    --s->times;
-    *status = s->status;
-    return true;
-}
-
 TEST(VexCryptoHook, AnswersChosenStatuses)
 {
     std::string got;
     QsmTestServer server(plainDoc(), answer(2, "ok", &got));
-    HookScript script{"QSM_Connect", QSM_E_NEGOTIATE, 2};
-    VexCrypto::setStatusHook(&scripted, &script);
     QSM_HANDLE h = openHandle(plainDoc());
-    EXPECT_EQ(QSM_E_NEGOTIATE, connectTo(h, server.port()));
-    EXPECT_EQ("QSM_Connect: status -15 set by the test hook", qsmLastError(h));
-    EXPECT_EQ(QSM_E_NEGOTIATE, connectTo(h, server.port()));
-    // The script is used up: the real call runs.
-    EXPECT_EQ(QSM_S_OK, connectTo(h, server.port()));
-    VexCrypto::setStatusHook(nullptr, nullptr);
-    EXPECT_EQ(3, script.asked);
+    StatusHookScript script;
+    script.queued["QSM_Connect"] = {QSM_E_NEGOTIATE, QSM_E_NEGOTIATE};
+    {
+        StatusHookInstalled hook(script);
+        EXPECT_EQ(QSM_E_NEGOTIATE, connectTo(h, server.port()));
+        EXPECT_EQ("QSM_Connect: status -15 set by the test hook", qsmLastError(h));
+        EXPECT_EQ(QSM_E_NEGOTIATE, connectTo(h, server.port()));
+        // The script is used up: the real call runs.
+        EXPECT_EQ(QSM_S_OK, connectTo(h, server.port()));
+    }
+    EXPECT_EQ(3, script.asked["QSM_Connect"]);
     ASSERT_TRUE(qsmSendAll(h, "hi"));
     EXPECT_EQ("ok", qsmRecvExactly(h, 2));
     server.join();
     // A hooked close still releases the handle.
-    HookScript closing{"QSM_CloseHandle", QSM_E_SYSTEM, 1};
-    VexCrypto::setStatusHook(&scripted, &closing);
+    StatusHookScript closing;
+    closing.queued["QSM_CloseHandle"] = {QSM_E_SYSTEM};
     char* details = nullptr;
-    EXPECT_EQ(QSM_E_SYSTEM, lib()->QSM_CloseHandle(&h, nullptr, &details));
-    VexCrypto::setStatusHook(nullptr, nullptr);
+    {
+        StatusHookInstalled hook(closing);
+        EXPECT_EQ(QSM_E_SYSTEM, lib()->QSM_CloseHandle(&h, nullptr, &details));
+    }
     EXPECT_EQ(nullptr, h);
     EXPECT_EQ("QSM_CloseHandle: status -5 set by the test hook", detailsText(details));
 }
