@@ -11,6 +11,7 @@
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/streams/QioIOException.h"
 #include "support/ExpectThrow.h"
+#include "support/ExpectVexError.h"
 #include "support/MemorySocket.h"
 
 #include <gtest/gtest.h>
@@ -42,30 +43,6 @@ public:
     TolkReset() { VexTolkThreadLocal::getInstance()->getTolkData()->clear(); }
     ~TolkReset() { VexTolkThreadLocal::getInstance()->getTolkData()->clear(); }
 };
-
-// Expects VexIllegalStateError whose function text is `text`.
-void expectIllegalState(const std::function<void()>& body, const std::string& text)
-{
-    try {
-        body();
-        ADD_FAILURE() << "nothing thrown, expected " << text;
-    } catch (const VexIllegalStateError& e) {
-        ASSERT_GE(e.getBackTraceCount(), 1u);
-        EXPECT_EQ(text, e.getBackTraceAt(0).function);
-        EXPECT_EQ("VEX_THROW", e.getBackTraceAt(0).macro);
-    }
-}
-
-void expectAssert(const std::function<void()>& body, const std::string& text)
-{
-    try {
-        body();
-        ADD_FAILURE() << "nothing thrown, expected " << text;
-    } catch (const VexAssertError& e) {
-        ASSERT_GE(e.getMessageCount(), 1u);
-        EXPECT_EQ(text, e.getMessageAt(0).format().str());
-    }
-}
 
 TEST(MessageWriterState, EveryCheckedOperationFailsBeforeInitAndAfterClose)
 {
@@ -116,7 +93,7 @@ TEST(MessageWriterState, ClosingOperationsDoNothingWhenNotOpen)
 TEST(MessageWriterState, AssertionsOfInit)
 {
     SkrMessageWriter w("/p", 1, 0, nullptr, 1, 10, nullptr);
-    expectAssert([&] { w.init(); }, "VEX_ASSERT(m_sock);");
+    EXPECT_EQ("VEX_ASSERT(m_sock);", assertionText([&] { w.init(); }));
 }
 
 TEST(MessageWriterConstruction, ChunkSizeAndBoundary)
@@ -222,57 +199,46 @@ TEST(MessageWriterRequest, MultipartWithEveryKindOfAttachment)
               sock.output().data());
 }
 
-struct ExtraCase {
+struct PartCase {
     const char* label;
-    const char* block;
-    const char* headers;  // what follows Content-Transfer-Encoding in the part head
+    const char* type;
+    const char* charset;
+    const char* block;  // null: the overload without extra headers
+    std::string want;   // found in the message
 };
 
-TEST(MessageWriterRequest, ExtraHeaderBlock)
+TEST(MessageWriterRequest, PartHeadsAndTransferEncodings)
 {
-    const ExtraCase cases[] = {
-        {"two lines", "X-A:1\r\nX-B: 2\r\n", "X-A: 1\r\nX-B:  2\r\n"},
-        {"no final line end", "X-A:1\r\nX-B:2", "X-A: 1\r\nX-B: 2\r\n"},
-        {"line without colon ends", "X-A:1\r\nnocolon\r\nX-B:2\r\n", "X-A: 1\r\n"},
-        {"empty value ends", "X-A:\r\nX-B:2\r\n", ""},
-        {"lone LF stays in value", "X-A:1\nX-B:2\r\nX-C:3", "X-A: 1 X-B:2\r\nX-C: 3\r\n"},
-        {"name as is", " Sp ace :v\r\n", " Sp ace : v\r\n"},
-        {"empty block", "", ""},
+    const std::string head = "--B\r\nContent-Type: a/b\r\nContent-ID: 1\r\nContent-Transfer-Encoding: Binary\r\n";
+    const char* qp = "text/skarn-pre-encoded-quoted-printable";
+    const PartCase cases[] = {
+        {"two lines", "a/b", nullptr, "X-A:1\r\nX-B: 2\r\n", head + "X-A: 1\r\nX-B:  2\r\n\r\nz\r\n--B--\r\n"},
+        {"no final line end", "a/b", nullptr, "X-A:1\r\nX-B:2", head + "X-A: 1\r\nX-B: 2\r\n\r\nz\r\n--B--\r\n"},
+        {"line without colon ends", "a/b", nullptr, "X-A:1\r\nnocolon\r\nX-B:2\r\n", head + "X-A: 1\r\n\r\nz\r\n--B--\r\n"},
+        {"empty value ends", "a/b", nullptr, "X-A:\r\nX-B:2\r\n", head + "\r\nz\r\n--B--\r\n"},
+        {"lone LF stays in value", "a/b", nullptr, "X-A:1\nX-B:2\r\nX-C:3",
+         head + "X-A: 1 X-B:2\r\nX-C: 3\r\n\r\nz\r\n--B--\r\n"},
+        {"name as is", "a/b", nullptr, " Sp ace :v\r\n", head + " Sp ace : v\r\n\r\nz\r\n--B--\r\n"},
+        {"empty block", "a/b", nullptr, "", head + "\r\nz\r\n--B--\r\n"},
+        {"pre-encoded type", qp, nullptr, nullptr, "Content-Transfer-Encoding: Quoted-Printable\r\n\r\nz\r\n--B--\r\n"},
+        {"pre-encoded type with charset", qp, "UTF-8", nullptr,
+         "Content-Transfer-Encoding: Quoted-Printable\r\n\r\nz\r\n--B--\r\n"},
+        {"type compared with its case", "Text/Skarn-Pre-Encoded-Quoted-Printable", nullptr, nullptr,
+         "Content-Transfer-Encoding: Binary\r\n\r\nz\r\n--B--\r\n"},
+        {"plain type", "text/plain", nullptr, nullptr, "Content-Transfer-Encoding: Binary\r\n\r\nz\r\n--B--\r\n"},
+        {"no type", nullptr, nullptr, nullptr, "Content-Transfer-Encoding: Binary\r\n\r\nz\r\n--B--\r\n"},
     };
-    for (const ExtraCase& c : cases) {
+    for (const PartCase& c : cases) {
         SCOPED_TRACE(c.label);
         MemorySocket sock;
         SkrMessageWriter w("/", 1, 1, &sock, 0, 0, "B");
         w.init();
-        w.addAttachment("a/b", nullptr, c.block, "z", 1, "9");
+        if (c.block)
+            w.addAttachment(c.type, c.charset, c.block, "z", 1, "1");
+        else
+            w.addAttachment(c.type, c.charset, "z", 1, "1");
         w.close();
-        std::string want = "--B\r\nContent-Type: a/b\r\nContent-ID: 9\r\nContent-Transfer-Encoding: Binary\r\n" +
-                           std::string(c.headers) + "\r\nz\r\n--B--\r\n";
-        EXPECT_NE(std::string::npos, sock.output().data().find(want)) << sock.output().data();
-    }
-}
-
-TEST(MessageWriterRequest, TransferEncodingOfParts)
-{
-    struct Case {
-        const char* type;
-        const char* charset;
-        const char* cte;
-    } cases[] = {
-        {"text/skarn-pre-encoded-quoted-printable", nullptr, "Quoted-Printable"},
-        {"text/skarn-pre-encoded-quoted-printable", "UTF-8", "Quoted-Printable"},
-        {"Text/Skarn-Pre-Encoded-Quoted-Printable", nullptr, "Binary"},
-        {"text/plain", nullptr, "Binary"},
-        {nullptr, nullptr, "Binary"},
-    };
-    for (const Case& c : cases) {
-        MemorySocket sock;
-        SkrMessageWriter w("/", 1, 1, &sock, 0, 0, "B");
-        w.init();
-        w.addAttachment(c.type, c.charset, "q", 1, "1");
-        w.close();
-        EXPECT_NE(std::string::npos, sock.output().data().find(std::string("Content-Transfer-Encoding: ") + c.cte + "\r\n"))
-            << (c.type ? c.type : "(null)");
+        EXPECT_NE(std::string::npos, sock.output().data().find(c.want)) << sock.output().data();
     }
 }
 
@@ -310,13 +276,13 @@ TEST(MessageWriterResponse, StatusRefusedForRequestAndAfterStatusLine)
     MemorySocket sock;
     SkrMessageWriter req("/", 1, 0, &sock, 1, 0, nullptr);
     req.init();
-    expectIllegalState([&] { req.setResponseStatus(500, "x"); },
-                       "SkrMessageWriter::setResponseStatus - you can't set response status for a request");
+    EXPECT_EQ("SkrMessageWriter::setResponseStatus - you can't set response status for a request",
+              illegalStateText([&] { req.setResponseStatus(500, "x"); }));
     SkrMessageWriter resp("", 0, 0, &sock, 1, 0, nullptr);
     resp.init();
     resp.openEnvelope();
-    expectIllegalState([&] { resp.setResponseStatus(500, "x"); },
-                       "SkrMessageWriter::setResponseStatus - the status line was already sent");
+    EXPECT_EQ("SkrMessageWriter::setResponseStatus - the status line was already sent",
+              illegalStateText([&] { resp.setResponseStatus(500, "x"); }));
 }
 
 TEST(MessageWriterResponse, TracingStepNotIncremented)
@@ -338,10 +304,11 @@ TEST(MessageWriterMisuse, PartRules)
     MemorySocket sock;
     SkrMessageWriter single("/", 1, 0, &sock, 1, 0, nullptr);
     single.init();
-    expectIllegalState([&] { single.openAttachment("a/b", nullptr, "1", 0); },
-                       "SkrMessageWriter::openAttachment - the writer instance was not constructed for attachments");
+    EXPECT_EQ("SkrMessageWriter::openAttachment - the writer instance was not constructed for attachments",
+              illegalStateText([&] { single.openAttachment("a/b", nullptr, "1", 0); }));
     QioOutputStream& e = single.openEnvelope();
-    expectIllegalState([&] { single.close(); }, "SkrMessageWriter::close - envelope or attachment was not yet closed");
+    EXPECT_EQ("SkrMessageWriter::close - envelope or attachment was not yet closed",
+              illegalStateText([&] { single.close(); }));
     single.closeEnvelope(e);
     single.close();
 
@@ -349,13 +316,14 @@ TEST(MessageWriterMisuse, PartRules)
     SkrMessageWriter mp("/", 1, 1, &sock2, 1, 0, nullptr);
     mp.init();
     QioOutputStream& s = mp.openAttachment("a/b", nullptr, "1", 0);
-    expectIllegalState([&] { mp.openAttachment("a/c", nullptr, "2", 0); },
-                       "SkrMessageWriter::openAttachment - must close prior attachment first");
-    expectIllegalState([&] { mp.close(); }, "SkrMessageWriter::close - envelope or attachment was not yet closed");
+    EXPECT_EQ("SkrMessageWriter::openAttachment - must close prior attachment first",
+              illegalStateText([&] { mp.openAttachment("a/c", nullptr, "2", 0); }));
+    EXPECT_EQ("SkrMessageWriter::close - envelope or attachment was not yet closed",
+              illegalStateText([&] { mp.close(); }));
     s.write("x", 1);  // still usable
     mp.closeAttachment(s);
-    expectIllegalState([&] { s.write("y", 1); },
-                       "[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)");
+    EXPECT_EQ("[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)",
+              illegalStateText([&] { s.write("y", 1); }));
     mp.close();
     EXPECT_EQ(std::string::npos, sock2.output().data().find("xy"));
     EXPECT_NE(std::string::npos, sock2.output().data().find("\r\n\r\nx\r\n--=_=mirra-mp-boundary=_=--\r\n"));
@@ -368,7 +336,7 @@ TEST(MessageWriterMisuse, AttachmentAssertionsAfterInit)
     SkrMessageWriter single("/", 1, 0, &sock, 1, 0, nullptr);
     single.init();
     SkrEnabledOutputStream other;
-    expectAssert([&] { single.closeAttachment(other); }, "VEX_ASSERT(m_has_attachments);");
+    EXPECT_EQ("VEX_ASSERT(m_has_attachments);", assertionText([&] { single.closeAttachment(other); }));
 }
 
 TEST(MessageWriterFailure, BrokenStreamOnCloseDisablesReuseAndReleases)
@@ -471,13 +439,13 @@ TEST(SkrEnabledOutputStreamTest, ForwardsOnlyWhenEnabledWithTarget)
     SkrEnabledOutputStream s;
     const char* text = "[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)";
     EXPECT_EQ(0, s.isEnabled());
-    expectIllegalState([&] { s.write("a", 1); }, text);
+    EXPECT_EQ(text, illegalStateText([&] { s.write("a", 1); }));
     s.setEnabled(1);
-    expectIllegalState([&] { s.write("a", 1); }, text);
+    EXPECT_EQ(text, illegalStateText([&] { s.write("a", 1); }));
     s.setTarget(&out);
     s.write("b", 1);
     s.setEnabled(0);
-    expectIllegalState([&] { s.write("c", 1); }, text);
+    EXPECT_EQ(text, illegalStateText([&] { s.write("c", 1); }));
     EXPECT_EQ("b", out.data());
 }
 

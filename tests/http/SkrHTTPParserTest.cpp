@@ -1,10 +1,10 @@
 #include "http/SkrHTTPParser.h"
 
-#include "platform/core/VexAssertError.h"
 #include "platform/core/VexByteBuffer.h"
 #include "platform/streams/QioBufferedInputStream.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/ExpectVexError.h"
 #include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 
@@ -65,59 +65,105 @@ struct Feed {
 
 const unsigned kReadSizes[] = {0u, 1u, 7u};
 
-// ---- start lines that parse ------------------------------------------------
+// ---- heads that parse ---------------------------------------------------
 
 struct GoodHead {
     const char* label;
     Kind kind;
     std::string wire;
-    std::vector<std::pair<std::string, std::string>> headers;  // expected entries ("<null>": absent)
-    std::string body;                                          // what stays in the stream
-    int status;                                                // -1: not checked
+    // Expected header entries ("<null>": absent); names starting with '=' are
+    // the parser's fields: =multipart =chunked =length =type =boundary =id.
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;  // what stays in the stream
 };
+
+std::string valueOf(SkrHTTPParser& p, const std::string& name)
+{
+    if (name == "=multipart")
+        return std::to_string(p.isMultipart());
+    if (name == "=chunked")
+        return std::to_string(p.isChunked());
+    if (name == "=length")
+        return std::to_string(p.getContentLength());
+    if (name == "=type")
+        return p.getContentType();
+    if (name == "=boundary")
+        return p.getMultipartDelimiter();
+    if (name == "=id")
+        return p.getContentID();
+    const char* v = p.getHeader(name.c_str());
+    return v ? v : "<null>";
+}
 
 TEST(HTTPParser, HeadsThatParse)
 {
+    const std::string b70(70, 'b');
+    auto boundary = [](const std::string& attr) {
+        return "HTTP/1.1 200 OK\r\nContent-Type: multipart/related; boundary=" + attr + "\r\n\r\n";
+    };
     const std::vector<GoodHead> cases = {
         {"two empty lines before a request line are skipped", Request,
          "\r\n\r\nPOST /svc HTTP/1.1\r\nHost: h\r\n\r\nBODY",
-         {{"skarn-method", "POST"}, {"skarn-uri", "/svc"}, {"skarn-http-version", "HTTP/1.1"}, {"host", "h"}},
-         "BODY", -1},
+         {{"skarn-method", "POST"}, {"skarn-uri", "/svc"}, {"skarn-http-version", "HTTP/1.1"}, {"host", "h"}}, "BODY"},
         {"lone LFs before the request line", Request, "\n\nGET / HTTP/1.0\n\n",
-         {{"skarn-method", "GET"}, {"skarn-uri", "/"}, {"skarn-http-version", "HTTP/1.0"}}, "", -1},
+         {{"skarn-method", "GET"}, {"skarn-uri", "/"}, {"skarn-http-version", "HTTP/1.0"}}, ""},
         {"tabs between tokens, extra tokens ignored", Request, "POST\t/a\tHTTP/1.1\textra\r\n\r\n",
-         {{"skarn-uri", "/a"}, {"skarn-http-version", "HTTP/1.1"}}, "", -1},
-        {"URI is not checked", Request, "GET \x01\xFF" "x HTTP/1.0\r\n\r\n", {{"skarn-uri", "\x01\xFF" "x"}}, "", -1},
+         {{"skarn-uri", "/a"}, {"skarn-http-version", "HTTP/1.1"}}, ""},
+        {"URI is not checked", Request, "GET \x01\xFF" "x HTTP/1.0\r\n\r\n", {{"skarn-uri", "\x01\xFF" "x"}}, ""},
         {"status line", Response, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
          {{"skarn-http-version", "HTTP/1.1"}, {"skarn-status-code", "200"}, {"skarn-reason-phrase", "OK"},
-          {"content-length", "5"}},
-         "hello", 200},
-        {"reason phrase of several words, no reason at all", Response, "HTTP/1.0 404 Not  Found\r\n\r\n",
-         {{"skarn-reason-phrase", "Not  Found"}}, "", 404},
+          {"content-length", "5"}, {"=length", "5"}},
+         "hello"},
+        {"reason phrase of several words", Response, "HTTP/1.0 404 Not  Found\r\n\r\n",
+         {{"skarn-status-code", "404"}, {"skarn-reason-phrase", "Not  Found"}}, ""},
         {"status line without reason", Response, "HTTP/1.0 500\r\n\r\n",
-         {{"skarn-status-code", "500"}, {"skarn-reason-phrase", ""}}, "", 500},
+         {{"skarn-status-code", "500"}, {"skarn-reason-phrase", ""}}, ""},
         {"interim 100 responses are passed over", Response,
          "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n"
          "HTTP/1.1 202 Accepted\r\nX-Final: 2\r\n\r\nrest",
-         {{"skarn-status-code", "202"}, {"skarn-reason-phrase", "Accepted"}, {"x-final", "2"},
-          {"x-interim", "<null>"}},
-         "rest", 202},
+         {{"skarn-status-code", "202"}, {"skarn-reason-phrase", "Accepted"}, {"x-final", "2"}, {"x-interim", "<null>"}},
+         "rest"},
+        // A bad special header inside a 100 response is never looked at.
+        {"interim headers are not processed", Response,
+         "HTTP/1.1 100 Continue\r\nContent-Length: 0\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc",
+         {{"=length", "3"}}, "abc"},
         {"blank lines before the status line", Response, "\r\n  \r\nHTTP/1.1 204 No Content\r\n\r\n",
-         {{"skarn-status-code", "204"}}, "", 204},
-        {"status token of letters gives 0 and is stored", Response, "HTTP/1.1 abc what\r\n\r\n",
-         {{"skarn-status-code", "abc"}, {"skarn-reason-phrase", "what"}}, "", 0},
+         {{"skarn-status-code", "204"}}, ""},
+        // A status of letters counts as 0, a final response: the loop stops there.
+        {"status token of letters is stored and final", Response, "HTTP/1.1 x1 what\r\n\r\nHTTP/1.1 200 OK\r\n\r\n",
+         {{"skarn-status-code", "x1"}, {"skarn-reason-phrase", "what"}}, "HTTP/1.1 200 OK\r\n\r\n"},
         {"header names trimmed and lower-cased, values in normal form", Request,
          "POST / HTTP/1.1\r\n  SOAPAction :  \"urn:x\"  \r\nX-A: v ;  q = 1 ;r=\"a b\"\r\n\r\n",
-         {{"soapaction", "\"urn:x\""}, {"x-a", "v; q=1; r=\"a b\""}, {"SOAPAction", "<null>"}}, "", -1},
+         {{"soapaction", "\"urn:x\""}, {"x-a", "v; q=1; r=\"a b\""}, {"SOAPAction", "<null>"}}, ""},
         {"last occurrence wins; capitals find nothing", Request,
-         "POST / HTTP/1.1\r\nX-Dup: one\r\nx-dup: two\r\n\r\n", {{"x-dup", "two"}, {"X-Dup", "<null>"}}, "", -1},
+         "POST / HTTP/1.1\r\nX-Dup: one\r\nx-dup: two\r\n\r\n", {{"x-dup", "two"}, {"X-Dup", "<null>"}}, ""},
         {"a received skarn-uri replaces the pseudo-header", Request,
-         "POST /real HTTP/1.1\r\nskarn-uri: forged\r\n\r\n", {{"skarn-uri", "forged"}}, "", -1},
+         "POST /real HTTP/1.1\r\nskarn-uri: forged\r\n\r\n", {{"skarn-uri", "forged"}}, ""},
         {"a line without ':' is ignored and does not end the block", Request,
-         "POST / HTTP/1.1\r\nno colon here\r\nX-After: yes\r\n\r\nB",
-         {{"x-after", "yes"}, {"no colon here", "<null>"}}, "B", -1},
+         "POST / HTTP/1.1\r\nno colon here\r\nX-After: yes\r\n\r\nB", {{"x-after", "yes"}, {"no colon here", "<null>"}},
+         "B"},
         {"body part: headers only, no start line", BodyPart, "Content-Type: text/xml\r\nX-P: 1\r\n\r\n<e/>",
-         {{"content-type", "text/xml"}, {"x-p", "1"}, {"skarn-method", "<null>"}}, "<e/>", -1},
+         {{"content-type", "text/xml"}, {"x-p", "1"}, {"skarn-method", "<null>"}}, "<e/>"},
+        {"special headers set their fields", Request,
+         "POST / HTTP/1.1\r\nContent-Type: Multipart/Related; type=\"text/xml\"; boundary=\"" + b70 +
+             "\"\r\nContent-ID: <root@x>\r\nContent-Length: 12\r\nTransfer-Encoding: Chunked\r\n\r\n",
+         {{"=multipart", "1"}, {"=type", "Multipart/Related"}, {"=boundary", b70}, {"=id", "<root@x>"},
+          {"=length", "12"}, {"=chunked", "1"},
+          {"content-type", "Multipart/Related; type=\"text/xml\"; boundary=" + b70}},
+         ""},
+        {"plain headers leave the flags off", Response,
+         "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=UTF-8\r\nTransfer-Encoding: gzip, chunked\r\n\r\n",
+         {{"=multipart", "0"}, {"=chunked", "0"}, {"=length", "0"}, {"=type", "text/xml"}, {"=boundary", ""},
+          {"content-type", "text/xml; charset=UTF-8"}},
+         ""},
+        // The header value parser unquotes attribute values; a boundary that still
+        // begins and ends with '"' after that was sent with escaped quotes.
+        {"boundary of 70 characters", Response, boundary(b70), {{"=multipart", "1"}, {"=boundary", b70}}, ""},
+        {"boundary of 70 characters in quotes", Response, boundary("\"" + b70 + "\""),
+         {{"=multipart", "1"}, {"=boundary", b70}}, ""},
+        {"boundary of 72 characters whose first and last are quotes", Response, boundary("\"\\\"" + b70 + "\\\"\""),
+         {{"=multipart", "1"}, {"=boundary", "\"" + b70 + "\""}}, ""},
+        {"boundary a=b in quotes", Response, boundary("\"a=b\""), {{"=multipart", "1"}, {"=boundary", "a=b"}}, ""},
     };
     for (const GoodHead& c : cases) {
         for (unsigned maxRead : kReadSizes) {
@@ -125,88 +171,8 @@ TEST(HTTPParser, HeadsThatParse)
             Feed f(c.wire, maxRead);
             ASSERT_NO_THROW(f.parse(c.kind));
             for (const auto& h : c.headers)
-                EXPECT_EQ(h.second, f.header(h.first.c_str())) << h.first;
+                EXPECT_EQ(h.second, valueOf(*f.parser, h.first)) << h.first;
             EXPECT_EQ(c.body, f.rest());
-        }
-    }
-}
-
-TEST(HTTPParser, StatusCodeReturnedByTheStatusLineCheck)
-{
-    // parseResponse uses the check's result to tell 100 from final responses:
-    // a final response with status 0 (letters) stops the loop like any other.
-    Feed f("HTTP/1.1 x1 a\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", 0);
-    f.parse(Response);
-    EXPECT_EQ("x1", f.header("skarn-status-code"));
-    EXPECT_EQ("HTTP/1.1 200 OK\r\n\r\n", f.rest());
-}
-
-// ---- the special headers -------------------------------------------------
-
-TEST(HTTPParser, SpecialHeadersSetTheirFields)
-{
-    const std::string b70(70, 'b');
-    Feed f("POST / HTTP/1.1\r\n"
-           "Content-Type: Multipart/Related; type=\"text/xml\"; boundary=\"" + b70 + "\"\r\n"
-           "Content-ID: <root@x>\r\n"
-           "Content-Length: 12\r\n"
-           "Transfer-Encoding: Chunked\r\n\r\n",
-           1);
-    f.parse(Request);
-    EXPECT_EQ(1, f.parser->isMultipart());
-    EXPECT_EQ("Multipart/Related", f.parser->getContentType());
-    EXPECT_EQ(b70, f.parser->getMultipartDelimiter());
-    EXPECT_EQ("<root@x>", f.parser->getContentID());
-    EXPECT_EQ(12, f.parser->getContentLength());
-    EXPECT_EQ(1, f.parser->isChunked());
-    EXPECT_EQ("Multipart/Related; type=\"text/xml\"; boundary=" + b70, f.header("content-type"));
-}
-
-TEST(HTTPParser, FlagsFromPlainHeaders)
-{
-    Feed f("HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=UTF-8\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", 0);
-    f.parse(Response);
-    EXPECT_EQ(0, f.parser->isMultipart());
-    EXPECT_EQ(0, f.parser->isChunked());
-    EXPECT_EQ(0, f.parser->getContentLength());
-    EXPECT_EQ("text/xml", f.parser->getContentType());
-    EXPECT_EQ("", f.parser->getMultipartDelimiter());
-    EXPECT_EQ("text/xml; charset=UTF-8", f.header("content-type"));
-}
-
-TEST(HTTPParser, BoundaryLengthLimits)
-{
-    struct Case {
-        const char* label;
-        std::string boundaryAttr;  // as written on the wire
-        bool ok;
-        std::string stored;
-    };
-    const std::string b70(70, 'x'), b71(71, 'x');
-    // The header value parser unquotes attribute values; a boundary that still
-    // begins and ends with '"' after that was sent with escaped quotes.
-    const std::vector<Case> cases = {
-        {"70 characters", b70, true, b70},
-        {"71 characters", b71, false, ""},
-        {"70 characters in quotes", "\"" + b70 + "\"", true, b70},
-        {"71 characters in quotes", "\"" + b71 + "\"", false, ""},
-        {"72 characters whose first and last are quotes", "\"\\\"" + b70 + "\\\"\"", true, "\"" + b70 + "\""},
-        {"73 characters whose first and last are quotes", "\"\\\"" + b71 + "\\\"\"", false, ""},
-        {"72 characters, only the first a quote", "\"\\\"" + b70 + "x\"", false, ""},
-        {"a=b in quotes", "\"a=b\"", true, "a=b"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        const std::string line = "Content-Type: multipart/related; boundary=" + c.boundaryAttr;
-        Feed f("HTTP/1.1 200 OK\r\n" + line + "\r\n\r\n", 0);
-        if (c.ok) {
-            f.parse(Response);
-            EXPECT_EQ(1, f.parser->isMultipart());
-            EXPECT_EQ(c.stored, f.parser->getMultipartDelimiter());
-        } else {
-            expectSkarnError([&] { f.parse(Response); },
-                             {12, kBadBoundary, line, "SkrHTTPParser::processHeader"});
-            EXPECT_EQ(0, f.parser->isMultipart());
         }
     }
 }
@@ -218,11 +184,18 @@ struct BadHead {
     Kind kind;
     std::string wire;
     ExpectedSkarnError want;
+    const char* rest = nullptr;  // what stays in the stream; null: not checked
+    std::vector<std::pair<std::string, std::string>> kept = {};  // what the parser stored before failing
 };
 
 TEST(HTTPParser, HeadsThatFail)
 {
     const std::string longTail = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const std::string x71(71, 'x'), x70(70, 'x');
+    auto boundary = [](const char* label, const std::string& attr) {
+        return BadHead{label, Response, "HTTP/1.1 200 OK\r\nContent-Type: multipart/related; boundary=" + attr + "\r\n\r\n",
+                       {12, kBadBoundary, "Content-Type: multipart/related; boundary=" + attr, "SkrHTTPParser::processHeader"}};
+    };
     const std::vector<BadHead> cases = {
         {"empty input", Request, "", {6, kUnexpectedEnd, "", "SkrHTTPParser::parseRequest"}},
         {"only empty lines", Request, "\r\n\n\r\n", {6, kUnexpectedEnd, "", "SkrHTTPParser::parseRequest"}},
@@ -280,39 +253,32 @@ TEST(HTTPParser, HeadsThatFail)
         {"body part: empty content-id", BodyPart, "Content-ID: \r\n\r\n",
          {13, kBadContentId, "Content-ID:", "SkrHTTPParser::processHeader"}},
         {"body part: end inside the block", BodyPart, "X: 1\r\n", {6, kUnexpectedEnd, "", "SkrHTTPParser::processHeaders"}},
+        // The refused byte and 21 more are taken from the stream; the rest stays.
+        {"bad method stops after 21 further bytes", Request, "X123456789012345678901REST",
+         {7, kBadMethod, "X123456789012345678901...", "SkrHTTPParser::parseRequest"}, "REST"},
+        {"literal text keeps NUL bytes", Request, std::string("\0GET", 4),
+         {7, kBadMethod, std::string("\0GET...", 7), "SkrHTTPParser::parseRequest"}},
+        {"what was stored before a failure stays", Request, "POST /a HTTP/1.1\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n",
+         {14, kBadContentLength, "Content-Length: 0", "SkrHTTPParser::processHeader"}, nullptr,
+         {{"skarn-uri", "/a"}, {"x-one", "1"}, {"content-length", "<null>"}}},
+        boundary("boundary of 71 characters", x71),
+        boundary("boundary of 71 characters in quotes", "\"" + x71 + "\""),
+        boundary("boundary of 73 characters whose first and last are quotes", "\"\\\"" + x71 + "\\\"\""),
+        boundary("boundary of 72 characters, only the first a quote", "\"\\\"" + x70 + "x\""),
     };
     for (const BadHead& c : cases) {
         for (unsigned maxRead : kReadSizes) {
             SCOPED_TRACE(testing::Message() << c.label << " / reads of " << maxRead);
             Feed f(c.wire, maxRead);
             expectSkarnError([&] { f.parse(c.kind); }, c.want);
+            EXPECT_EQ(0, f.parser->isMultipart());
+            if (c.rest) {
+                EXPECT_EQ(c.rest, f.rest());
+            }
+            for (const auto& h : c.kept)
+                EXPECT_EQ(h.second, valueOf(*f.parser, h.first)) << h.first;
         }
     }
-}
-
-TEST(HTTPParser, BadMethodStopsAfter21FurtherBytes)
-{
-    // The refused byte and 21 more are taken from the stream; the rest stays.
-    Feed f("X123456789012345678901REST", 1);
-    expectSkarnError([&] { f.parse(Request); },
-                     {7, kBadMethod, "X123456789012345678901...", "SkrHTTPParser::parseRequest"});
-    EXPECT_EQ("REST", f.rest());
-}
-
-TEST(HTTPParser, LiteralTextKeepsNulBytes)
-{
-    const std::string wire("\0GET", 4);
-    Feed f(wire, 0);
-    expectSkarnError([&] { f.parse(Request); }, {7, kBadMethod, std::string("\0GET...", 7), "SkrHTTPParser::parseRequest"});
-}
-
-TEST(HTTPParser, KeepsWhatItStoredBeforeAFailure)
-{
-    Feed f("POST /a HTTP/1.1\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n", 0);
-    EXPECT_THROW(f.parse(Request), SkarnException);
-    EXPECT_EQ("/a", f.header("skarn-uri"));
-    EXPECT_EQ("1", f.header("x-one"));
-    EXPECT_EQ("<null>", f.header("content-length"));
 }
 
 TEST(HTTPParser, ParseClearsFlagsButBodyPartClearsEverything)
@@ -352,31 +318,9 @@ TEST(HTTPParser, ParseClearsFlagsButBodyPartClearsEverything)
 TEST(HTTPParser, NullStreamFailsTheAssertion)
 {
     auto parser = SkrHTTPParserTestPeer::make();
-    for (int which = 0; which < 3; ++which) {
-        SCOPED_TRACE(which);
-        try {
-            if (which == 0)
-                parser->parseRequest(nullptr);
-            else if (which == 1)
-                parser->parseResponse(nullptr);
-            else
-                SkrHTTPParserTestPeer::processHeaders(*parser, nullptr, 1);
-            ADD_FAILURE() << "nothing thrown";
-        } catch (const VexAssertError& e) {
-            ASSERT_EQ(1u, e.getMessageCount());
-            EXPECT_EQ("VEX_ASSERT(is);", e.getMessageAt(0).format().str());
-            EXPECT_EQ("VEX_ASSERT", e.getBackTraceAt(0).macro);
-        }
-    }
-}
-
-TEST(HTTPParser, InterimHeadersAreNotProcessed)
-{
-    // A bad special header inside a 100 response is never looked at.
-    Feed f("HTTP/1.1 100 Continue\r\nContent-Length: 0\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", 0);
-    f.parse(Response);
-    EXPECT_EQ(3, f.parser->getContentLength());
-    EXPECT_EQ("abc", f.rest());
+    EXPECT_EQ("VEX_ASSERT(is);", assertionText([&] { parser->parseRequest(nullptr); }));
+    EXPECT_EQ("VEX_ASSERT(is);", assertionText([&] { parser->parseResponse(nullptr); }));
+    EXPECT_EQ("VEX_ASSERT(is);", assertionText([&] { SkrHTTPParserTestPeer::processHeaders(*parser, nullptr, 1); }));
 }
 
 TEST(HTTPParser, NeverReadsPastTheHeadAtAnySplit)

@@ -5,9 +5,8 @@
 #include "mime/BoundaryScanner.h"
 #include "mime/SkrMPInputStream.h"
 
-#include "platform/core/VexAssertError.h"
 #include "platform/core/VexByteBuffer.h"
-#include "support/MemoryInputStream.h"
+#include "support/ExpectVexError.h"
 
 #include <gtest/gtest.h>
 
@@ -172,7 +171,6 @@ std::string readPart(SkrMPInputStream& mp, Reader how, std::mt19937& rng)
 
 TEST(MultipartSplit, SameFromEveryReadSizeAsTheReferenceSplit)
 {
-    int bodies = 0;
     for (unsigned seed = 1; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
         const std::string boundary = randomBoundary(rng);
@@ -187,7 +185,6 @@ TEST(MultipartSplit, SameFromEveryReadSizeAsTheReferenceSplit)
         if (rng() % 2)
             body += "trailing bytes of the next message";
         const Split want = referenceSplit(body, delimiter);
-        ++bodies;
 
         struct Way {
             unsigned maxChunk;
@@ -222,7 +219,6 @@ TEST(MultipartSplit, SameFromEveryReadSizeAsTheReferenceSplit)
             EXPECT_TRUE(front.empty() || front == "\n" || front == "\r\n") << front;
         }
     }
-    EXPECT_EQ(300, bodies);
 }
 
 TEST(MultipartSplit, PartsLeftUnreadAreSkippedTheSame)
@@ -335,20 +331,10 @@ TEST(BoundaryScanner, SameResultsAsThePlainRestartSearch)
 TEST(BoundaryScanner, AssertsItsArgumentsAndResumesAnOpenMatch)
 {
     BoundaryScanner s;
-    try {
-        s.scan("x", 0, 1);
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const VexAssertError& e) {
-        EXPECT_EQ("VEX_ASSERT(m_pat);", e.getMessageAt(0).format().str());
-    }
+    EXPECT_EQ("VEX_ASSERT(m_pat);", assertionText([&] { s.scan("x", 0, 1); }));
     std::string pat = "\r\n--b";
     s.setPattern(pat);
-    try {
-        s.scan(nullptr, 0, 1);
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const VexAssertError& e) {
-        EXPECT_EQ("VEX_ASSERT(buf);", e.getMessageAt(0).format().str());
-    }
+    EXPECT_EQ("VEX_ASSERT(buf);", assertionText([&] { s.scan(nullptr, 0, 1); }));
     const char data[] = "ab\r\n--bc";
     EXPECT_EQ(2, s.scan(data, 0, 5));  // "\r\n-" still open at index 2
     EXPECT_EQ(0, s.isFound());

@@ -37,7 +37,10 @@ struct Message {
     MemoryInputStream mem;
     SkrMPInputStream mp;
     SkrAttachmentReader reader;
-    explicit Message(unsigned maxRead) : mem(body(), maxRead), mp(mem, "\"MIME_boundary\""), reader(&mp) {}
+    explicit Message(unsigned maxRead, const std::string& wire = body(), const char* boundary = "\"MIME_boundary\"")
+        : mem(wire, maxRead), mp(mem, boundary), reader(&mp)
+    {
+    }
     bool next()
     {
         if (!mp.hasNextPart())
@@ -118,48 +121,34 @@ TEST(AttachmentReader, SecondStreamRequestForAQuotedPrintablePart)
 
 TEST(AttachmentReader, ContentEncodingCheck)
 {
-    struct Case {
+    const struct {
         const char* header;
         int gzip;
-    };
-    const Case cases[] = {{"Content-Encoding: gzip\r\n", 1}, {"Content-Encoding: GZip\r\n", 1},
-                          {"Content-Encoding: x-gzip\r\n", 0}, {"Content-Encoding: gzip2\r\n", 0},
-                          {"Content-Encoding: zip\r\n", 0},    {"", 0}};
-    for (const Case& c : cases) {
+    } cases[] = {{"Content-Encoding: gzip\r\n", 1}, {"Content-Encoding: GZip\r\n", 1},
+                 {"Content-Encoding: x-gzip\r\n", 0}, {"Content-Encoding: gzip2\r\n", 0},
+                 {"Content-Encoding: zip\r\n", 0},    {"", 0}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.header);
-        MemoryInputStream mem("\r\n" + part(c.header, "x") + "--MIME_boundary--\r\n");
-        SkrMPInputStream mp(mem, "MIME_boundary");
-        SkrAttachmentReader reader(&mp);
-        ASSERT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        reader.readPartHeaders();
-        EXPECT_EQ(c.gzip, reader.isGzipEncoded());
+        Message m(0, "\r\n" + part(c.header, "x") + "--MIME_boundary--\r\n", "MIME_boundary");
+        ASSERT_TRUE(m.next());
+        EXPECT_EQ(c.gzip, m.reader.isGzipEncoded());
     }
 }
 
 TEST(AttachmentReader, HeaderErrorsPassThrough)
 {
-    MemoryInputStream mem("\r\n" + part("Content-Length: 0\r\n", "x") + "--MIME_boundary--\r\n");
-    SkrMPInputStream mp(mem, "MIME_boundary");
-    SkrAttachmentReader reader(&mp);
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    expectSkarnError([&] { reader.readPartHeaders(); },
-                     {14, 1841768624u, "Content-Length: 0", "SkrHTTPParser::processHeader"});
+    Message m(0, "\r\n" + part("Content-Length: 0\r\n", "x") + "--MIME_boundary--\r\n", "MIME_boundary");
+    expectSkarnError([&] { m.next(); }, {14, 1841768624u, "Content-Length: 0", "SkrHTTPParser::processHeader"});
 }
 
 TEST(AttachmentReader, PartEndingInsideItsHeaders)
 {
     // The part ends before its empty line: the header block simply ends there.
-    MemoryInputStream mem("\r\n--b\r\nX-Only: 1\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
-    SkrAttachmentReader reader(&mp);
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    reader.readPartHeaders();
-    EXPECT_STREQ("1", reader.getHeader("x-only"));
-    EXPECT_EQ("", drain(reader.getInputStream()));
-    EXPECT_EQ(0, mp.hasNextPart());
+    Message m(0, "\r\n--b\r\nX-Only: 1\r\n--b--\r\n", "b");
+    ASSERT_TRUE(m.next());
+    EXPECT_STREQ("1", m.reader.getHeader("x-only"));
+    EXPECT_EQ("", drain(m.reader.getInputStream()));
+    EXPECT_FALSE(m.next());
 }
 
 }  // namespace

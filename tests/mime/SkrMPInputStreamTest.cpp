@@ -1,13 +1,12 @@
 #include "mime/SkrMPInputStream.h"
 
-#include "platform/core/VexAssertError.h"
 #include "platform/core/VexByteBuffer.h"
-#include "platform/core/VexIllegalStateError.h"
 #include "platform/streams/QioBlockInputStream.h"
 #include "platform/streams/QioBufferedInputStream.h"
 #include "platform/streams/QioChunkedInputStream.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/ExpectVexError.h"
 #include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 
@@ -22,282 +21,178 @@ namespace {
 const unsigned kStructure = 1842200362u;
 const unsigned kNotSupported = 1841854490u;
 
-std::string readLine(SkrMPInputStream& mp, int* count)
-{
-    VexByteBuffer line(8, 8);
-    *count = mp.readline(line);
-    return std::string(line.getData(), line.length());
-}
+enum Reader { Blocks, SmallBlocks, Bytes, Buffers, Lines };
+const Reader kReaders[] = {Blocks, SmallBlocks, Bytes, Buffers, Lines};
 
-std::string readBlock(SkrMPInputStream& mp, unsigned len)
+// Reads the current part to its end the way `how` says, checking what each call returns.
+std::string readPart(SkrMPInputStream& mp, Reader how)
 {
-    std::string buf(len, '\0');
-    unsigned n = mp.read(&buf[0], len);
-    if (n == QioInputStream::END)
-        return "<END>";
-    buf.resize(n);
-    return buf;
-}
-
-TEST(MPInputStream, OnePartWithHeaderLineThenBody)
-{
-    const std::string body = "\r\n--b\r\nX: 1\r\n\r\nhello\r\n--b--\r\n";
-    for (unsigned maxRead : {0u, 1u, 2u, 5u}) {
-        SCOPED_TRACE(maxRead);
-        MemoryInputStream mem(body, maxRead);
-        SkrMPInputStream mp(mem, "b");
-        EXPECT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        int count = -5;
-        EXPECT_EQ("X: 1\r\n", readLine(mp, &count));
-        EXPECT_EQ(6, count);
-        EXPECT_EQ("\r\n", readLine(mp, &count));
-        EXPECT_EQ(2, count);
-        std::string hello;
-        for (;;) {  // small body reads may deliver "hello" in pieces
-            std::string piece = readBlock(mp, 100);
-            if (piece == "<END>")
-                break;
-            hello += piece;
+    std::string out;
+    char buf[100];
+    VexByteBuffer vb(8, 8);
+    for (;;) {
+        if (how == Bytes) {
+            int c = mp.read();
+            if (c == -1) {
+                EXPECT_EQ(-1, mp.read());  // the end stays the end
+                return out;
+            }
+            out += static_cast<char>(c);
+        } else if (how == Lines) {
+            vb.reset();
+            int n = mp.readline(vb);
+            std::string line(vb.getData(), vb.length());
+            out += line;
+            // A line ending in CR LF gives its length; the last one without: 0.
+            if (n == 0)
+                return out;
+            EXPECT_EQ(static_cast<int>(line.size()), n);
+            EXPECT_EQ("\r\n", line.substr(line.size() - 2));
+        } else {
+            const unsigned len = how == SmallBlocks ? 3 : sizeof buf;
+            vb.reset();
+            const unsigned n = how == Buffers ? mp.read(vb, len) : mp.read(buf, len);
+            if (n == QioInputStream::END)
+                return out;
+            EXPECT_GE(n, 1u);
+            EXPECT_LE(n, len);
+            out += how == Buffers ? std::string(vb.getData(), vb.length()) : std::string(buf, n);
         }
-        EXPECT_EQ("hello", hello);
-        EXPECT_EQ("<END>", readBlock(mp, 100));
-        EXPECT_EQ(-1, mp.read());
-        EXPECT_EQ(0, mp.hasNextPart());
-        EXPECT_EQ(0, mp.hasNextPart());
-        EXPECT_NO_THROW(mp.unWrap());
     }
 }
 
-TEST(MPInputStream, WholeBodyReadGivesExactlyHello)
+std::vector<std::string> allParts(SkrMPInputStream& mp, Reader how)
 {
-    MemoryInputStream mem("\r\n--b\r\nX: 1\r\n\r\nhello\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    int count;
-    readLine(mp, &count);
-    readLine(mp, &count);
-    EXPECT_EQ("hello", readBlock(mp, 100));
-    EXPECT_EQ("<END>", readBlock(mp, 100));
-}
-
-TEST(MPInputStream, QuotesDroppedAndPrefixNotDoubled)
-{
-    const std::string body = "\r\n--b\r\nA\r\n--b\r\nB\r\n--b--\r\n";
-    for (const char* boundary : {"b", "\"b\"", "\r\n--b", "b\""}) {
-        SCOPED_TRACE(boundary);
-        MemoryInputStream mem(body);
-        SkrMPInputStream mp(mem, boundary);
-        ASSERT_EQ(1, mp.hasNextPart());
+    std::vector<std::string> parts;
+    while (mp.hasNextPart()) {
         mp.nextPart();
-        EXPECT_EQ("A", drain(mp));
-        ASSERT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        EXPECT_EQ("B", drain(mp));
-        EXPECT_EQ(0, mp.hasNextPart());
+        parts.push_back(readPart(mp, how));
     }
-    // Quotes are dropped wherever they stand.
-    MemoryInputStream mem("\r\n--ab\r\nX\r\n--ab--\r\n");
-    SkrMPInputStream mp(mem, "a\"b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("X", drain(mp));
+    return parts;
 }
 
-TEST(MPInputStream, DelimiterSplitAcrossRefillsIsFoundAndNotDelivered)
+struct SplitCase {
+    const char* label;
+    std::string body;
+    std::string boundary;
+    std::vector<std::string> parts;
+};
+
+TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
 {
-    const std::string part(3000, 'p');
-    const std::string body = "\r\n--bnd\r\n" + part + "\r\n--bnd--\r\n";
-    for (unsigned maxRead : {1u, 3u, 1021u}) {
-        SCOPED_TRACE(maxRead);
-        MemoryInputStream mem(body, maxRead);
-        SkrMPInputStream mp(mem, "bnd");
-        ASSERT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        std::string got;
-        for (int c; (c = mp.read()) != -1;)
-            got += static_cast<char>(c);
-        EXPECT_EQ(part, got);
-        EXPECT_EQ(0, mp.hasNextPart());
+    const std::string p3000(3000, 'p'), l5000(5000, 'L');
+    const std::string ab = "\r\n--b\r\nA\r\n--b\r\nB\r\n--b--\r\n";
+    const std::vector<SplitCase> cases = {
+        {"header lines, empty line, body", "\r\n--b\r\nX: 1\r\n\r\nhello\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello"}},
+        {"CR LF inside a part, and a part of CR LF -b",
+         "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello\r\n", "\r\n-b"}},
+        {"boundary as given", ab, "b", {"A", "B"}},
+        {"boundary in quotes", ab, "\"b\"", {"A", "B"}},
+        {"boundary with its CR LF -- prefix", ab, "\r\n--b", {"A", "B"}},
+        {"boundary with one quote", ab, "b\"", {"A", "B"}},
+        {"quote inside the boundary", "\r\n--ab\r\nX\r\n--ab--\r\n", "a\"b", {"X"}},
+        {"delimiter split across refills", "\r\n--bnd\r\n" + p3000 + "\r\n--bnd--\r\n", "bnd", {p3000}},
+        // "--bX" inside a part ends it at the CR LF; X and the byte after it are
+        // stepped over unchecked. A CR LF not followed by --b is data.
+        {"delimiter recognised by its bytes alone", "\r\n--b\r\nline1\r\nnot--b\r\n-b\r\n--bXYsecond\r\n--b--\r\n", "b",
+         {"line1\r\nnot--b\r\n-b", "second"}},
+        {"failed match resumes one byte after its start", "\r\n--b\r\ndata\r\n\r\n--b--\r\n", "b", {"data\r\n"}},
+        {"bytes FF and 00 are data", std::string("\r\n--b\r\n\xFF\x00\xFE\r\n--b--\r\n", 19), "b",
+         {std::string("\xFF\x00\xFE", 3)}},
+        {"preamble, an empty part, epilogue", "This is the preamble.\r\n--b\r\n\r\n--b\r\nz\r\n--b--\r\nepilogue", "b",
+         {"", "z"}},
+        {"last line without CR LF, lone CR", "\r\n--b\r\nfirst\r\nlast\r\n--b\r\na\rb\r\n--b--\r\n", "b",
+         {"first\r\nlast", "a\rb"}},
+        {"long line across many refills", "\r\n--b\r\n" + l5000 + "\r\nend\r\n--b--\r\n", "b", {l5000 + "\r\nend"}},
+    };
+    for (const SplitCase& c : cases) {
+        std::vector<unsigned> sizes = {0u, 700u, 1021u};
+        for (unsigned cut = 1; cut <= std::min<std::size_t>(c.body.size(), 64); ++cut)
+            sizes.push_back(cut);
+        for (unsigned maxRead : sizes) {
+            for (Reader how : kReaders) {
+                SCOPED_TRACE(testing::Message() << c.label << " / reads of " << maxRead << " / reader " << how);
+                MemoryInputStream mem(c.body, maxRead);
+                SkrMPInputStream mp(mem, c.boundary);
+                noThrowable([&] {
+                    EXPECT_EQ(c.parts, allParts(mp, how));
+                    EXPECT_EQ(0, mp.hasNextPart());
+                    mp.unWrap();
+                });
+                if (HasFailure())
+                    return;  // one failing row is report enough
+            }
+        }
     }
 }
 
-TEST(MPInputStream, DelimiterRecognisedByItsBytesAlone)
+TEST(MPInputStream, CallsWithinAPart)
 {
-    // "--bX" inside a part ends it at the CR LF; X and the byte after it are
-    // stepped over unchecked. A CR LF not followed by --b is data.
-    MemoryInputStream mem("\r\n--b\r\nline1\r\nnot--b\r\n-b\r\n--bXYsecond\r\n--b--\r\n");
+    MemoryInputStream mem("\r\n--b\r\nabcdef\r\n--b\r\nhello\r\n--b\r\n>a\rb\r\n--b--\r\n");
     SkrMPInputStream mp(mem, "b");
     ASSERT_EQ(1, mp.hasNextPart());
     mp.nextPart();
-    EXPECT_EQ("line1\r\nnot--b\r\n-b", drain(mp));
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("second", drain(mp));
-    EXPECT_EQ(0, mp.hasNextPart());
-}
-
-TEST(MPInputStream, FailedMatchResumesOneByteAfterItsStart)
-{
-    MemoryInputStream mem("\r\n--b\r\ndata\r\n\r\n--b--\r\n", 1);
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("data\r\n", drain(mp, 1));
-    EXPECT_EQ(0, mp.hasNextPart());
-}
-
-TEST(MPInputStream, ByteFFIsDataNotEnd)
-{
-    MemoryInputStream mem(std::string("\r\n--b\r\n\xFF\x00\xFE\r\n--b--\r\n", 16));
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ(255, mp.read());
-    EXPECT_EQ(0, mp.read());
-    EXPECT_EQ(254, mp.read());
-    EXPECT_EQ(-1, mp.read());
-    EXPECT_EQ(-1, mp.read());
-}
-
-TEST(MPInputStream, PreambleIsSkippedAndEmptyPartsWork)
-{
-    MemoryInputStream mem("This is the preamble.\r\n--b\r\n\r\n--b\r\nz\r\n--b--\r\nepilogue");
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("", drain(mp));
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("z", drain(mp));
-    EXPECT_EQ(0, mp.hasNextPart());
-}
-
-TEST(MPInputStream, ReadZeroChangesNothing)
-{
-    MemoryInputStream mem("\r\n--b\r\nabc\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    char c = 'q';
-    EXPECT_EQ(0u, mp.read(&c, 0));
-    EXPECT_EQ('q', c);
+    // Reads of nothing change nothing; a block read gives no more than known part data.
+    char block[100] = "q";
+    EXPECT_EQ(0u, mp.read(block, 0));
+    EXPECT_EQ('q', block[0]);
     VexByteBuffer buf;
     buf.append("kept");
     EXPECT_EQ(0u, mp.read(buf, 0));
     EXPECT_STREQ("kept", buf.getData());
+    EXPECT_EQ(2u, mp.read(block, 2));
+    EXPECT_EQ("ab", std::string(block, 2));
     // The buffer read appends.
-    EXPECT_EQ(3u, mp.read(buf, 10));
-    EXPECT_STREQ("keptabc", buf.getData());
+    EXPECT_EQ(4u, mp.read(buf, 10));
+    EXPECT_STREQ("keptcdef", buf.getData());
     EXPECT_EQ(QioInputStream::END, mp.read(buf, 10));
-    EXPECT_STREQ("keptabc", buf.getData());
-}
-
-TEST(MPInputStream, BlockReadGivesNoMoreThanKnownPartData)
-{
-    MemoryInputStream mem("\r\n--b\r\nabcdef\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
+    EXPECT_STREQ("keptcdef", buf.getData());
+    // With the whole body at hand one block read gives the whole part.
     ASSERT_EQ(1, mp.hasNextPart());
     mp.nextPart();
-    EXPECT_EQ("ab", readBlock(mp, 2));
-    EXPECT_EQ("cdef", readBlock(mp, 100));
-    EXPECT_EQ("<END>", readBlock(mp, 100));
-}
-
-TEST(MPInputStream, LastLineWithoutCRLFIsAppendedWithCountZero)
-{
-    MemoryInputStream mem("\r\n--b\r\nfirst\r\nlast\r\n--b--\r\n", 1);
-    SkrMPInputStream mp(mem, "b");
+    EXPECT_EQ(5u, mp.read(block, sizeof block));
+    EXPECT_EQ("hello", std::string(block, 5));
+    EXPECT_EQ(QioInputStream::END, mp.read(block, sizeof block));
+    // readline appends to what the line holds; after the end it gives "" and 0.
     ASSERT_EQ(1, mp.hasNextPart());
     mp.nextPart();
-    int count;
-    EXPECT_EQ("first\r\n", readLine(mp, &count));
-    EXPECT_EQ(7, count);
-    EXPECT_EQ("last", readLine(mp, &count));
-    EXPECT_EQ(0, count);
-    EXPECT_EQ("", readLine(mp, &count));
-    EXPECT_EQ(0, count);
-    // readline appends to what the line holds; a lone CR stays data.
-    MemoryInputStream mem2("\r\n--b\r\na\rb\r\n--b--\r\n");
-    SkrMPInputStream mp2(mem2, "b");
-    ASSERT_EQ(1, mp2.hasNextPart());
-    mp2.nextPart();
     VexByteBuffer line;
     line.append(">");
-    EXPECT_EQ(0, mp2.readline(line));
-    EXPECT_STREQ(">a\rb", line.getData());
+    EXPECT_EQ(0, mp.readline(line));
+    EXPECT_STREQ(">>a\rb", line.getData());
+    line.reset();
+    EXPECT_EQ(0, mp.readline(line));
+    EXPECT_STREQ("", line.getData());
+    EXPECT_EQ(0, mp.hasNextPart());
 }
 
-TEST(MPInputStream, LongLinesAcrossManyRefills)
-{
-    const std::string longLine(5000, 'L');
-    MemoryInputStream mem("\r\n--b\r\n" + longLine + "\r\nend\r\n--b--\r\n", 700);
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    int count;
-    EXPECT_EQ(longLine + "\r\n", readLine(mp, &count));
-    EXPECT_EQ(5002, count);
-    EXPECT_EQ("end", readLine(mp, &count));
-}
+struct BadBody {
+    const char* label;
+    std::string body;
+    std::string boundary;
+};
 
-TEST(MPInputStream, BodyWithoutClosingDelimiterFails)
+TEST(MPInputStream, BodyWithoutClosingDelimiterFailsForEveryReader)
 {
-    struct Case {
-        const char* label;
-        std::string body;
+    const std::vector<BadBody> cases = {
+        {"no delimiter at all", "just some bytes that never end the part", "b"},
+        {"part never ends", "\r\n--b\r\nabc", "b"},
+        {"nothing after the delimiter", "\r\n--b", "b"},
+        {"one byte after the last delimiter", "\r\n--b\r\nabc\r\n--b-", "b"},
+        {"empty body", "", "b"},
+        {"boundary longer than a refill", "\r\n--" + std::string(1100, 'b') + "\r\nx", std::string(1100, 'b')},
     };
-    const Case cases[] = {
-        {"no delimiter at all", "just some bytes that never end the part"},
-        {"part never ends", "\r\n--b\r\nabc"},
-        {"nothing after the delimiter", "\r\n--b"},
-        {"one byte after the last delimiter", "\r\n--b\r\nabc\r\n--b-"},
-        {"empty body", ""},
-    };
-    for (const Case& c : cases) {
+    for (const BadBody& c : cases) {
         for (unsigned maxRead : {0u, 1u}) {
-            SCOPED_TRACE(testing::Message() << c.label << " / " << maxRead);
-            MemoryInputStream mem(c.body, maxRead);
-            SkrMPInputStream mp(mem, "b");
-            expectSkarnError(
-                [&] {
-                    while (mp.hasNextPart()) {
-                        mp.nextPart();
-                        drain(mp);
-                    }
-                },
-                {20, kStructure, "", "SkrMPInputStream::readMore"});
-            // After the body stream reported its end there is no next part.
-            EXPECT_EQ(0, mp.hasNextPart());
+            for (Reader how : kReaders) {
+                SCOPED_TRACE(testing::Message() << c.label << " / reads of " << maxRead << " / reader " << how);
+                MemoryInputStream mem(c.body, maxRead);
+                SkrMPInputStream mp(mem, c.boundary);
+                expectSkarnError([&] { allParts(mp, how); }, {20, kStructure, "", "SkrMPInputStream::readMore"});
+                // After the body stream reported its end there is no next part.
+                EXPECT_EQ(0, mp.hasNextPart());
+            }
         }
-    }
-}
-
-TEST(MPInputStream, TruncationNoticedByEveryReadOperation)
-{
-    for (int op = 0; op < 4; ++op) {
-        SCOPED_TRACE(op);
-        MemoryInputStream mem("\r\n--b\r\nabc", 1);
-        SkrMPInputStream mp(mem, "b");
-        ASSERT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        VexByteBuffer buf;
-        char c[4];
-        expectSkarnError(
-            [&] {
-                for (;;) {
-                    if (op == 0 && mp.read() == -1)
-                        break;
-                    if (op == 1 && mp.read(c, 4) == QioInputStream::END)
-                        break;
-                    if (op == 2 && mp.read(buf, 4) == QioInputStream::END)
-                        break;
-                    if (op == 3 && mp.readline(buf) == 0)
-                        break;
-                }
-            },
-            {20, kStructure, "", "SkrMPInputStream::readMore"});
     }
 }
 
@@ -307,31 +202,21 @@ TEST(MPInputStream, UnWrapGivesBytesAfterTheClosingDelimiterBack)
     const std::string body = "\r\n--b\r\none\r\n--b\r\ntwo\r\n--b--\r\n" + next;
     // With small body reads the refill stops once the delimiter and the two
     // bytes after it ("--") are in; the CR LF ending the closing line then
-    // stays in the body stream in front of the next bytes.
+    // stays in the body stream in front of the next bytes. A body stream that
+    // takes nothing back is left alone.
     const struct {
         unsigned maxRead;
+        bool unreadable;
         std::string rest;
-    } cases[] = {{0u, next}, {13u, next}, {1u, "\r\n" + next}};
+    } cases[] = {{0u, true, next}, {13u, true, next}, {1u, true, "\r\n" + next}, {0u, false, ""}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.maxRead);
-        MemoryInputStream mem(body, c.maxRead, true);
+        SCOPED_TRACE(testing::Message() << c.maxRead << (c.unreadable ? "" : " no unread"));
+        MemoryInputStream mem(body, c.maxRead, c.unreadable);
         SkrMPInputStream mp(mem, "b");
-        while (mp.hasNextPart()) {
-            mp.nextPart();
-            drain(mp);
-        }
-        mp.unWrap();
+        EXPECT_EQ((std::vector<std::string>{"one", "two"}), allParts(mp, Blocks));
+        EXPECT_NO_THROW(mp.unWrap());
         EXPECT_EQ(c.rest, mem.rest());
     }
-    // A body stream that takes nothing back: unWrap leaves it alone.
-    MemoryInputStream mem(body, 0, false);
-    SkrMPInputStream mp(mem, "b");
-    while (mp.hasNextPart()) {
-        mp.nextPart();
-        drain(mp);
-    }
-    EXPECT_NO_THROW(mp.unWrap());
-    EXPECT_EQ("", mem.rest());
 }
 
 TEST(MPInputStream, UnWrapOverTheReadersStreamStack)
@@ -348,10 +233,7 @@ TEST(MPInputStream, UnWrapOverTheReadersStreamStack)
         block.setLength(static_cast<int>(body.size()));
         block.unread("\r\n", 2);
         SkrMPInputStream mp(block, "sep");
-        ASSERT_EQ(1, mp.hasNextPart());
-        mp.nextPart();
-        EXPECT_EQ("Content-Type: text/xml\r\n\r\n<e/>", drain(mp));
-        EXPECT_EQ(0, mp.hasNextPart());
+        EXPECT_EQ(std::vector<std::string>{"Content-Type: text/xml\r\n\r\n<e/>"}, allParts(mp, Blocks));
         mp.unWrap();
         // The epilogue is the body stream's again (behind the closing line's
         // CR LF when the last refill stopped before it), and nothing beyond
@@ -360,94 +242,6 @@ TEST(MPInputStream, UnWrapOverTheReadersStreamStack)
         EXPECT_EQ(after, drain(buffered));
     }
 }
-
-TEST(MPInputStream, UnWrapWithAPartLeftFails)
-{
-    MemoryInputStream mem("\r\n--b\r\none\r\n--b\r\ntwo\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    try {
-        mp.unWrap();
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const VexIllegalStateError& e) {
-        EXPECT_EQ("HTTP multipart message has a not-read part - SkrMPInputStream::unWrap",
-                  e.getBackTraceAt(0).function);
-        EXPECT_EQ("VEX_THROW", e.getBackTraceAt(0).macro);
-    }
-}
-
-TEST(MPInputStream, UnsupportedAndMisusedOperations)
-{
-    MemoryInputStream mem("\r\n--b\r\none\r\n--b--\r\n");
-    SkrMPInputStream mp(mem, "b");
-    EXPECT_EQ(0, mp.canUnread());
-    expectSkarnError([&] { mp.wrap(mem); }, {0, kNotSupported, "", "SkrMPInputStream::wrap"});
-    try {
-        mp.read(nullptr, 4);
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const VexAssertError& e) {
-        EXPECT_EQ("VEX_ASSERT(buf);", e.getMessageAt(0).format().str());
-    }
-    // nextPart before hasNextPart made sure of a part.
-    try {
-        mp.nextPart();
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const VexIllegalStateError& e) {
-        EXPECT_EQ("SkrMPInputStream::nextPart - no part follows", e.getBackTraceAt(0).function);
-    }
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("one", drain(mp));
-    EXPECT_EQ(0, mp.hasNextPart());
-    EXPECT_THROW(mp.nextPart(), VexIllegalStateError);
-}
-
-TEST(MPInputStream, OverlongBoundaryFailsInsteadOfHanging)
-{
-    MemoryInputStream mem("\r\n--" + std::string(1100, 'b') + "\r\nx");
-    SkrMPInputStream mp(mem, std::string(1100, 'b'));
-    expectSkarnError([&] { mp.hasNextPart(); }, {20, kStructure, "", "SkrMPInputStream::readMore"});
-}
-
-}  // namespace
-
-namespace {
-
-TEST(MPInputStream, EveryCutOfTheBodyGivesTheSameParts)
-{
-    const std::string body = "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n";
-    for (unsigned cut = 1; cut <= body.size(); ++cut) {
-        SCOPED_TRACE(cut);
-        MemoryInputStream mem(body, cut);
-        SkrMPInputStream mp(mem, "b");
-        std::vector<std::string> parts;
-        while (mp.hasNextPart()) {
-            mp.nextPart();
-            parts.push_back(drain(mp, 3));
-        }
-        EXPECT_EQ((std::vector<std::string>{"X: 1\r\n\r\nhello\r\n", "\r\n-b"}), parts);
-    }
-}
-
-TEST(MPInputStream, BodyStreamExceptionsPassThroughUnchanged)
-{
-    FailingInputStream body("\r\n--b\r\npart data that never ends", 4);
-    SkrMPInputStream mp(body, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    try {
-        drain(mp);
-        ADD_FAILURE() << "nothing thrown";
-    } catch (const QioIOTimeoutException& e) {
-        ASSERT_EQ(1u, e.getBackTraceCount());
-        EXPECT_EQ("FailingInputStream::read", e.getBackTraceAt(0).function);
-    }
-}
-
-}  // namespace
-
-namespace {
 
 std::string chunked(const std::string& body, std::size_t chunk)
 {
@@ -474,12 +268,8 @@ TEST(MPInputStream, OverAChunkedBodyAsTheReaderStacksIt)
             QioChunkedInputStream decoded(buffered);
             decoded.unread("\r\n", 2);
             SkrMPInputStream mp(decoded, "sep");
-            std::vector<std::string> parts;
-            while (mp.hasNextPart()) {
-                mp.nextPart();
-                parts.push_back(drain(mp, 5));
-            }
-            EXPECT_EQ((std::vector<std::string>{"Content-ID: <a>\r\n\r\nfirst part", "\r\nsecond"}), parts);
+            EXPECT_EQ((std::vector<std::string>{"Content-ID: <a>\r\n\r\nfirst part", "\r\nsecond"}),
+                      allParts(mp, SmallBlocks));
             mp.unWrap();
             const std::string rest = drain(decoded);
             EXPECT_TRUE(rest == "epi" || rest == "\r\nepi" || rest == "\nepi") << rest;
@@ -488,6 +278,46 @@ TEST(MPInputStream, OverAChunkedBodyAsTheReaderStacksIt)
             EXPECT_STREQ("X-Trailer: t\r\n", line.getData());
         }
     }
+}
+
+TEST(MPInputStream, BodyStreamExceptionsPassThroughUnchanged)
+{
+    FailingInputStream body("\r\n--b\r\npart data that never ends", 4);
+    SkrMPInputStream mp(body, "b");
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    try {
+        drain(mp);
+        ADD_FAILURE() << "nothing thrown";
+    } catch (const QioIOTimeoutException& e) {
+        ASSERT_EQ(1u, e.getBackTraceCount());
+        EXPECT_EQ("FailingInputStream::read", e.getBackTraceAt(0).function);
+    }
+}
+
+TEST(MPInputStream, UnsupportedAndMisusedOperations)
+{
+    MemoryInputStream mem("\r\n--b\r\none\r\n--b\r\ntwo\r\n--b--\r\n");
+    SkrMPInputStream mp(mem, "b");
+    EXPECT_EQ(0, mp.canUnread());
+    expectSkarnError([&] { mp.wrap(mem); }, {0, kNotSupported, "", "SkrMPInputStream::wrap"});
+    EXPECT_EQ("VEX_ASSERT(buf);", assertionText([&] { mp.read(nullptr, 4); }));
+    // nextPart before hasNextPart made sure of a part.
+    EXPECT_EQ("SkrMPInputStream::nextPart - no part follows", illegalStateText([&] { mp.nextPart(); }));
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    EXPECT_EQ("one", drain(mp));
+    ASSERT_EQ(1, mp.hasNextPart());
+    mp.nextPart();
+    EXPECT_EQ("two", drain(mp));
+    EXPECT_EQ(0, mp.hasNextPart());
+    EXPECT_EQ("SkrMPInputStream::nextPart - no part follows", illegalStateText([&] { mp.nextPart(); }));
+    MemoryInputStream mem2("\r\n--b\r\none\r\n--b\r\ntwo\r\n--b--\r\n");
+    SkrMPInputStream partLeft(mem2, "b");
+    ASSERT_EQ(1, partLeft.hasNextPart());
+    partLeft.nextPart();
+    EXPECT_EQ("HTTP multipart message has a not-read part - SkrMPInputStream::unWrap",
+              illegalStateText([&] { partLeft.unWrap(); }));
 }
 
 }  // namespace
