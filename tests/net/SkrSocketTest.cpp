@@ -242,6 +242,7 @@ struct OpenFailure {
 
 TEST(SkrSocketOpen, Failures)
 {
+    const std::string unresolvableUrl = std::string("https://") + kUnresolvableHost + "/path";
     const char* refused = "<sessionConfigDocument><forceSSLStatus>maybe</forceSSLStatus></sessionConfigDocument>";
     const char* reason = "QSM_Socket: forceSSLStatus must be ON or OFF, not 'maybe'";
     sockaddr_storage unresolved;
@@ -255,8 +256,8 @@ TEST(SkrSocketOpen, Failures)
          {5, kSocketError, "QSM_Connect=0xfffffff3 QSM_Connect: status -13 set by the test hook", "SkrSocket::open()"},
          nullptr},
         {"port only", [](SkrSocket& s) { s.Open(443); }, 0, {0, 1841854490u, "", "SkrSocket::Open(int)"}, nullptr},
-        {"URL that does not resolve", [](SkrSocket& s) { s.Open("https://host.invalid/path", kPlainDoc); }, 0,
-         {31, 1842289512u, "", "SkrSocket::open()"}, "https://host.invalid/path"},
+        {"URL that does not resolve", [&](SkrSocket& s) { s.Open(unresolvableUrl.c_str(), kPlainDoc); }, 0,
+         {31, 1842289512u, "", "SkrSocket::open()"}, unresolvableUrl.c_str()},
         {"address that does not resolve", [&](SkrSocket& s) { s.Open(443, unresolved, kPlainDoc); }, 0,
          {1, 1841617768u, "", "SkrSocket::open()"}, "|443"},
         {"document refused, URL", [&](SkrSocket& s) { s.Open("https://127.0.0.1:4433/", refused); }, 0,

@@ -461,6 +461,7 @@ TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
         return lib()->QSM_Listen(h, 20, nullptr);
     };
     auto url = [](const char* u) { return [u](QSM_HANDLE h) { return lib()->QSM_Connect_Url(h, u, nullptr); }; };
+    const std::string unresolvableUrl = std::string("https://") + kUnresolvableHost + "/";
     const CallFailure cases[] = {
         {"TLS listener without certificate", sessionDocument("<forceSSLStatus>ON</forceSSLStatus>"), listen,
          QSM_E_CONFIG,
@@ -480,8 +481,8 @@ TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
          "QSM_Connect: the address does not belong to the document's protocolFamily", false},
         {"URL without scheme", plainDoc(), url("no-scheme"), QSM_E_FAILED, "QSM_Connect_Url: URL 'no-scheme' has no scheme",
          false},
-        {"host that does not resolve", plainDoc(), url("https://host.invalid/"), QSM_E_FAILED,
-         "QSM_Connect_Url: cannot resolve 'host.invalid': ", true},
+        {"host that does not resolve", plainDoc(), url(unresolvableUrl.c_str()), QSM_E_FAILED,
+         std::string("QSM_Connect_Url: cannot resolve '") + kUnresolvableHost + "': ", true},
         {"establish without negotiation", plainDoc(),
          [](QSM_HANDLE h) { return lib()->QSM_EstablishSecure(h, nullptr); }, QSM_E_INVALID,
          "QSM_EstablishSecure: no negotiation is pending on this handle", false},
