@@ -43,14 +43,7 @@ SkrMessageWriter::~SkrMessageWriter()
                 m_sock->disableReuse();
         }
     }
-    m_body.setEnabled(0);
-    m_body.setTarget(nullptr);
-    delete m_current_part;
-    m_current_part = nullptr;
-    delete m_op_sender;
-    delete m_mp_sender;
-    m_op_sender = nullptr;
-    m_mp_sender = nullptr;
+    dropMessageObjects();
     m_sock = nullptr;
     m_properties = nullptr;
 }
@@ -61,10 +54,8 @@ void SkrMessageWriter::checkOpen(const char* function)
         SkarnException::raise(VEX_LOCATION, function, SkarnException::errWriterState);
 }
 
-void SkrMessageWriter::abandonMessage()
+void SkrMessageWriter::dropMessageObjects()
 {
-    if (m_sock)
-        m_sock->disableReuse();
     m_body.setEnabled(0);
     m_body.setTarget(nullptr);
     delete m_current_part;
@@ -73,6 +64,13 @@ void SkrMessageWriter::abandonMessage()
     delete m_mp_sender;
     m_op_sender = nullptr;
     m_mp_sender = nullptr;
+}
+
+void SkrMessageWriter::abandonMessage()
+{
+    if (m_sock)
+        m_sock->disableReuse();
+    dropMessageObjects();
     m_open = 0;
 }
 

@@ -88,6 +88,8 @@ private:
     void writeTolkResponseHeaders(HttpMsgNode* node);
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();
+    // Disables the body stream and deletes the open part and the message objects.
+    void dropMessageObjects();
     void checkOpen(const char* function);
     // Body bytes or a serialised node onto the open part; a failure stops reuse.
     void writeWhole(QioOutputStream& s, const char* data, unsigned len);

@@ -57,18 +57,9 @@ int SkrSocket::setWaitUnitMillis(int milliseconds)
 
 SkrSocket::SkrSocket()
     : SkarnSocket(0, reservedAddress(FAMILY_NOT_GIVEN)),
-      m_url(64, 256),
-      m_sessionConfigDoc(nullptr),
       m_crypto(VexCryptoSharedFactory::getInstance()),
       m_hQSMSocket(nullptr),
-      m_open(0),
-      m_endOfStream(0),
-      m_fpEcho(nullptr),
-      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0),
-      m_recvBuffer(nullptr),
-      m_recvHeld(0),
-      m_recvSize(0),
-      m_sendBufferSize(32768)
+      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0)
 {
     m_in.bind(this);
     m_out.bind(this);
@@ -76,18 +67,10 @@ SkrSocket::SkrSocket()
 
 SkrSocket::SkrSocket(void* handle, int port, const sockaddr_storage& address)
     : SkarnSocket(port, address),
-      m_url(64, 256),
-      m_sessionConfigDoc(nullptr),
       m_crypto(VexCryptoSharedFactory::getInstance()),
       m_hQSMSocket(handle),
       m_open(1),
-      m_endOfStream(0),
-      m_fpEcho(nullptr),
-      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0),
-      m_recvBuffer(nullptr),
-      m_recvHeld(0),
-      m_recvSize(0),
-      m_sendBufferSize(32768)
+      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0)
 {
     m_in.bind(this);
     m_out.bind(this);

@@ -110,21 +110,21 @@ public:
 
 protected:
     // What SkrServerSocket uses for its listening handle.
-    VexByteBuffer m_url;
-    const char* m_sessionConfigDoc;  // not owned
-    VexCrypto* m_crypto;
+    VexByteBuffer m_url{64, 256};
+    const char* m_sessionConfigDoc = nullptr;  // not owned
+    VexCrypto* m_crypto;  // the process-wide library, taken first at construction
     void* m_hQSMSocket;
     std::string m_serverHost;
-    int m_open;
-    int m_endOfStream;
+    int m_open = 0;
+    int m_endOfStream = 0;
     SkrSocketInputStream m_in;
     SkrSocketOutputStream m_out;
-    FILE* m_fpEcho;
+    FILE* m_fpEcho = nullptr;
     int m_echo;
-    char* m_recvBuffer;  // owned
-    int m_recvHeld;
-    int m_recvSize;
-    int m_sendBufferSize;
+    char* m_recvBuffer = nullptr;  // owned
+    int m_recvHeld = 0;
+    int m_recvSize = 0;
+    int m_sendBufferSize = 32768;
 
 private:
     bool validateSessionDocument();
