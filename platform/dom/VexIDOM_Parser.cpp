@@ -27,7 +27,7 @@ namespace {
 // Xerces reads the document through this: straight from the toolkit stream.
 class StreamBinInput : public BinInputStream {
 public:
-    explicit StreamBinInput(QioInputStream& in) : m_in(in) {}
+    StreamBinInput(QioInputStream& in, std::size_t& fed) : m_in(in), m_fed(fed) {}
     XMLFilePos curPos() const override { return m_pos; }
     XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override
     {
@@ -40,23 +40,26 @@ public:
             return 0;
         }
         m_pos += got;
+        m_fed += got;
         return got;
     }
     const XMLCh* getContentType() const override { return nullptr; }
 
 private:
     QioInputStream& m_in;
+    std::size_t& m_fed;
     XMLFilePos m_pos = 0;
     bool m_ended = false;
 };
 
 class StreamSource : public InputSource {
 public:
-    explicit StreamSource(QioInputStream& in) : m_in(in) {}
-    BinInputStream* makeStream() const override { return new StreamBinInput(m_in); }
+    StreamSource(QioInputStream& in, std::size_t& fed) : m_in(in), m_fed(fed) {}
+    BinInputStream* makeStream() const override { return new StreamBinInput(m_in, m_fed); }
 
 private:
     QioInputStream& m_in;
+    std::size_t& m_fed;
 };
 
 // Xerces reports errors to the parser's error() only while a handler is set;
@@ -190,6 +193,11 @@ public:
     bool m_checking = true;
     bool m_checkingSaved = false;
     unsigned m_generation = 0;
+    // What this parser has read: Xerces keeps every element, attribute and
+    // namespace name it meets in pools of the scanner that a reset does not
+    // empty, so a parser is kept only for a bounded amount of text.
+    std::size_t m_fed = 0;
+    unsigned m_parses = 0;
     bool m_failed = false;
     int m_code = 0;
     int m_line = 0;
@@ -205,6 +213,11 @@ namespace {
 // builds one when it is in use or missing) and gives it back when it goes.
 // Parsers built before Xerces was last stopped are never used again.
 std::atomic<unsigned> xercesGeneration{1};
+
+// A kept parser is replaced after this much text or this many parses (its
+// name pools then hold at most about that much).
+const std::size_t KEEP_BYTES = 1u << 20;
+const unsigned KEEP_PARSES = 1000;
 
 struct SpareParser {
     VexIDOM_Parser::Impl* impl = nullptr;
@@ -251,7 +264,8 @@ VexIDOM_Parser::~VexIDOM_Parser()
     m_impl->unhost();
     m_impl->resetDocumentPool();
     m_impl->resetErrors();
-    if (!spare.impl && m_impl->m_generation == xercesGeneration.load())
+    if (!spare.impl && m_impl->m_generation == xercesGeneration.load() && m_impl->m_fed < KEEP_BYTES &&
+        m_impl->m_parses < KEEP_PARSES)
         spare.impl = m_impl;
     else
         delete m_impl;
@@ -286,13 +300,14 @@ int VexIDOM_Parser::parseSource(const void* source)
 
 int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)
 {
-    StreamSource source(in);
+    StreamSource source(in, m_impl->m_fed);
     return parseInto(&source, doc);
 }
 
 int VexIDOM_Parser::parseInto(const void* source, VexIDOM_Document& doc)
 {
     reset();
+    ++m_impl->m_parses;
     // A hosted document gets its nodes straight in the host's document, in a
     // new fragment that replaces its children only when the parse succeeds.
     DOMDocumentImpl* host = doc.isHosted() ? dynamic_cast<DOMDocumentImpl*>(doc.getXercesDocument()) : nullptr;
@@ -329,6 +344,8 @@ int VexIDOM_Parser::parse(const char* path, VexIDOM_Document& doc)
         return 0;
     int rc;
     try {
+        // What a file holds is not counted: the parser is not kept after it.
+        m_impl->m_parses = KEEP_PARSES;
         VexIDOM_Xerces::XStr p(path);
         LocalFileInputSource source(p);
         rc = parseInto(&source, doc);
