@@ -23,7 +23,8 @@ public:
     // document node; the fragment and what is still in it are released with
     // this object, which must go before the host's document does. Memory the
     // host's document hands out stays with it until it is released. A null
-    // host gives an ordinary document.
+    // host gives an ordinary document. To host by a document, pass it as a
+    // VexIDOM_Node (a VexIDOM_Document argument picks the deleted copy).
     explicit VexIDOM_Document(const VexIDOM_Node& host);
     ~VexIDOM_Document() override;
     VexIDOM_Document(const VexIDOM_Document&) = delete;
