@@ -256,8 +256,11 @@ void SkrMessageReader::getEnvelope(VexIDOM_Node& parent)
 {
     QioInputStream& s = openEnvelope();
     try {
+        // The document is hosted by the parent's: the parse builds the
+        // envelope's nodes where they will stay, and appending the first child
+        // moves it instead of copying the tree.
         std::unique_ptr<VexIDOM_Document> doc(
-            VEX_GUARDED_NEW("SkrMessageReader::getEnvelope", new VexIDOM_Document()));
+            VEX_GUARDED_NEW("SkrMessageReader::getEnvelope", new VexIDOM_Document(parent)));
         VexIDOM_Parser parser(0);
         if (parser.parse(s, *doc) != 0) {
             SkarnMessage m(SkarnException::messageNumberOf(SkarnException::errEnvelope16));

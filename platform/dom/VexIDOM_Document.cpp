@@ -5,6 +5,7 @@
 #include <xercesc/dom/DOMCDATASection.hpp>
 #include <xercesc/dom/DOMComment.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMDocumentFragment.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMText.hpp>
 #include <xercesc/dom/DOMException.hpp>
@@ -22,25 +23,66 @@ VexIDOM_Document::VexIDOM_Document()
     m_node = m_doc;
 }
 
+VexIDOM_Document::VexIDOM_Document(const VexIDOM_Node& host)
+{
+    VexIDOM_Xerces::ensureRegistered();
+    DOMNode* h = host.getXercesNode();
+    DOMDocument* owner = nullptr;
+    if (h)
+        owner = h->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<DOMDocument*>(h) : h->getOwnerDocument();
+    if (owner) {
+        m_doc = owner;
+        m_node = owner->createDocumentFragment();
+        m_hosted = true;
+        return;
+    }
+    static const XMLCh core[] = {'C', 'o', 'r', 'e', 0};
+    m_doc = DOMImplementationRegistry::getDOMImplementation(core)->createDocument();
+    m_node = m_doc;
+}
+
 VexIDOM_Document::~VexIDOM_Document()
 {
-    if (m_doc)
-        m_doc->release();
+    releaseTree();
     m_doc = nullptr;
     m_node = nullptr;
 }
 
+void VexIDOM_Document::releaseTree()
+{
+    if (m_hosted) {
+        // The host's document stays; only the fragment and its nodes go.
+        if (m_node)
+            m_node->release();
+    } else if (m_doc) {
+        m_doc->release();
+    }
+}
+
 void VexIDOM_Document::adopt(DOMDocument* doc)
 {
-    if (m_doc)
-        m_doc->release();
+    releaseTree();
+    m_hosted = false;
     m_doc = doc;
     m_node = doc;
 }
 
+void VexIDOM_Document::adoptChildren(DOMDocumentFragment* fragment)
+{
+    if (!m_hosted)
+        return;
+    releaseTree();
+    m_node = fragment;
+}
+
 VexIDOM_Element VexIDOM_Document::getDocumentElement() const
 {
-    return VexIDOM_Element(VexIDOM_Node(m_doc->getDocumentElement()));
+    if (!m_hosted)
+        return VexIDOM_Element(VexIDOM_Node(m_doc->getDocumentElement()));
+    for (DOMNode* n = m_node ? m_node->getFirstChild() : nullptr; n; n = n->getNextSibling())
+        if (n->getNodeType() == DOMNode::ELEMENT_NODE)
+            return VexIDOM_Element(VexIDOM_Node(n));
+    return VexIDOM_Element();
 }
 
 VexIDOM_Element VexIDOM_Document::createElement(const char* tagName)

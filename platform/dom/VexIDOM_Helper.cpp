@@ -38,37 +38,48 @@ class Serializer {
 public:
     explicit Serializer(DomWriter& w) : m_w(w) { m_out.reserve(FLUSH_AT + 1024); }
 
+    // Depth first, following only first-child and next-sibling links: Xerces
+    // answers those from the node itself, while its previous-sibling, last-child
+    // and parent links each cost a run-time type check. `open` holds the
+    // elements (and other containers) whose end is still due.
     void run(DOMNode* root)
     {
-        // Each entry: a node, and whether its start has been written.
-        std::vector<std::pair<DOMNode*, bool>> stack;
-        stack.emplace_back(root, false);
-        while (!stack.empty()) {
-            auto& top = stack.back();
-            DOMNode* n = top.first;
-            if (top.second) {
-                stack.pop_back();
-                end(n);
-                continue;
-            }
-            top.second = true;
-            if (start(n)) {
-                // Children pushed last-first so they come out in order.
-                for (DOMNode* c = n->getLastChild(); c; c = c->getPreviousSibling())
-                    stack.emplace_back(c, false);
+        std::vector<DOMNode*> open;
+        DOMNode* n = root;
+        for (;;) {
+            bool container = start(n);
+            DOMNode* child = container ? n->getFirstChild() : nullptr;
+            if (child) {
+                open.push_back(n);
+                n = child;
             } else {
-                stack.pop_back();
+                if (container)
+                    end(n);
+                for (;;) {
+                    if (n == root) {
+                        flush();
+                        return;
+                    }
+                    DOMNode* next = n->getNextSibling();
+                    if (next) {
+                        n = next;
+                        break;
+                    }
+                    n = open.back();
+                    open.pop_back();
+                    end(n);
+                }
             }
             if (m_out.size() >= FLUSH_AT)
                 flush();
         }
-        flush();
     }
 
 private:
+    // Strings of the tree being written (they outlive the serialiser).
     struct Binding {
-        std::u16string prefix;
-        const XMLCh* uri;  // null or empty: no namespace
+        const XMLCh* prefix;  // null or empty: the default namespace
+        const XMLCh* uri;     // null or empty: no namespace
     };
 
     void flush()
@@ -81,18 +92,24 @@ private:
 
     const XMLCh* lookup(const XMLCh* prefix) const
     {
-        std::u16string p = prefix ? std::u16string(reinterpret_cast<const char16_t*>(prefix)) : std::u16string();
         for (auto it = m_scope.rbegin(); it != m_scope.rend(); ++it)
-            if (it->prefix == p)
+            if (same(it->prefix, prefix))
                 return it->uri;
-        if (p == u"xml")
+        if (prefix && XMLString::equals(prefix, XMLUni::fgXMLString))
             return XMLUni::fgXMLURIName;
         return nullptr;
     }
 
-    void bind(const XMLCh* prefix, const XMLCh* uri)
+    void bind(const XMLCh* prefix, const XMLCh* uri) { m_scope.push_back(Binding{prefix, uri}); }
+
+    // An attribute's value. A value held in one text child is read from it:
+    // asking the attribute costs Xerces a type check on the child.
+    static const XMLCh* valueOf(DOMNode* a)
     {
-        m_scope.push_back(Binding{prefix ? std::u16string(reinterpret_cast<const char16_t*>(prefix)) : std::u16string(), uri});
+        DOMNode* c = a->getFirstChild();
+        if (c && c->getNodeType() == DOMNode::TEXT_NODE && !c->getNextSibling())
+            return c->getNodeValue();
+        return a->getNodeValue();
     }
 
     void text(const XMLCh* t, bool attribute)
@@ -205,7 +222,7 @@ private:
             return false;
         }
         case DOMNode::ATTRIBUTE_NODE:
-            text(n->getNodeValue(), true);
+            text(valueOf(n), true);
             return false;
         default:  // document type, entity, notation: not written
             return false;
@@ -225,14 +242,14 @@ private:
             if (!isXmlns(a))
                 continue;
             const XMLCh* name = a->getNodeName();
-            bind(name[5] == ':' ? name + 6 : nullptr, a->getNodeValue());
+            bind(name[5] == ':' ? name + 6 : nullptr, valueOf(a));
         }
         for (XMLSize_t i = 0; i < count; ++i) {
             DOMNode* a = attrs->item(i);
             m_out += ' ';
             raw(a->getNodeName());
             m_out += "=\"";
-            text(a->getNodeValue(), true);
+            text(valueOf(a), true);
             m_out += '"';
         }
         // Declarations the tree lacks: for the element's name ...

@@ -14,6 +14,10 @@ class VexIDOM_Document;
 // After a failed parse, getCurrentLineNumber / getCurrentColumnNumber /
 // getErrorCode / errorString describe the first error (Xerces' error code and
 // message text); after a good one they are 0 and empty.
+//
+// The Xerces parser underneath is kept per thread and reused by the next
+// VexIDOM_Parser on that thread, reset between parses (the settings above
+// stay); a parser object is used by one thread.
 class SKARN_EXPORT VexIDOM_Parser {
 public:
     // `options` is reserved: 0 gives the safe settings above.
@@ -25,6 +29,8 @@ public:
     // Reads `in` to its end and puts the tree into `doc`. Returns 0 when the
     // text is well-formed, else the (non-zero) error code. Exceptions raised
     // by the stream (time-out, socket failure) pass through unchanged.
+    // A hosted document (VexIDOM_Document(host)) gets the tree built in the
+    // host's document; its children are replaced only by a successful parse.
     int parse(QioInputStream& in, VexIDOM_Document& doc);
     // Parses the file at `path` into `doc`. Returns 1 on success, 0 when the
     // file cannot be read or is not well-formed.
@@ -43,6 +49,7 @@ public:
 private:
     void reset();
     int parseSource(const void* source);
+    int parseInto(const void* source, VexIDOM_Document& doc);
 
     Impl* m_impl;
     int m_line = 0;

@@ -25,7 +25,11 @@ int startXerces()
     return 0;
 }
 
-void stopXerces() { XMLPlatformUtils::Terminate(); }
+void stopXerces()
+{
+    VexIDOM_Xerces::dropThreadParser();
+    XMLPlatformUtils::Terminate();
+}
 
 const int registered = vexRegisterModule("VexIDOM", startXerces, stopXerces);
 

@@ -26,6 +26,10 @@ public:
     // this unit; referencing it keeps it linked into static test programs).
     static void ensureRegistered();
 
+    // Deletes the calling thread's spare parser and retires those of other
+    // threads; called before Xerces stops (VexIDOM_Parser.cpp).
+    static void dropThreadParser();
+
     // Appends the UTF-8 form of `length` UTF-16 units (a lone surrogate
     // becomes U+FFFD).
     static void appendUtf8(std::string& out, const XMLCh* text, std::size_t length);

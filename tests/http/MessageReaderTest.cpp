@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <xercesc/dom/DOMNode.hpp>
+
 #include <memory>
 #include <string>
 
@@ -272,6 +274,58 @@ TEST(MessageReaderFailure, RefusedAppendIsEnvelope18)
                                         {SkarnException::errEnvelope18, 1841551851, "", "SkrMessageReader::getEnvelope"});
     EXPECT_EQ("3", parmsOf(e));
     EXPECT_EQ(0, sock.isReusable());
+}
+
+TEST(MessageReaderEnvelope, HostileEnvelopeThenGoodOneOnSameThread)
+{
+    const std::string hostile[] = {
+        "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>",
+        "<!DOCTYPE s:Envelope [<!ATTLIST v planted CDATA \"yes\">]>" + ENV,
+        "<s:Envelope xmlns:s=\"urn:s\"><s:Body>",
+    };
+    for (const std::string& bad : hostile) {
+        SCOPED_TRACE(bad);
+        Holder h;
+        {
+            MemorySocket sock("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bad.size()) + "\r\n\r\n" + bad);
+            SkrMessageReader r(0, sock.getInputStream(), &sock);
+            VexIDOM_Element parent = h.node();
+            EXPECT_THROW(r.getEnvelope(parent), SkarnException);
+        }
+        EXPECT_FALSE(h.node().hasChildNodes());
+        MemorySocket sock("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(ENV.size()) + "\r\n\r\n" + ENV);
+        SkrMessageReader r(0, sock.getInputStream(), &sock);
+        VexIDOM_Element parent = h.node();
+        r.getEnvelope(parent);
+        EXPECT_EQ("caf\xC3\xA9", h.text());
+        VexIDOM_Element env(h.node().getFirstChild());
+        EXPECT_EQ("s:Envelope", env.getTagName().str());
+        EXPECT_TRUE(env.getNextSibling().isNull());
+        EXPECT_FALSE(VexIDOM_Helper::findFirstElement(env, "v").hasAttribute("planted"));
+        // The envelope lives in the parent's document.
+        EXPECT_EQ(h.doc->getXercesDocument(), env.getXercesNode()->getOwnerDocument());
+        EXPECT_EQ(1, sock.isReusable());
+    }
+}
+
+TEST(MessageReaderEnvelope, EmptyDocumentTakesEnvelopeAsRoot)
+{
+    MemorySocket sock("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(ENV.size()) + "\r\n\r\n" + ENV);
+    SkrMessageReader r(0, sock.getInputStream(), &sock);
+    std::unique_ptr<VexIDOM_Document> doc(VexIDOM_DOMImplementation::getImplementation().createDocument());
+    r.getEnvelope(*doc);
+    EXPECT_EQ("s:Envelope", doc->getDocumentElement().getTagName().str());
+    EXPECT_EQ("caf\xC3\xA9", VexIDOM_Helper::getElementText(doc->getDocumentElement()).str());
+}
+
+TEST(MessageReaderFailure, NullParentIsEnvelope18)
+{
+    MemorySocket sock("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n<a/>");
+    SkrMessageReader r(0, sock.getInputStream(), &sock);
+    VexIDOM_Node none;
+    SkarnException e = expectSkarnError([&] { r.getEnvelope(none); },
+                                        {SkarnException::errEnvelope18, 1841551851, "", "SkrMessageReader::getEnvelope"});
+    EXPECT_EQ("8", parmsOf(e));
 }
 
 TEST(MessageReaderTracing, RequestHeadersHandedOver)
