@@ -1,40 +1,8 @@
 // A request head from hostile bytes: the parser either accepts it or raises a
 // toolkit exception; it never reads past the head.
-#include "FuzzParserPeer.h"
-#include "FuzzStream.h"
-
-#include "platform/core/VexThrowable.h"
-#include "platform/streams/QioBufferedInputStream.h"
-
-#include <cstdint>
-#include <cstring>
-#include <string>
+#include "FuzzHead.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1)
-        return 0;
-    // First byte: the largest block read of the socket (0: no cap) and the buffer size.
-    const unsigned chunk = data[0] % 8;
-    const int bufferSize = (data[0] & 0x80) ? 16 : 1024;
-    FuzzStream socket(data + 1, size - 1, chunk);
-    QioBufferedInputStream in(socket, bufferSize);
-    auto parser = SkrHTTPParserTestPeer::make();
-    try {
-        parser->parseRequest(&in);
-        for (const auto& h : parser->getHeaders()) {
-            // A name holding a NUL byte cannot be asked for by C string.
-            if (h.first.find('\0') != std::string::npos)
-                continue;
-            const char* v = parser->getHeader(h.first.c_str());
-            if (!v || std::strcmp(v, h.second.c_str()) != 0)
-                __builtin_trap();
-        }
-        if (parser->isMultipart() && parser->getMultipartDelimiter().empty())
-            __builtin_trap();
-        if (parser->getContentLength() < 0)
-            __builtin_trap();
-    } catch (const VexThrowable&) {
-    }
-    return 0;
+    return fuzzHead(data, size, &SkrHTTPParser::parseRequest);
 }

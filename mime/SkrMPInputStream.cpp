@@ -66,21 +66,28 @@ void SkrMPInputStream::readMore()
         m_limit = m_scanner.scan(m_buffer, m_limit, m_eob);
 }
 
-int SkrMPInputStream::read()
+bool SkrMPInputStream::partDataReady()
 {
     if (m_take < m_limit)
-        return static_cast<unsigned char>(m_buffer[m_take++]);
+        return true;
     if (m_scanner.isFound()) {
         m_partDone = 1;
-        return -1;
+        return false;
     }
     readMore();
     if (m_take < m_limit)
-        return static_cast<unsigned char>(m_buffer[m_take++]);
+        return true;
     if (!m_scanner.isFound())
         SkarnException::raise(VEX_LOCATION, "SkrMPInputStream::read", SkarnException::errMultipartStructure);
     m_partDone = 1;
-    return -1;
+    return false;
+}
+
+int SkrMPInputStream::read()
+{
+    if (m_take >= m_limit && !partDataReady())
+        return -1;
+    return static_cast<unsigned char>(m_buffer[m_take++]);
 }
 
 unsigned SkrMPInputStream::read(char* buf, unsigned len)
@@ -89,19 +96,8 @@ unsigned SkrMPInputStream::read(char* buf, unsigned len)
     int n = VexDowncastSize<int>(len);
     if (n <= 0)
         return 0;
-    if (deliverable() < 1) {
-        if (m_scanner.isFound()) {
-            m_partDone = 1;
-            return END;
-        }
-        readMore();
-        if (deliverable() < 1) {
-            if (!m_scanner.isFound())
-                SkarnException::raise(VEX_LOCATION, "SkrMPInputStream::read", SkarnException::errMultipartStructure);
-            m_partDone = 1;
-            return END;
-        }
-    }
+    if (!partDataReady())
+        return END;
     int count = n < deliverable() ? n : deliverable();
     std::memcpy(buf, m_buffer + m_take, static_cast<std::size_t>(count));
     m_take += count;
@@ -113,19 +109,8 @@ unsigned SkrMPInputStream::read(VexByteBuffer& buf, unsigned len)
     int n = static_cast<int>(len);
     if (n <= 0)
         return 0;
-    if (deliverable() < 1) {
-        if (m_scanner.isFound()) {
-            m_partDone = 1;
-            return END;
-        }
-        readMore();
-        if (deliverable() < 1) {
-            if (!m_scanner.isFound())
-                SkarnException::raise(VEX_LOCATION, "SkrMPInputStream::read", SkarnException::errMultipartStructure);
-            m_partDone = 1;
-            return END;
-        }
-    }
+    if (!partDataReady())
+        return END;
     int count = n < deliverable() ? n : deliverable();
     buf.append(m_buffer + m_take, static_cast<unsigned>(count));
     m_take += count;

@@ -73,6 +73,10 @@ public:
 
 private:
     void readMore();
+    // True when part data can be delivered, refilling once when none is
+    // known; false at the end of the part (part done is set). A body that
+    // ends before the delimiter raises errMultipartStructure from "SkrMPInputStream::read".
+    bool partDataReady();
     int deliverable() const { return m_limit - m_take; }
 
     int m_inputEnded;
