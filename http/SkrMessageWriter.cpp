@@ -66,6 +66,16 @@ void SkrMessageWriter::dropMessageObjects()
     m_mp_sender = nullptr;
 }
 
+HttpMsgNode* SkrMessageWriter::messageNode()
+{
+    if (m_has_attachments) {
+        VEX_ASSERT(m_mp_sender);
+        return m_mp_sender;
+    }
+    VEX_ASSERT(m_op_sender);
+    return m_op_sender;
+}
+
 void SkrMessageWriter::abandonMessage()
 {
     if (m_sock)
@@ -138,14 +148,7 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
 {
     checkOpen("SkrMessageWriter::openEnvelope");
     try {
-        HttpMsgNode* node;
-        if (m_has_attachments) {
-            VEX_ASSERT(m_mp_sender);
-            node = m_mp_sender;
-        } else {
-            VEX_ASSERT(m_op_sender);
-            node = m_op_sender;
-        }
+        HttpMsgNode* node = messageNode();
         if (m_request) {
             node->setHeader("SOAPAction", soapAction);
             writeTolkRequestHeaders(node);
@@ -368,14 +371,7 @@ void SkrMessageWriter::close()
         VexIllegalStateError(0, nullptr)
             .hurl(VEX_LOCATION, "SkrMessageWriter::close - envelope or attachment was not yet closed", "VEX_THROW");
     try {
-        HttpMsgNode* node;
-        if (m_has_attachments) {
-            VEX_ASSERT(m_mp_sender);
-            node = m_mp_sender;
-        } else {
-            VEX_ASSERT(m_op_sender);
-            node = m_op_sender;
-        }
+        HttpMsgNode* node = messageNode();
         // A response closed without an envelope still needs its status line.
         if (!m_request && !m_status_sent) {
             node->startResponse(m_status_code, m_reason);

@@ -90,6 +90,8 @@ private:
     void abandonMessage();
     // Disables the body stream and deletes the open part and the message objects.
     void dropMessageObjects();
+    // The message object: the multipart one for a writer with attachments, else the single-part one.
+    HttpMsgNode* messageNode();
     void checkOpen(const char* function);
     // Body bytes or a serialised node onto the open part; a failure stops reuse.
     void writeWhole(QioOutputStream& s, const char* data, unsigned len);
