@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing the toolkit needs on Debian 12, if missing.
 set -euo pipefail
+# libclang-rt-14-dev holds clang's libFuzzer and sanitizer runtimes, which clang does not pull in.
+# curl, python3 and openssl serve as independent peers in the interop tests.
 pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev clang
+      libclang-rt-14-dev
       curl python3)
 missing=()
 for p in "${pkgs[@]}"; do
