@@ -76,6 +76,16 @@ HttpMsgNode* SkrMessageWriter::messageNode()
     return m_op_sender;
 }
 
+void SkrMessageWriter::abandonPart()
+{
+    if (m_sock)
+        m_sock->disableReuse();
+    delete m_current_part;
+    m_current_part = nullptr;
+    m_body.setEnabled(0);
+    m_body.setTarget(nullptr);
+}
+
 void SkrMessageWriter::abandonMessage()
 {
     if (m_sock)
@@ -84,11 +94,25 @@ void SkrMessageWriter::abandonMessage()
     m_open = 0;
 }
 
+template <class Step>
+auto SkrMessageWriter::writeStep(const char* function, Step&& step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (VexThrowable& t) {
+        abandonMessage();
+        VEX_RETHROW(t, function);
+    } catch (...) {
+        abandonMessage();
+        throw;
+    }
+}
+
 void SkrMessageWriter::init()
 {
     VEX_ASSERT(m_sock);
     VEX_ASSERT(m_uri_path.c_str());
-    try {
+    writeStep("SkrMessageWriter::init", [&] {
         QioOutputStream& out = m_sock->getOutputStream();
         HttpMsgNode* node;
         if (m_has_attachments) {
@@ -102,13 +126,7 @@ void SkrMessageWriter::init()
         if (m_request)
             node->startRequest(m_uri_path.c_str(), 0);
         m_open = 1;
-    } catch (VexThrowable& t) {
-        abandonMessage();
-        VEX_RETHROW(t, "SkrMessageWriter::init");
-    } catch (...) {
-        abandonMessage();
-        throw;
-    }
+    });
 }
 
 void SkrMessageWriter::writeTolkRequestHeaders(HttpMsgNode* node)
@@ -147,7 +165,7 @@ void SkrMessageWriter::setExtraHeaders(HttpMsgNode* node)
 QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
 {
     checkOpen("SkrMessageWriter::openEnvelope");
-    try {
+    return writeStep("SkrMessageWriter::openEnvelope", [&]() -> QioOutputStream& {
         HttpMsgNode* node = messageNode();
         if (m_request) {
             node->setHeader("SOAPAction", soapAction);
@@ -165,13 +183,7 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
         m_body.setTarget(&m_op_sender->getBodyStream());
         m_body.setEnabled(1);
         return m_body;
-    } catch (VexThrowable& t) {
-        abandonMessage();
-        VEX_RETHROW(t, "SkrMessageWriter::openEnvelope");
-    } catch (...) {
-        abandonMessage();
-        throw;
-    }
+    });
 }
 
 QioOutputStream& SkrMessageWriter::openEnvelope() { return openEnvelope("\"\""); }
@@ -240,20 +252,10 @@ QioOutputStream& SkrMessageWriter::openAttachment(const char* contentType, const
         m_body.setEnabled(1);
         return m_body;
     } catch (VexThrowable& t) {
-        if (m_sock)
-            m_sock->disableReuse();
-        delete m_current_part;
-        m_current_part = nullptr;
-        m_body.setEnabled(0);
-        m_body.setTarget(nullptr);
+        abandonPart();
         VEX_RETHROW(t, "SkrMessageWriter::openAttachment");
     } catch (...) {
-        if (m_sock)
-            m_sock->disableReuse();
-        delete m_current_part;
-        m_current_part = nullptr;
-        m_body.setEnabled(0);
-        m_body.setTarget(nullptr);
+        abandonPart();
         throw;
     }
 }
@@ -370,7 +372,7 @@ void SkrMessageWriter::close()
     if (m_current_part || (!m_has_attachments && m_body.isEnabled()))
         VexIllegalStateError(0, nullptr)
             .hurl(VEX_LOCATION, "SkrMessageWriter::close - envelope or attachment was not yet closed", "VEX_THROW");
-    try {
+    writeStep("SkrMessageWriter::close", [&] {
         HttpMsgNode* node = messageNode();
         // A response closed without an envelope still needs its status line.
         if (!m_request && !m_status_sent) {
@@ -379,16 +381,7 @@ void SkrMessageWriter::close()
             m_status_sent = 1;
         }
         node->end();
-        delete m_op_sender;
-        delete m_mp_sender;
-        m_op_sender = nullptr;
-        m_mp_sender = nullptr;
+        dropMessageObjects();
         m_open = 0;
-    } catch (VexThrowable& t) {
-        abandonMessage();
-        VEX_RETHROW(t, "SkrMessageWriter::close");
-    } catch (...) {
-        abandonMessage();
-        throw;
-    }
+    });
 }

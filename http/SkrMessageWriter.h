@@ -88,10 +88,17 @@ private:
     void writeTolkResponseHeaders(HttpMsgNode* node);
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();
+    // A part that failed while opening: dropped, and the connection stops being reusable.
+    void abandonPart();
     // Disables the body stream and deletes the open part and the message objects.
     void dropMessageObjects();
     // The message object: the multipart one for a writer with attachments, else the single-part one.
     HttpMsgNode* messageNode();
+    // Runs one step of writing the message. A failure abandons the message
+    // (the connection stops being reusable) and leaves with a back-trace
+    // entry naming `function`.
+    template <class Step>
+    auto writeStep(const char* function, Step&& step) -> decltype(step());
     void checkOpen(const char* function);
     // Body bytes or a serialised node onto the open part; a failure stops reuse.
     void writeWhole(QioOutputStream& s, const char* data, unsigned len);

@@ -6,6 +6,8 @@
 #include "platform/core/VexUtSystemInfo.h"
 #include "support/LoopbackPeer.h"
 
+#include "support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,32 +27,6 @@ std::string slurp(const std::string& path)
     return s.str();
 }
 
-class EnvVar {
-public:
-    EnvVar(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-            m_had = true;
-        }
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvVar()
-    {
-        if (m_had)
-            ::setenv(m_name.c_str(), m_old.c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
-
 // A home for the toolkit: SKARN_HOME=<tmp>/bin, so "../logs/" is <tmp>/logs.
 class EchoTest : public ::testing::Test {
 protected:
@@ -61,9 +37,9 @@ protected:
         m_root = pattern;
         ::mkdir((m_root + "/bin").c_str(), 0700);
         ::mkdir((m_root + "/logs").c_str(), 0700);
-        m_home.reset(new EnvVar("SKARN_HOME", (m_root + "/bin").c_str()));
-        m_rw.reset(new EnvVar("ZEV_SKT_ECHO_RW", nullptr));
-        m_mode.reset(new EnvVar("ZEV_SKT_ECHO_MODE", nullptr));
+        m_home.reset(new ScopedEnv("SKARN_HOME", (m_root + "/bin").c_str()));
+        m_rw.reset(new ScopedEnv("ZEV_SKT_ECHO_RW", nullptr));
+        m_mode.reset(new ScopedEnv("ZEV_SKT_ECHO_MODE", nullptr));
     }
     void TearDown() override
     {
@@ -79,7 +55,7 @@ protected:
     }
 
     std::string m_root;
-    std::unique_ptr<EnvVar> m_home, m_rw, m_mode;
+    std::unique_ptr<ScopedEnv> m_home, m_rw, m_mode;
 };
 
 // Writes `data`, reads it back from an echo peer; returns the expected echo
@@ -158,7 +134,7 @@ TEST_F(EchoTest, HeadersOffRecordsRawBytes)
 
 TEST_F(EchoTest, EnvironmentTurnsHeadersOn)
 {
-    EnvVar rw("ZEV_SKT_ECHO_RW", "");
+    ScopedEnv rw("ZEV_SKT_ECHO_RW", "");
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
     SkrSocketNonSSL s;
     s.echo("env.txt", nullptr, 0);
@@ -169,7 +145,7 @@ TEST_F(EchoTest, EnvironmentTurnsHeadersOn)
 
 TEST_F(EchoTest, NoSocketWritesAreRecorded)
 {
-    EnvVar none("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
     SkrSocketNonSSL s;
     s.echo("nosocket.txt", nullptr, 1);
     int written = 0;
@@ -179,7 +155,7 @@ TEST_F(EchoTest, NoSocketWritesAreRecorded)
 
 TEST_F(EchoTest, ModeAppendsByDefaultAndEchoOffCloses)
 {
-    EnvVar none("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
     SkrSocketNonSSL s;
     int written = 0;
     s.echo("append.txt", "", 0);
@@ -200,24 +176,24 @@ TEST_F(EchoTest, EffectiveMode)
     EXPECT_EQ("a+b", SkrSocketNonSSL::effectiveEchoMode(nullptr));
     EXPECT_EQ("a+b", SkrSocketNonSSL::effectiveEchoMode(""));
     {
-        EnvVar mode("ZEV_SKT_ECHO_MODE", "");
+        ScopedEnv mode("ZEV_SKT_ECHO_MODE", "");
         EXPECT_EQ("a+b", SkrSocketNonSSL::effectiveEchoMode(nullptr));
     }
     {
-        EnvVar mode("ZEV_SKT_ECHO_MODE", "wb");
+        ScopedEnv mode("ZEV_SKT_ECHO_MODE", "wb");
         EXPECT_EQ("wb", SkrSocketNonSSL::effectiveEchoMode(nullptr));
         EXPECT_EQ("ab", SkrSocketNonSSL::effectiveEchoMode("ab"));
     }
     {
-        EnvVar mode("ZEV_SKT_ECHO_MODE", "wb123456789012345678");  // 20 characters
+        ScopedEnv mode("ZEV_SKT_ECHO_MODE", "wb123456789012345678");  // 20 characters
         EXPECT_EQ("wb1234567890123", SkrSocketNonSSL::effectiveEchoMode(nullptr));
     }
 }
 
 TEST_F(EchoTest, EnvironmentModeIsUsed)
 {
-    EnvVar none("ZEV_SKT_NO_SOCKET", "1");
-    EnvVar mode("ZEV_SKT_ECHO_MODE", "w");
+    ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv mode("ZEV_SKT_ECHO_MODE", "w");
     {
         std::ofstream(logFile("mode.txt")) << "old content";
     }
@@ -235,14 +211,14 @@ TEST_F(EchoTest, PathCarriesProcessNumberAndAtMost200Characters)
     std::string longName(250, 'n');
     EXPECT_EQ(m_root + "/bin/../logs/" + pid + "_" + std::string(200, 'n'), SkrSocketNonSSL::echoPath(longName.c_str()));
     {
-        EnvVar home("SKARN_HOME", nullptr);  // the working directory
+        ScopedEnv home("SKARN_HOME", nullptr);  // the working directory
         EXPECT_EQ("../logs/" + pid + "_trace", SkrSocketNonSSL::echoPath("trace"));
     }
 }
 
 TEST_F(EchoTest, FileThatCannotBeOpenedLeavesEchoOff)
 {
-    EnvVar none("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
     SkrSocketNonSSL s;
     EXPECT_NO_THROW(s.echo("no-such-dir/x.txt", nullptr, 1));
     int written = 0;
@@ -252,7 +228,7 @@ TEST_F(EchoTest, FileThatCannotBeOpenedLeavesEchoOff)
 
 TEST_F(EchoTest, ExactFileName)
 {
-    EnvVar none("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
     std::string path = m_root + "/exact.bin";
     SkrSocketNonSSL s;
     s.echo(path);
@@ -311,7 +287,7 @@ TEST_F(EchoTest, FailedNoDelaySwitchIsRecordedWithHeaders)
         EXPECT_NO_THROW(s.switchOn(pipeEnds[0]));
         EXPECT_EQ("\nsetsockopt to TCP_NODELAY FAILED\n", slurp(path));
 
-        EnvVar rw("ZEV_SKT_ECHO_RW", "");  // the variable turns headers on
+        ScopedEnv rw("ZEV_SKT_ECHO_RW", "");  // the variable turns headers on
         EXPECT_NO_THROW(s.switchOn(pipeEnds[0]));
         EXPECT_EQ("\nsetsockopt to TCP_NODELAY FAILED\n\nsetsockopt to TCP_NODELAY FAILED\n", slurp(path));
     }

@@ -13,6 +13,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include "support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
@@ -88,31 +90,6 @@ std::string roundTrip(SkrSocketNonSSL& s, const std::string& data)
     }
     return back;
 }
-
-class EnvVar {
-public:
-    EnvVar(const char* name, const char* value) : m_name(name)
-    {
-        const char* old = std::getenv(name);
-        if (old)
-            m_old = old, m_had = true;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvVar()
-    {
-        if (m_had)
-            ::setenv(m_name.c_str(), m_old.c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
 
 }  // namespace
 
@@ -388,7 +365,7 @@ TEST(SkrSocketNonSSLTraffic, PeerThatClosesDuringWriteRaisesWithSystemText)
 
 TEST(SkrSocketNonSSLTraffic, WriteWithoutSocketUnderNoSocketVariable)
 {
-    EnvVar var("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv var("ZEV_SKT_NO_SOCKET", "1");
     Plain s;
     int written = 0;
     s.WriteBuffer("nowhere", 7, &written);
@@ -397,7 +374,7 @@ TEST(SkrSocketNonSSLTraffic, WriteWithoutSocketUnderNoSocketVariable)
 
 TEST(SkrSocketNonSSLTraffic, WriteWithoutSocketFails)
 {
-    EnvVar var("ZEV_SKT_NO_SOCKET", nullptr);
+    ScopedEnv var("ZEV_SKT_NO_SOCKET", nullptr);
     Plain s;
     int written = 0;
     expectSkarnError([&] { s.WriteBuffer("x", 1, &written); },
@@ -805,7 +782,7 @@ TEST(SkrSocketNonSSLConnect, FailureAfterHandleZeroReportsTheSocketFailure)
 
 TEST(SkrSocketNonSSLTraffic, AfterCloseReadsEndAndWritesFail)
 {
-    EnvVar var("ZEV_SKT_NO_SOCKET", nullptr);
+    ScopedEnv var("ZEV_SKT_NO_SOCKET", nullptr);
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
     Plain s;
     s.Open(peer.url().c_str(), nullptr);
@@ -828,7 +805,7 @@ TEST(SkrSocketNonSSLTraffic, WriteLongerThanItsCountCanHoldIsRefused)
 {
     // Without a socket nothing of the buffer is read, so one byte stands for
     // a write of more than 2 GiB.
-    EnvVar var("ZEV_SKT_NO_SOCKET", "1");
+    ScopedEnv var("ZEV_SKT_NO_SOCKET", "1");
     Plain s;
     char one = 'x';
     for (unsigned length : {0x80000000u, 0xFFFFFFFFu}) {

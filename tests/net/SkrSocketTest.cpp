@@ -23,6 +23,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -51,26 +53,6 @@ struct FakeSleep {
     VexThread::SleepFunction previous;
     FakeSleep() : previous(VexThread::setSleepFunction(&fakeSleep)) { g_sleeps.clear(); }
     ~FakeSleep() { VexThread::setSleepFunction(previous); }
-};
-
-// Sets an environment variable for the life of the object, then restores it.
-struct ScopedEnv {
-    const char* name;
-    bool had;
-    std::string saved;
-    ScopedEnv(const char* n, const std::string& value) : name(n), had(std::getenv(n) != nullptr)
-    {
-        if (had)
-            saved = std::getenv(n);
-        setenv(n, value.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (had)
-            setenv(name, saved.c_str(), 1);
-        else
-            unsetenv(name);
-    }
 };
 
 sockaddr_storage loopback(int port) { return loopbackAddress(port); }

@@ -8,6 +8,8 @@
 #include "platform/core/VexTolkThreadLocal.h"
 #include "platform/core/VexUtConvert.h"
 
+#include "support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -132,15 +134,15 @@ TEST(VexUtConvert, LowerCaseAndHex)
 
 TEST(VexFmDir, RelativePathsFollowSkarnHome)
 {
-    const char* old = std::getenv("SKARN_HOME");
-    std::string saved = old ? old : "";
-    setenv("SKARN_HOME", "/opt/skarn/bin", 1);
-    EXPECT_EQ("/opt/skarn/bin/../logs/x", VexFmDir::resolveEffectivePath("../logs/x"));
-    EXPECT_EQ("/abs/path", VexFmDir::resolveEffectivePath("/abs/path"));
-    unsetenv("SKARN_HOME");
-    EXPECT_EQ("../logs/x", VexFmDir::resolveEffectivePath("../logs/x"));
-    if (old)
-        setenv("SKARN_HOME", saved.c_str(), 1);
+    {
+        ScopedEnv home("SKARN_HOME", "/opt/skarn/bin");
+        EXPECT_EQ("/opt/skarn/bin/../logs/x", VexFmDir::resolveEffectivePath("../logs/x"));
+        EXPECT_EQ("/abs/path", VexFmDir::resolveEffectivePath("/abs/path"));
+    }
+    {
+        ScopedEnv home("SKARN_HOME", nullptr);
+        EXPECT_EQ("../logs/x", VexFmDir::resolveEffectivePath("../logs/x"));
+    }
 
     EXPECT_NE(0, VexFmDir::exists("vexsktmsgs", VexFmDir::FILE_KIND));  // tests run in the build's bin folder
     EXPECT_EQ(0, VexFmDir::exists(".", VexFmDir::FILE_KIND));
