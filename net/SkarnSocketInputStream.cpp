@@ -11,6 +11,10 @@ SkarnSocketInputStream::SkarnSocketInputStream() : m_cancelEnabled(0), m_cancelR
 
 SkarnSocketInputStream::~SkarnSocketInputStream() = default;
 
+int SkarnSocketInputStream::canUnread() { return 1; }
+
+void SkarnSocketInputStream::unread(const char* bytes, unsigned length) { m_held.push(bytes, length); }
+
 int SkarnSocketInputStream::canTimeout() { return m_cancelEnabled ? 0 : 1; }
 
 int SkarnSocketInputStream::setTimeout(int seconds)

@@ -2,6 +2,7 @@
 #define SKARN_SOCKET_INPUT_STREAM_H
 
 #include "platform/streams/QioInputStream.h"
+#include "platform/streams/QioPushback.h"
 
 #include <atomic>
 
@@ -25,10 +26,25 @@ class SkarnSocket;
 // raise QioIOCancelException within about a second. A secure socket in
 // blocking mode waits inside its library and never calls the callback.
 //
-// Slots: those of QioInputStream (1 and 3 pure), 9-15 defined here, 16 getSocket (pure).
+// Bytes given back with unread() (a buffered reader's read-ahead past the end
+// of its message, given back when it is done) are held here; the socket's
+// ReadBuffer serves them before it waits or receives again, so that the next
+// message on the connection loses none of them. Close() drops them.
+//
+// Slots: those of QioInputStream (1 and 3 pure), 7-15 defined here, 16 getSocket (pure).
 class SKARN_EXPORT SkarnSocketInputStream : public QioInputStream {
 public:
     ~SkarnSocketInputStream() override;
+
+    // 1: bytes given back are kept (in front of any held before).
+    int canUnread() override;
+    void unread(const char* bytes, unsigned length) override;
+    // Bytes given back and not read again yet.
+    unsigned held() const { return static_cast<unsigned>(m_held.size()); }
+    // For the socket's ReadBuffer: up to `length` held bytes into `buffer`; the count.
+    unsigned takeHeld(char* buffer, unsigned length) { return m_held.take(buffer, length); }
+    // For the socket's Close(): held bytes belong to the connection that ends.
+    void dropHeld() { m_held.clear(); }
 
     // 1 when cancel is not enabled.
     int canTimeout() override;
@@ -60,8 +76,9 @@ protected:
     SkarnSocketInputStream();
 
 private:
-    int m_cancelEnabled;
+    std::atomic<int> m_cancelEnabled;    // read by the cancelling thread in cancel()
     std::atomic<int> m_cancelRequested;  // set by the cancelling thread, cleared by the reader
+    QioPushback m_held;
 };
 
 #endif

@@ -383,10 +383,18 @@ void SkrSocket::setPoolKey(std::string key) { m_poolKey = std::move(key); }
 
 std::string SkrSocket::getPoolKey() { return m_poolKey; }
 
-int SkrSocket::isAlive() { return m_crypto->QSM_SocketStatus(m_hQSMSocket, nullptr) == QSM_S_OK ? 1 : 0; }
+int SkrSocket::isAlive()
+{
+    // Bytes given back and not read again are data waiting, as bytes the
+    // library holds decrypted are.
+    if (m_open && m_in.held() > 0)
+        return 1;
+    return m_crypto->QSM_SocketStatus(m_hQSMSocket, nullptr) == QSM_S_OK ? 1 : 0;
+}
 
 void SkrSocket::Close()
 {
+    m_in.dropHeld();
     if (!m_open)
         return;
     char* details = nullptr;
@@ -483,9 +491,15 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
     if (!buffer || length == 0 || !received)
         raiseIllegalArgument("SkrSocket::ReadBuffer");
     *received = 0;
+    const int want = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+    // Bytes given back to the input stream come first, without a wait; they
+    // were echoed when they were received.
+    if (m_in.held() > 0) {
+        *received = static_cast<int>(m_in.takeHeld(buffer, static_cast<unsigned>(want)));
+        return;
+    }
     if (!m_open || m_endOfStream)
         return;
-    const int want = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
     int n = 0;
     const int status = m_nonBlocking ? receiveBuffered(buffer, want, &n)
                                      : m_crypto->QSM_Recv(m_hQSMSocket, buffer, want, 0, &n, nullptr);

@@ -377,6 +377,7 @@ int SkrSocketNonSSL::isAlive() { return 0; }
 
 void SkrSocketNonSSL::Close()
 {
+    m_in.dropHeld();
     if (m_commSocket != m_ownSocket && m_connected && m_commSocket != INVALID_SOCKET) {
         ::shutdown(m_commSocket, SD_BOTH);
         closesocket(m_commSocket);
@@ -398,6 +399,13 @@ void SkrSocketNonSSL::ReadBuffer(char* buffer, unsigned int length, int* receive
 {
     if (!buffer || length == 0 || !received)
         raiseIllegalArgument("SkrSocketNonSSL::ReadBuffer");
+    // Bytes given back to the input stream come first, without a wait; they
+    // were echoed when they were received.
+    if (m_in.held() > 0) {
+        const unsigned most = static_cast<unsigned>(INT_MAX);
+        *received = static_cast<int>(m_in.takeHeld(buffer, length > most ? most : length));
+        return;
+    }
     if (!m_connected || m_endOfStream)
         return;
 

@@ -9,6 +9,12 @@
 class QioPushback {
 public:
     bool empty() const { return m_pos >= m_bytes.size(); }
+    std::size_t size() const { return m_bytes.size() - m_pos; }
+    void clear()
+    {
+        m_bytes.clear();
+        m_pos = 0;
+    }
     // Next byte as 0..255; call only when not empty.
     int takeByte() { return static_cast<unsigned char>(m_bytes[m_pos++]); }
     // Up to `length` bytes into `buffer`; returns the count.
