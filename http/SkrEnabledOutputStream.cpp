@@ -16,7 +16,13 @@ void SkrEnabledOutputStream::write(const char* data, unsigned length)
             .hurl(VEX_LOCATION,
                   "[SkrEnabledOutputStream::write] - output stream not enabled (is this envelope or attachment closed?)",
                   "VEX_THROW");
-    m_target->write(data, length);
+    try {
+        m_target->write(data, length);
+    } catch (...) {
+        if (m_onFailure)
+            m_onFailure(m_failureContext);
+        throw;
+    }
 }
 
 int SkrEnabledOutputStream::isEnabled() { return m_enabled; }

@@ -30,6 +30,14 @@ SkrMessageWriter::SkrMessageWriter(const char* uriPath, int isRequest, int hasAt
       m_uri_path(uriPath ? uriPath : ""),
       m_boundary(boundary ? boundary : DEFAULT_BOUNDARY)
 {
+    m_body.setFailureHook(&SkrMessageWriter::bodyWriteFailed, this);
+}
+
+void SkrMessageWriter::bodyWriteFailed(void* writer)
+{
+    // Part of a body may be on the wire: the connection is spent, and nothing
+    // may end the message and make it look complete.
+    static_cast<SkrMessageWriter*>(writer)->abandonMessage();
 }
 
 SkrMessageWriter::~SkrMessageWriter()
@@ -278,22 +286,15 @@ void SkrMessageWriter::closeAttachment(QioOutputStream& /*s*/)
     try {
         m_mp_sender->endPart(part);
     } catch (...) {
-        if (m_sock)
-            m_sock->disableReuse();
+        abandonMessage();
         throw;
     }
 }
 
 void SkrMessageWriter::writeWhole(QioOutputStream& s, const char* data, unsigned len)
 {
-    try {
-        s.write(data, len);
-    } catch (...) {
-        // Part of a body may be on the wire: the connection is spent.
-        if (m_sock)
-            m_sock->disableReuse();
-        throw;
-    }
+    // A failed write abandons the message through the body stream's hook.
+    s.write(data, len);
 }
 
 void SkrMessageWriter::writeNode(QioOutputStream& s, VexIDOM_Node& node)
@@ -302,8 +303,8 @@ void SkrMessageWriter::writeNode(QioOutputStream& s, VexIDOM_Node& node)
         SkrDomWriter writer(s);
         VexIDOM_Helper::write(node, writer);
     } catch (...) {
-        if (m_sock)
-            m_sock->disableReuse();
+        // Part of the node may be on the wire.
+        abandonMessage();
         throw;
     }
 }
@@ -369,9 +370,11 @@ void SkrMessageWriter::close()
 {
     if (!m_open)
         return;
-    if (m_current_part || (!m_has_attachments && m_body.isEnabled()))
+    if (m_current_part)
         VexIllegalStateError(0, nullptr)
             .hurl(VEX_LOCATION, "SkrMessageWriter::close - envelope or attachment was not yet closed", "VEX_THROW");
+    // A single-part envelope still open ends with the message.
+    m_body.setEnabled(0);
     writeStep("SkrMessageWriter::close", [&] {
         HttpMsgNode* node = messageNode();
         // A response closed without an envelope still needs its status line.

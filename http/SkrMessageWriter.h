@@ -35,8 +35,12 @@ class SkarnSocket;
 // Every operation except closeEnvelope, closeAttachment and close fails with
 // SkarnException errWriterState (message 1841881513) before init or after
 // close. Misuse raises VexIllegalStateError or VexAssertError. A failure while
-// the message is being written disables the socket's reuse before it leaves,
-// so that a connection carrying half a message is never pooled again.
+// the message is being written, a write through the stream handed out
+// included, disables the socket's reuse before it leaves, so that a
+// connection carrying half a message is never pooled again, and abandons the
+// message: nothing more is sent (no last chunk, no closing delimiter), and the
+// closing operations do nothing. close() with a single-part envelope still
+// open ends the message; with a multipart part open it raises.
 // The destructor closes a message still open and never throws.
 class SkrMessageWriter : public SkarnMessageWriter {
 public:
@@ -83,6 +87,8 @@ public:
     const std::string& getBoundary() const { return m_boundary; }
 
 private:
+    // The body stream's failure hook: a failed write abandons the message.
+    static void bodyWriteFailed(void* writer);
     void setExtraHeaders(HttpMsgNode* node);
     void writeTolkRequestHeaders(HttpMsgNode* node);
     void writeTolkResponseHeaders(HttpMsgNode* node);
