@@ -8,17 +8,91 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexTolkThreadLocal.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexUtConvert.h"
 #include "platform/dom/VexIDOM_Helper.h"
+#include "platform/httptools/HTTPHeader.h"
 #include "platform/httptools/MultipartHttpMsg.h"
 #include "platform/httptools/OnePieceHttpMsg.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
 const char* const DEFAULT_BOUNDARY = "=_=mirra-mp-boundary=_=";
 const char* const PRE_ENCODED_QP = "text/skarn-pre-encoded-quoted-printable";
+// The type of a part given without one: bytes the toolkit knows nothing about.
+const char* const UNTYPED = "application/octet-stream";
+
+[[noreturn]] void refuse(const char* function, const char* why)
+{
+    VexIllegalArgumentError(0, why).hurl(VEX_LOCATION, function, "VEX_THROW");
+}
+
+std::string lowered(std::string s)
+{
+    VexUtConvert::strlwr(s);
+    return s;
+}
+
+bool blank(const char* text) { return !text || text[std::strspn(text, " \t\r\n\v\f")] == '\0'; }
+
+// What the reading side makes of a multipart boundary: refused when empty,
+// longer than 70 characters, or holding a double quote (the multipart stream
+// drops quotes from the boundary it looks for) or a line end.
+const char* boundaryProblem(const std::string& boundary)
+{
+    if (boundary.empty() || boundary.size() > 70)
+        return "the multipart boundary must have 1 to 70 characters";
+    if (boundary.find_first_of("\"\r\n") != std::string::npos)
+        return "the multipart boundary must not hold a double quote, CR or LF";
+    return nullptr;
+}
+
+// Why the reading side would refuse this header line of a part, or null: the
+// checks of the head parser (Content-Type, Content-ID, Content-Length,
+// Transfer-Encoding) and the attachment reader's refusal of base64. The value
+// is taken as it goes on the wire, line ends written as blanks.
+const char* partHeaderProblem(const std::string& name, const char* text)
+{
+    std::string n = name;
+    const std::size_t first = n.find_first_not_of(" \t");
+    n = first == std::string::npos ? std::string() : n.substr(first, n.find_last_not_of(" \t") - first + 1);
+    n = lowered(n);
+    std::string wire = text ? text : "";
+    for (char& c : wire)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    HTTPHeader header;
+    header.parse(wire.c_str());
+    const std::string value = header.getValue();
+    if (n == "content-type") {
+        if (value.empty())
+            return "the content type is empty";
+        if (lowered(value).compare(0, 10, "multipart/") == 0) {
+            const char* b = header.getAttribute("boundary");
+            const std::size_t length = b ? std::strlen(b) : 0;
+            const bool quoted = length > 0 && b[0] == '"' && b[length - 1] == '"';
+            if (length == 0 || length > 72 || (length > 70 && !quoted))
+                return "a multipart content type needs a boundary of 1 to 70 characters";
+        }
+    } else if (n == "content-id" && value.empty()) {
+        return "the content ID is empty";
+    } else if (n == "content-length" && std::strtol(value.c_str(), nullptr, 10) <= 0) {
+        return "a part's Content-Length must be a positive number";
+    } else if (n == "transfer-encoding" && value.empty()) {
+        return "a part's Transfer-Encoding is empty";
+    } else if (n == "content-transfer-encoding") {
+        std::string normal;
+        if (lowered(header.dump(normal)) == "base64")
+            return "base64 parts are not read by the toolkit";
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -120,6 +194,11 @@ void SkrMessageWriter::init()
 {
     VEX_ASSERT(m_sock);
     VEX_ASSERT(m_uri_path.c_str());
+    // A boundary the reading side refuses is refused here, before anything
+    // reaches the wire; the connection stays usable.
+    if (m_has_attachments)
+        if (const char* why = boundaryProblem(m_boundary))
+            refuse("SkrMessageWriter::init", why);
     writeStep("SkrMessageWriter::init", [&] {
         QioOutputStream& out = m_sock->getOutputStream();
         HttpMsgNode* node;
@@ -218,43 +297,56 @@ QioOutputStream& SkrMessageWriter::openAttachment(const char* contentType, const
         VexIllegalStateError(0, nullptr)
             .hurl(VEX_LOCATION, "SkrMessageWriter::openAttachment - must close prior attachment first", "VEX_THROW");
     VEX_ASSERT(m_mp_sender != NULL);
+
+    // A part without a type is sent as untyped bytes: the reading side
+    // refuses an empty Content-Type.
+    VexByteBuffer type(256, 256);
+    type.append(blank(contentType) ? UNTYPED : contentType);
+    if (charset) {
+        type.append("; charset=");
+        type.append(charset);
+    }
+    // "Name:value" lines ended by CR LF; the value is taken from right after
+    // the ':' up to the CR LF (a lone LF stays in it). A line without ':' or
+    // with an empty value ends the block.
+    std::vector<std::pair<std::string, std::string>> extra;
+    if (extraHeaders) {
+        std::string block(extraHeaders);
+        std::size_t pos = 0;
+        while (pos < block.size()) {
+            std::size_t eol = block.find("\r\n", pos);
+            std::size_t lineEnd = eol == std::string::npos ? block.size() : eol;
+            std::size_t colon = block.find(':', pos);
+            if (colon == std::string::npos || colon >= lineEnd)
+                break;
+            std::string value = block.substr(colon + 1, lineEnd - colon - 1);
+            if (value.empty())
+                break;
+            extra.emplace_back(block.substr(pos, colon - pos), std::move(value));
+            if (eol == std::string::npos)
+                break;
+            pos = eol + 2;
+        }
+    }
+    // Headers the reading side refuses are refused here, before anything
+    // reaches the wire; the message goes on without the part.
+    const char* why = partHeaderProblem("Content-Type", type.getData());
+    if (!why)
+        why = partHeaderProblem("Content-ID", contentID);
+    for (std::size_t i = 0; !why && i < extra.size(); ++i)
+        why = partHeaderProblem(extra[i].first, extra[i].second.c_str());
+    if (why)
+        refuse("SkrMessageWriter::openAttachment", why);
+
     try {
         m_current_part = m_mp_sender->addOnePiece(mode == 1 ? -1 : 0);
-
-        VexByteBuffer type(256, 256);
-        type.append(contentType);
-        if (charset) {
-            type.append("; charset=");
-            type.append(charset);
-        }
         m_current_part->setHeader("Content-Type", type.getData());
         m_current_part->setHeader("Content-ID", contentID);
         setExtraHeaders(m_current_part);
         bool preEncoded = contentType && std::strcmp(contentType, PRE_ENCODED_QP) == 0;
         m_current_part->setHeader("Content-Transfer-Encoding", preEncoded ? "Quoted-Printable" : "Binary");
-
-        if (extraHeaders) {
-            // "Name:value" lines ended by CR LF; the value is taken from right
-            // after the ':' up to the CR LF (a lone LF stays in it). A line
-            // without ':' or with an empty value ends the block.
-            std::string block(extraHeaders);
-            std::size_t pos = 0;
-            while (pos < block.size()) {
-                std::size_t eol = block.find("\r\n", pos);
-                std::size_t lineEnd = eol == std::string::npos ? block.size() : eol;
-                std::size_t colon = block.find(':', pos);
-                if (colon == std::string::npos || colon >= lineEnd)
-                    break;
-                std::string name = block.substr(pos, colon - pos);
-                std::string value = block.substr(colon + 1, lineEnd - colon - 1);
-                if (value.empty())
-                    break;
-                m_current_part->setHeader(name.c_str(), value.c_str());
-                if (eol == std::string::npos)
-                    break;
-                pos = eol + 2;
-            }
-        }
+        for (const auto& header : extra)
+            m_current_part->setHeader(header.first.c_str(), header.second.c_str());
 
         m_body.setTarget(&m_current_part->getBodyStream());
         m_body.setEnabled(1);

@@ -8,7 +8,7 @@
 // A multipart/related message: the head carries
 //   MIME-Version: 1.0
 //   Content-Type: multipart/related; type="text/xml"; boundary="<boundary>"
-// (the boundary quoted, since it may hold '='), and the body is the parts,
+// (the boundary quoted, since it may hold '=', with '\' and '"' escaped), and the body is the parts,
 // each opened by a "--<boundary>" line and the last closed by "--<boundary>--".
 //
 //   startRequest/startResponse, setHeader..., then per part:
