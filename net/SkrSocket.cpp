@@ -519,14 +519,17 @@ void SkrSocket::WriteBuffer(const char* buffer, unsigned int length, int* writte
     if (!buffer || length == 0 || !written)
         raiseIllegalArgument("SkrSocket::WriteBuffer");
     if (m_nonBlocking) {
-        const int total = VexDowncastSize<int>(length);
-        if (total > m_sendBufferSize) {
-            int first = 0, rest = 0;
-            internalWriteBuffer(buffer, m_sendBufferSize, &first);
-            WriteBuffer(buffer + m_sendBufferSize, static_cast<unsigned>(total - m_sendBufferSize), &rest);
-            *written = first + rest;
-        } else {
-            internalWriteBuffer(buffer, total, written);
+        // Pieces of m_sendBufferSize bytes, one after the other (a loop: a
+        // write of gigabytes must not take a stack frame per piece).
+        const int piece = m_sendBufferSize > 0 ? m_sendBufferSize : INT_MAX;
+        const char* rest = buffer;
+        for (int remaining = VexDowncastSize<int>(length); remaining > 0;) {
+            const int n = remaining < piece ? remaining : piece;
+            int sent = 0;
+            internalWriteBuffer(rest, n, &sent);
+            *written += sent;
+            rest += n;
+            remaining -= n;
         }
         return;
     }
