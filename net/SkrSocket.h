@@ -86,15 +86,17 @@ public:
 
     void setPoolKey(std::string key) override;
     std::string getPoolKey() override;
-    // 1 while the library reports the connection usable (QSM_SocketStatus 0).
+    // 1 while bytes given back to the input stream wait to be read again, or
+    // the library reports the connection usable (QSM_SocketStatus 0).
     int isAlive() override;
 
     // Releases the library handle (null and not open afterwards, whatever
     // the result); a failure raises errSocket with the library's details.
     void Close() override;
 
-    // Reads at most `length` bytes; `received` 0 at the end of the stream or
-    // when the socket is not open.
+    // Reads at most `length` bytes: bytes given back to the input stream
+    // first, without waiting; `received` 0 at the end of the stream or when
+    // the socket is not open. Close() drops bytes given back.
     virtual void ReadBuffer(char* buffer, unsigned int length, int* received);
     // Sends all `length` bytes. Without a handle and with ZEV_SKT_NO_SOCKET
     // present, counts them as sent.

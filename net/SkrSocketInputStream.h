@@ -6,8 +6,9 @@
 class SkrSocket;
 
 // The input stream of a secure socket: each read is one ReadBuffer of the
-// socket, so it delivers what one library receive gives (buffering and
-// unread belong to a QioBufferedInputStream on top). A read answers -1 at the
+// socket, so it delivers what one library receive gives, or bytes given back with
+// unread() first (kept by the base; buffering belongs to a
+// QioBufferedInputStream on top). A read answers -1 at the
 // end of the stream and on a socket that is not open. Every operation raises
 // VexAssertError "VEX_ASSERT(m_mp_soap_socket);" while no socket is bound;
 // socket failures pass through unchanged. Time-out and cancel (the base's)

@@ -81,7 +81,8 @@ public:
     void Close() override;
 
     // Reads what one recv gives, at most `length` bytes, into `buffer` and
-    // sets `received`; leaves `received` alone when the socket is not
+    // sets `received` (bytes given back to the input stream come first,
+    // without a wait; Close() drops them); leaves `received` alone when the socket is not
     // connected or at its end. With a time-limit callback, each `limit`
     // seconds without data call it first (it raises to end the wait).
     virtual void ReadBuffer(char* buffer, unsigned int length, int* received);

@@ -6,8 +6,9 @@
 class SkrSocketNonSSL;
 
 // The input stream of a plain socket: each read is one ReadBuffer of the
-// socket, so it delivers what one recv gives (buffering and unread belong to
-// a QioBufferedInputStream on top). A read answers -1 at the end of the
+// socket, so it delivers what one recv gives, or bytes given back with
+// unread() first (kept by the base; buffering belongs to a
+// QioBufferedInputStream on top). A read answers -1 at the end of the
 // stream and on a socket that is not open. Every operation raises
 // VexAssertError "VEX_ASSERT(m_mp_soap_socket);" while no socket is bound;
 // socket failures pass through unchanged.
