@@ -1,5 +1,4 @@
-// SkarnProcessInitialize when the core library does not start: the result
-// comes back and the secure-socket library is not started.
+// A core start that fails: its result comes back, the secure library stays stopped.
 #include "api/SkarnProcess.h"
 #include "platform/core/VexCore.h"
 #include "platform/crypto/VexCrypto.h"

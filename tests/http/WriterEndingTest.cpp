@@ -1,6 +1,5 @@
-// How a writer ends its message: a write that fails through the stream it
-// handed out spends the connection at once and lets nothing end the broken
-// message; close() ends a single-part message whose envelope is still open.
+// A write failing through the writer's stream spends the connection and ends
+// nothing; close() ends a single-part message whose envelope is still open.
 #include "http/SkrMessageWriter.h"
 #include "platform/streams/QioIOException.h"
 #include "support/MemorySocket.h"
@@ -13,11 +12,8 @@ namespace {
 
 TEST(WriterEnding, FailedStreamWriteSpendsTheConnectionAndEndsNothing)
 {
-    struct Row {
-        const char* label;
-        int attachments;
-        bool inAttachment;
-    } rows[] = {{"single-part envelope", 0, false}, {"multipart envelope", 1, false}, {"attachment", 1, true}};
+    struct Row { const char* label; int attachments; bool inAttachment; } rows[] = {
+        {"single-part envelope", 0, false}, {"multipart envelope", 1, false}, {"attachment", 1, true}};
     const std::string big(100000, 'z');  // more than one gathered send
     for (const Row& r : rows) {
         SCOPED_TRACE(r.label);
@@ -37,10 +33,7 @@ TEST(WriterEnding, FailedStreamWriteSpendsTheConnectionAndEndsNothing)
             EXPECT_EQ(0, sock.isReusable());
         }
         const std::size_t sent = sock.output().data().size();
-        if (r.inAttachment)
-            w.closeAttachment(*s);
-        else
-            w.closeEnvelope(*s);
+        r.inAttachment ? w.closeAttachment(*s) : w.closeEnvelope(*s);
         w.close();
         EXPECT_EQ(sent, sock.output().data().size()) << "no last chunk, no closing delimiter";
     }

@@ -1,6 +1,5 @@
-// Failures of the secure-socket layer under the secure socket (driven
-// through the layer's status hook), a non-blocking write of a gigabyte, and a
-// plain socket made while ZEV_SKT_NONBLOCKING is set.
+// Secure-layer failures under the secure socket (through the status hook), a
+// non-blocking gigabyte write, and a plain socket under ZEV_SKT_NONBLOCKING.
 #include "net/SkrSocket.h"
 #include "support/ExpectThrow.h"
 #include "support/LoopbackPeer.h"
@@ -18,16 +17,10 @@
 namespace {
 
 // A secure socket whose library handle a test can see.
-struct PeekSocket : SkrSocket {
-    void* handle() const { return m_hQSMSocket; }
-};
+struct PeekSocket : SkrSocket { void* handle() const { return m_hQSMSocket; } };
 
-// The secure socket connected without TLS to a peer that reads and never
-// answers; the peer is no user of the layer, so the hook sees only the socket's calls.
-void openTo(const LoopbackPeer& peer, SkarnSocket& s)
-{
-    s.Open(peer.port(), peer.address(), sessionDocument("").c_str());
-}
+// The peers below are no users of the secure layer, so the hook sees only the socket's calls.
+void openTo(const LoopbackPeer& peer, SkarnSocket& s) { s.Open(peer.port(), peer.address(), sessionDocument("").c_str()); }
 
 TEST(SecureSocketFailure, ReceiveFailureRaisesTheLibraryText)
 {
@@ -36,11 +29,9 @@ TEST(SecureSocketFailure, ReceiveFailureRaisesTheLibraryText)
         LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
         std::unique_ptr<SkarnSocket> s(SkarnSocket::getSocket(1, nonBlocking));
         openTo(peer, *s);
-        StatusHookScript script;
-        script.always["QSM_Recv"] = QSM_E_TLS;
+        StatusHookScript script{{}, {{"QSM_Recv", QSM_E_TLS}}, {}};
         StatusHookInstalled hook(script);
-        char c;
-        expectSkarnError([&] { s->getInputStream().read(&c, 1); },
+        expectSkarnError([&] { s->getInputStream().read(); },
                          {SkarnException::errSocket, 1841392216u,
                           "QSM_Recv=0xffffffee QSM_Recv: status -18 set by the test hook", "SkrSocket::ReadBuffer"});
     }
@@ -49,8 +40,7 @@ TEST(SecureSocketFailure, ReceiveFailureRaisesTheLibraryText)
 TEST(SecureSocketFailure, CloseHandleFailureRaisesInCloseAndIsSwallowedByTheDestructor)
 {
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
-    StatusHookScript script;
-    script.always["QSM_CloseHandle"] = QSM_E_SYSTEM;
+    StatusHookScript script{{}, {{"QSM_CloseHandle", QSM_E_SYSTEM}}, {}};
     std::unique_ptr<PeekSocket> s(new PeekSocket);
     openTo(peer, *s);
     {
@@ -78,8 +68,7 @@ void* writeGigabyte(void* socket)
     return reinterpret_cast<void*>(static_cast<long>(written));
 }
 
-// 32768 pieces on a thread with a 256 KiB stack: the pieces follow one
-// another in a loop, not a call each.
+// 32768 pieces on a 256 KiB stack: one after another, not a stack frame each.
 TEST(SecureSocketFailure, NonBlockingGigabyteWriteOnASmallStack)
 {
     ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");

@@ -1,7 +1,5 @@
-// The writer never puts on the wire what the reader refuses: every
-// combination of boundary, content type, charset and content ID goes through
-// a real connection, and each is either refused by the writer before
-// anything is sent, or read back whole by the reader.
+// Every combination of boundary, content type, charset and content ID, over a
+// real connection: refused by the writer before anything is sent, or read back whole.
 #include "http/loopback/LoopbackSupport.h"
 
 #include "http/SkrMessageWriter.h"
@@ -27,32 +25,19 @@ std::string refusal(const std::function<void()>& body)
     return "accepted";
 }
 
-struct Boundary {
-    const char* label;
-    const char* value;
-    bool accepted;
-};
-struct Type {
-    const char* value;
-    const char* read;  // what the reader reports; null: refused by the writer
-};
-struct Id {
-    const char* value;
-    bool accepted;
-};
-
+struct Boundary { const char* label; const char* value; bool accepted; };
 const std::string b70(70, 'b'), b71(71, 'b'), q72 = "\"" + std::string(70, 'q') + "\"";
 const Boundary kBoundaries[] = {
-    {"default", nullptr, true},       {"empty", "", false},           {"70 characters", b70.c_str(), true},
+    {"default", nullptr, true}, {"empty", "", false}, {"70 characters", b70.c_str(), true},
     {"71 characters", b71.c_str(), false}, {"72 quoted", q72.c_str(), false}, {"backslash", "a\\b", true},
-    {"quote", "a\"b", false},         {"CR", "a\rb", false},          {"LF", "a\nb", false},
-    {"blank and separators", "a b;c=d", true},
-};
-const Type kTypes[] = {{nullptr, "application/octet-stream"}, {"", "application/octet-stream"},
-                       {"text/plain", "text/plain"},           {"multipart/mixed", nullptr},
-                       {"multipart/mixed; boundary=in", "multipart/mixed"}, {"; x=1", nullptr}};
+    {"quote", "a\"b", false}, {"CR", "a\rb", false}, {"LF", "a\nb", false}, {"separators", "a b;c=d", true}};
+// Content types and what the reader reports for them (null: refused by the writer).
+const std::pair<const char*, const char*> kTypes[] = {
+    {nullptr, "application/octet-stream"}, {"", "application/octet-stream"}, {"text/plain", "text/plain"},
+    {"multipart/mixed", nullptr}, {"multipart/mixed; boundary=in", "multipart/mixed"}, {"; x=1", nullptr}};
 const char* const kCharsets[] = {nullptr, "utf-8"};
-const Id kIds[] = {{nullptr, false}, {"", false}, {" \r\n", false}, {";x", false}, {"id", true}};
+// Content IDs; "fresh" stands for a new one per part, which the writer accepts.
+const char* const kIds[] = {nullptr, "", " \r\n", ";x", "fresh"};
 
 TEST(WriterReaderAgreement, EveryCombinationIsRefusedOrReadBack)
 {
@@ -75,19 +60,18 @@ TEST(WriterReaderAgreement, EveryCombinationIsRefusedOrReadBack)
             w.init();
             VexIDOM_Element root = env->getDocumentElement();
             w.setEnvelope(root);
-            for (const Type& t : kTypes)
+            for (const auto& t : kTypes)
                 for (const char* cs : kCharsets)
-                    for (const Id& id : kIds) {
-                        const std::string unique = "id" + std::to_string(expected.size());
-                        const char* cid = id.accepted ? unique.c_str() : id.value;
-                        const std::string data = std::string("part ") + (t.value ? t.value : "(null)");
-                        const std::string outcome = refusal([&] {
-                            w.addAttachment(t.value, cs, data.data(), static_cast<unsigned>(data.size()), cid);
-                        });
-                        const bool accepted = t.read && id.accepted;
-                        EXPECT_EQ(accepted ? "accepted" : "SkrMessageWriter::openAttachment", outcome);
+                    for (const char* id : kIds) {
+                        const std::string fresh = "id" + std::to_string(expected.size());
+                        const char* cid = id && std::string(id) == "fresh" ? fresh.c_str() : id;
+                        const std::string data = std::string("part ") + (t.first ? t.first : "(null)");
+                        const bool accepted = t.second && cid == fresh.c_str();
+                        EXPECT_EQ(accepted ? "accepted" : "SkrMessageWriter::openAttachment", refusal([&] {
+                            w.addAttachment(t.first, cs, data.data(), static_cast<unsigned>(data.size()), cid);
+                        }));
                         if (accepted)
-                            expected.push_back({unique, t.read, data});
+                            expected.push_back({fresh, t.second, data});
                     }
             w.close();
         });
