@@ -67,7 +67,15 @@ public:
     // The node serialised as a "text/xml" part (charset label "UTF_8").
     void addAttachment(VexIDOM_Node& node, const char* contentID) override;
     // `extraHeaders`: "Name:value" lines separated by CR LF, or null. `mode` 1
-    // marks a part the application streams (no effect on the bytes).
+    // marks a part the application streams (no effect on the bytes). A null
+    // or blank `contentType` is sent as "application/octet-stream". What the
+    // reading side would refuse raises VexIllegalArgumentError before anything
+    // is sent, and the writer and connection stay usable: a content ID that is
+    // null or empty as a header value, a content type whose value is empty or
+    // a multipart type without a boundary of 1 to 70 characters, and extra
+    // headers the reader checks (empty Content-Type, Content-ID or
+    // Transfer-Encoding, a Content-Length that is not a positive number,
+    // Content-Transfer-Encoding base64).
     QioOutputStream& openAttachment(const char* contentType, const char* charset, const char* extraHeaders,
                                     const char* contentID, int mode) override;
     QioOutputStream& openAttachment(const char* contentType, const char* charset, const char* contentID,
@@ -78,7 +86,9 @@ public:
     void close() override;
     void setResponseStatus(int code, const char* reason) override;
 
-    // Creates the message object and, for a request, its request line.
+    // Creates the message object and, for a request, its request line. A
+    // multipart writer whose boundary is empty, longer than 70 characters, or
+    // holds a double quote, CR or LF raises VexIllegalArgumentError first.
     void init();
     // The session's property table (Authorization, Host); not owned, may be null.
     void setProperties(Properties* properties) { m_properties = properties; }
