@@ -26,13 +26,15 @@ const int kAddressLength = 128;
 const int kBacklog = 20;
 const int kRetries = 5;
 
+// What replaces "</sessionConfigDocument>", by server-SSL flag and family.
 const char* closingElements(int serverSSL, int family)
 {
-    if (family == SkarnSocket::FAMILY_IPV4)
-        return serverSSL ? "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>"
-                         : "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>";
-    return serverSSL ? "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"
-                     : "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>";
+    static const char* const kClosing[2][2] = {
+        {"<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>",
+         "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"},
+        {"<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>",
+         "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"}};
+    return kClosing[serverSSL ? 1 : 0][family == SkarnSocket::FAMILY_IPV4 ? 0 : 1];
 }
 
 int portOf(const sockaddr_storage& address)
