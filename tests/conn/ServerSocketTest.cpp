@@ -134,7 +134,7 @@ TEST(ServerSocketOpen, FailuresTable)
         {"unterminated forceSSLStatus", "<sessionConfigDocument><forceSSLStatus>ON</sessionConfigDocument>", 1, 0,
          open + "the session configuration document has <forceSSLStatus> without </forceSSLStatus>"},
         {"port in use", "", 0, taken->getListenOnPort(), open + "QSM_Bind=0xfffffffb QSM_Bind: binding"},
-        {"TLS without a certificate", "", 1, 0, open + "QSM_Listen=0xfffffff8 QSM_Listen: "},
+        {"TLS, no certificate", "", 1, 0, open + "QSM_Listen=0xfffffff8 QSM_Listen: a TLS listener needs cert"},
     };
     for (const Row& row : rows) {
         const std::string got = failureOf([&] { serverSocket("127.0.0.1", row.doc, row.serverSSL, row.port); });
