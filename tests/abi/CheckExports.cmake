@@ -18,10 +18,13 @@ set(must
   "SkrHTTPParser::isChunked" "SkrHTTPParser::getContentLength" "SkrHTTPParser::getContentID"
   "SkrHTTPParser::getContentType" "SkrHTTPParser::getMultipartDelimiter" "SkrHTTPParser::getHeaders"
   "SkrMessageReader::SkrMessageReader" "SkrMessageReader::getEnvelope" "typeinfo for VexIDOM_DOMException"
-  "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl")
+  "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl"
+  "typeinfo for SkarnServerSocket" "SkarnServerSocket::getServerSocket(int" "SkarnServerSocket::getServerSocket(char*"
+  "typeinfo for SkarnConnectionPool" "SkrConnectionPoolFactory::getInstance" "SkrConnectionPoolFactory::destroyInstance")
 set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
   "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer"
-  "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces")
+  "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces"
+  "SkrServerSocket" "SkrConnectionPool::")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)
