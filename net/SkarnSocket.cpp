@@ -1,6 +1,8 @@
 #include "net/SkarnSocket.h"
 
 #include "api/SkarnException.h"
+#include "conn/SkarnConnectionPool.h"
+#include "conn/SkrConnectionPoolFactory.h"
 #include "net/SkrSocket.h"
 #include "net/SkrSocketNonSSL.h"
 #include "platform/core/VexByteBuffer.h"
@@ -11,8 +13,6 @@
 #include <cstring>
 
 #define SKARN_NOT_SUPPORTED(function) SkarnException::raise(VEX_LOCATION, function, SkarnException::errNotSupported)
-
-std::atomic<int> skarnTcpNoDelay{1};
 
 sockaddr_storage SkarnSocket::reservedAddress(int family)
 {
@@ -93,9 +93,21 @@ void SkarnSocket::setTimeLimitCallback(void (*callback)(void*), void* argument, 
 
 int SkarnSocket::isNonBlockingSocket() { return m_nonBlocking; }
 
-// The connection pool gives reusable sockets back to itself here once it
-// exists; until then every released socket is deleted.
-void SkarnSocket::release() { delete this; }
+void SkarnSocket::release()
+{
+    if (m_reusable != 1) {
+        delete this;
+        return;
+    }
+    SkarnConnectionPool* pool;
+    try {
+        pool = SkrConnectionPoolFactory::getInstance();
+    } catch (...) {
+        delete this;  // no pool to take it: the caller's ownership ends all the same
+        throw;
+    }
+    pool->returnSocket(this);
+}
 
 int SkarnSocket::getTimeLimitSec() const { return m_timeLimitSec; }
 

@@ -105,7 +105,9 @@ public:
     // Back to unconnected; the socket can be opened again. Reports no error
     // unless the implementation says so.
     virtual void Close() = 0;
-    // Ends the caller's ownership: the socket is deleted. Do not use it afterwards.
+    // Ends the caller's ownership: a socket marked reusable goes to the
+    // connection pool (stamped, its reuse counter increased), any other is
+    // deleted. Do not use it afterwards.
     virtual void release();
 
     virtual int getTimeLimitSec() const;
@@ -147,8 +149,9 @@ private:
 };
 
 // The process-wide TCP_NODELAY switch: non-zero (the default) switches
-// TCP_NODELAY on for every connection opened or accepted afterwards. Set by
-// the connection pool from its configuration; only read by sockets.
+// TCP_NODELAY on for every connection opened or accepted afterwards. Owned by
+// the connection pool (defined in SkrConnectionPool.cpp), which sets it from
+// its configuration; only read by sockets.
 extern std::atomic<int> skarnTcpNoDelay;
 
 #endif

@@ -1,0 +1,3 @@
+#include "conn/SkarnConnectionPool.h"
+
+SkarnConnectionPool::~SkarnConnectionPool() = default;
