@@ -1,0 +1,215 @@
+#include "conn/SkrServerSocket.h"
+
+#include "api/CryptoError.h"
+#include "api/SkarnException.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexUnexpectedError.h"
+#include "platform/crypto/VexSocketAddress.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kOpenFunction[] = "void SkrServerSocket::open (char* serverAddr, int nPort, char* sessionConfigDoc)";
+const char kAcceptFunction[] = "SkarnSocket* SkrServerSocket::awaitCommunicationAttempt()";
+const char kTimedAcceptFunction[] = "SkarnSocket* SkrServerSocket::awaitCommunicationAttempt (int nTimeout)";
+const char kRootEnd[] = "</sessionConfigDocument>";
+const char kSSLStart[] = "<forceSSLStatus>";
+const char kSSLEnd[] = "</forceSSLStatus>";
+const int kAddressLength = 128;
+const int kBacklog = 20;
+const int kRetries = 5;
+
+const char* closingElements(int serverSSL, int family)
+{
+    if (family == SkarnSocket::FAMILY_IPV4)
+        return serverSSL ? "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>"
+                         : "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>";
+    return serverSSL ? "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"
+                     : "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>";
+}
+
+int portOf(const sockaddr_storage& address)
+{
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
+}
+
+[[noreturn]] void refuseDocument(const char* why)
+{
+    SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errSocket, {}, why);
+}
+
+}  // namespace
+
+SkrServerSocket::SkrServerSocket() : m_serverSSL(0) {}
+
+SkrServerSocket::SkrServerSocket(int serverSSL) : m_serverSSL(serverSSL) {}
+
+SkrServerSocket::~SkrServerSocket() = default;
+
+void SkrServerSocket::raiseCryptoError(const char* call, int result, const char* function)
+{
+    I18NString text;
+    {
+        CryptoError error(m_hQSMSocket, call, result);
+        error.describe(text);
+    }
+    SkarnException::raise(VEX_LOCATION, function, SkarnException::errSocket, {}, text.c_str());
+}
+
+void SkrServerSocket::open(int nPort, char* sessionConfigDoc) { open(nullptr, nPort, sessionConfigDoc); }
+
+void SkrServerSocket::open(char* serverAddr, int nPort, char* sessionConfigDoc)
+{
+    VexSocketAddress resolver("QSM_Crypto_Interface");
+    if (!VexCrypto::isOpen())
+        VexUnexpectedError(0, "cannot open Crypto lib").hurl(VEX_LOCATION, kOpenFunction, "VEX_THROW");
+
+    sockaddr_storage address;
+    std::memset(&address, 0xFF, sizeof address);
+    if (nPort >= 0 && nPort <= 65535) {
+        const unsigned short port = static_cast<unsigned short>(nPort);
+        int count = 0;
+        resolver.QSM_ResolveAddress(serverAddr, port, 1, &count);
+        resolver.QSM_GetAddress(0, &address);
+        if (address.ss_family == FAMILY_UNRESOLVED) {
+            resolver.QSM_ResolveAddress(nullptr, port, 1, &count);
+            resolver.QSM_GetAddress(0, &address);
+        }
+    }
+    if (address.ss_family == FAMILY_UNRESOLVED)
+        SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errNoAddress,
+                              {I18NString(""), I18NString(std::to_string(nPort))});
+
+    // The server decides about encryption: the caller's forceSSLStatus goes,
+    // ours is written in front of the address family.
+    std::string document = sessionConfigDoc ? sessionConfigDoc : "";
+    const std::size_t sslStart = document.find(kSSLStart);
+    if (sslStart != std::string::npos) {
+        const std::size_t sslEnd = document.find(kSSLEnd, sslStart);
+        if (sslEnd == std::string::npos)
+            refuseDocument("the session configuration document has <forceSSLStatus> without </forceSSLStatus>");
+        document.erase(sslStart, sslEnd + sizeof kSSLEnd - 1 - sslStart);
+    }
+    const std::size_t rootEnd = document.find(kRootEnd);
+    if (rootEnd == std::string::npos)
+        refuseDocument("the session configuration document has no </sessionConfigDocument>");
+    if (address.ss_family == FAMILY_IPV4 || address.ss_family == FAMILY_IPV6)
+        document.replace(rootEnd, sizeof kRootEnd - 1, closingElements(m_serverSSL, address.ss_family));
+
+    char* details = nullptr;
+    const int created = m_crypto->QSM_Socket(&m_hQSMSocket, document.c_str(), nullptr, &details);
+    if (created != QSM_S_OK) {
+        const std::string text = details ? details : "";
+        m_crypto->QSM_CryptoFree(details);
+        m_hQSMSocket = nullptr;
+        SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errSocket, {}, text.c_str());
+    }
+    m_crypto->QSM_CryptoFree(details);
+    m_open = 1;
+
+    const int one = 1;
+    int result = m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_SO_REUSEADDR, &one, 4, nullptr);
+    if (result != QSM_S_OK)
+        raiseCryptoError("QSM_SetSockOpt", result, kOpenFunction);
+    result = m_crypto->QSM_Bind(m_hQSMSocket, &address, kAddressLength, nullptr);
+    if (result != QSM_S_OK)
+        raiseCryptoError("QSM_Bind", result, kOpenFunction);
+    m_listenOnPort = nPort;
+    if (nPort == 0) {
+        sockaddr_storage bound;
+        int length = kAddressLength;
+        result = m_crypto->QSM_GetSockName(m_hQSMSocket, &bound, &length, nullptr);
+        if (result != QSM_S_OK)
+            raiseCryptoError("QSM_GetSockName", result, kOpenFunction);
+        m_listenOnPort = portOf(bound);
+    }
+    result = m_crypto->QSM_Listen(m_hQSMSocket, kBacklog, nullptr);
+    if (result != QSM_S_OK)
+        raiseCryptoError("QSM_Listen", result, kOpenFunction);
+}
+
+SkarnSocket* SkrServerSocket::accept(const char* function)
+{
+    int retries = kRetries;
+    QSM_HANDLE accepted = nullptr;
+    sockaddr_storage peer;
+    for (;;) {
+        int length = kAddressLength;
+        std::memset(&peer, 0, sizeof peer);
+        const int result = m_crypto->QSM_Accept(m_hQSMSocket, &accepted, &peer, &length, nullptr);
+        if (result == QSM_E_NEGOTIATE) {
+            int handshake;
+            while ((handshake = m_crypto->QSM_EstablishSecure(m_hQSMSocket, nullptr)) == QSM_E_WOULD_BLOCK) {
+                if (retries <= 0)
+                    raiseCryptoError("QSM_EstablishSecure", handshake, function);
+                --retries;
+            }
+            if (handshake != QSM_S_OK)
+                raiseCryptoError("QSM_EstablishSecure", handshake, function);
+            if (retries <= 0)
+                raiseCryptoError("QSM_Accept", result, function);
+            --retries;
+            continue;
+        }
+        if (result != QSM_S_OK)
+            raiseCryptoError("QSM_Accept", result, function);
+        break;
+    }
+    if (!accepted)
+        return nullptr;
+    try {
+        return VEX_GUARDED_NEW(function, new SkrSocket(accepted, portOf(peer), peer));
+    } catch (...) {
+        m_crypto->QSM_CloseHandle(&accepted, nullptr, nullptr);  // nobody else will
+        throw;
+    }
+}
+
+SkarnSocket* SkrServerSocket::awaitCommunicationAttempt() { return accept(kAcceptFunction); }
+
+SkarnSocket* SkrServerSocket::awaitCommunicationAttempt(int nTimeout)
+{
+    if (nTimeout == 0)
+        return awaitCommunicationAttempt();
+    QSM_Pollfd pollfd{m_hQSMSocket, QSM_POLL_READABLE, 0};
+    char* errorDocument = nullptr;
+    const int result = m_crypto->QSM_Poll(&pollfd, 1, nTimeout * 1000, nullptr, &errorDocument);
+    std::string errorText;
+    if (result != QSM_S_OK) {
+        errorText = errorDocument ? errorDocument : "";
+        m_crypto->QSM_CryptoFree(errorDocument);
+        errorDocument = nullptr;
+    }
+    m_crypto->QSM_CryptoFree(errorDocument);
+    if (result == QSM_S_TIMEOUT || result == QSM_E_INTERRUPTED)
+        return nullptr;
+    if (result == QSM_S_OK && !(pollfd.revents & QSM_POLL_ERROR))
+        return accept(kTimedAcceptFunction);
+    // A long error text is cut at the end of the 8192-byte area.
+    char function[8192];
+    std::snprintf(function, sizeof function, "QSM_Poll=0x%x revents=0x%4.4hx %s, err_doc=%s",
+                  static_cast<unsigned>(result), pollfd.revents, kTimedAcceptFunction, errorText.c_str());
+    SkarnException::raise(VEX_LOCATION, function, SkarnException::errSocket, {}, errorText.c_str());
+}
+
+void SkrServerSocket::release()
+{
+    try {
+        Close();
+    } catch (...) {
+        delete this;  // the handle is released by Close whatever it reports
+        throw;
+    }
+    delete this;
+}

@@ -1,0 +1,246 @@
+// The server socket on real loopback connections, plain and TLS: the port the
+// system chose, the document it hands to the library, accepting with and
+// without a time-out, the retry budget, the failures, the slot order.
+#include "conn/SkarnConnectionPool.h"
+#include "conn/SkrServerSocket.h"
+#include "platform/streams/QioOutputStream.h"
+#include "platform/core/VexByteBuffer.h"
+#include "support/ExpectThrow.h"
+#include "support/ExpectVexError.h"
+#include "support/LoopbackAddress.h"
+#include "support/LoopbackPeer.h"
+#include "support/QsmTestServer.h"
+#include "support/StatusHookScript.h"
+#include "support/TestCertificates.h"
+
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const unsigned kSocketMessage = 1841392216u;
+const char kOpen[] = "void SkrServerSocket::open (char* serverAddr, int nPort, char* sessionConfigDoc)";
+const char kAccept[] = "SkarnSocket* SkrServerSocket::awaitCommunicationAttempt()";
+
+struct Released {
+    void operator()(SkarnServerSocket* s) const { s->release(); }
+};
+using Server = std::unique_ptr<SkarnServerSocket, Released>;
+
+Server serverSocket(const char* address, const std::string& doc, int serverSSL, int port = 0)
+{
+    std::string text = doc;
+    return Server(address ? SkarnServerSocket::getServerSocket(const_cast<char*>(address), port, &text[0], 1, serverSSL)
+                          : SkarnServerSocket::getServerSocket(port, &text[0], 1, serverSSL));
+}
+
+std::string tlsDocument(const char* forceSSL)
+{
+    const TestCertificates& c = TestCertificates::get();
+    return sessionDocument(std::string("<forceSSLStatus>") + forceSSL + "</forceSSLStatus><certificateFile>" +
+                           c.serverCert + "</certificateFile><privateKeyFile>" + c.serverKey + "</privateKeyFile>");
+}
+
+// One exchange: a client (TLS or plain, over IPv4 or IPv6) sends "ping", the
+// accepted socket reads it and answers "pong". Returns what the client got and
+// the accepted socket's address text.
+std::string exchange(SkarnServerSocket& server, bool tls, bool ipv6 = false)
+{
+    const int port = server.getListenOnPort();
+    std::string got;
+    std::thread client([&] {
+        SkrSocket c;
+        const std::string doc = tls ? tlsClientDocument() : sessionDocument("");
+        noThrowable([&] {
+            c.Open(port, loopbackAddress(port, ipv6), doc.c_str());
+            c.getOutputStream().write("ping", 4);
+            char reply[4];
+            got.assign(reply, c.getInputStream().readFully(reply, 4));
+        });
+    });
+    std::unique_ptr<SkarnSocket> accepted(server.awaitCommunicationAttempt(10));
+    std::string peer = "nothing accepted";
+    if (accepted) {
+        VexByteBuffer text(64, 64);
+        accepted->getIPAddress(text);
+        peer = std::string(text.getData(), text.length());
+        char request[4];
+        noThrowable([&] {
+            if (accepted->getInputStream().readFully(request, 4) == 4 && std::memcmp(request, "ping", 4) == 0)
+                accepted->getOutputStream().write("pong", 4);
+        });
+    }
+    client.join();
+    return got + " " + peer;
+}
+
+// A virtual operation's place in the table, counted as hosts count slots
+// (the destructor one slot), from the Itanium member-pointer form.
+template <class F>
+long slotOf(F f)
+{
+    long v;
+    std::memcpy(&v, &f, sizeof v);
+    return (v - 1) / static_cast<long>(sizeof(void*)) - 1;
+}
+
+struct HostServerSocket : SkarnServerSocket {
+    void release() override { delete this; }
+};
+
+}  // namespace
+
+TEST(ServerSocketOpen, PortAddressAndEncryptionTable)
+{
+    struct Row {
+        const char* label;
+        const char* address;
+        std::string doc;
+        int serverSSL;
+        bool tls, ipv6;
+        const char* peer;
+    } rows[] = {
+        {"default document, every address", nullptr, "", 0, false, false, "127.0.0.1"},
+        {"IPv4 loopback", "127.0.0.1", sessionDocument(""), 0, false, false, "127.0.0.1"},
+        {"IPv6 loopback", "::1", sessionDocument(""), 0, false, true, "::1"},
+        {"unresolvable host: every address", kUnresolvableHost, "", 0, false, false, "127.0.0.1"},
+        {"TLS", "127.0.0.1", tlsDocument("ON"), 1, true, false, "127.0.0.1"},
+        {"caller's OFF replaced by ON", "127.0.0.1", tlsDocument("OFF"), 1, true, false, "127.0.0.1"},
+        {"caller's ON replaced by OFF", "::1", tlsDocument("ON"), 0, false, true, "::1"},
+    };
+    for (const Row& row : rows) {
+        Server server = serverSocket(row.address, row.doc, row.serverSSL);
+        EXPECT_GT(server->getListenOnPort(), 0) << row.label;
+        EXPECT_EQ(std::string("pong ") + row.peer, exchange(*server, row.tls, row.ipv6)) << row.label;
+    }
+}
+
+TEST(ServerSocketOpen, FailuresTable)
+{
+    Server taken = serverSocket("127.0.0.1", "", 0);
+    const std::string takenPort = std::to_string(taken->getListenOnPort());
+    struct Row {
+        const char* label;
+        std::string doc;
+        int serverSSL, port, code;
+        unsigned message;
+        std::string literalStart;
+    } rows[] = {
+        {"port out of range", "", 0, 65536, 1, 1841617768u, ""},
+        {"no closing root", "<sessionConfigDocument/>", 0, 0, 5, kSocketMessage,
+         "the session configuration document has no </sessionConfigDocument>"},
+        {"unterminated forceSSLStatus", "<sessionConfigDocument><forceSSLStatus>ON</sessionConfigDocument>", 1, 0, 5,
+         kSocketMessage, "the session configuration document has <forceSSLStatus> without </forceSSLStatus>"},
+        {"port in use", "", 0, taken->getListenOnPort(), 5, kSocketMessage, "QSM_Bind=0x"},
+        {"TLS without a certificate", "", 1, 0, 5, kSocketMessage, "QSM_Listen=0x"},
+        {"document refused", "<x></sessionConfigDocument>", 0, 0, 5, kSocketMessage, ""},
+    };
+    for (const Row& row : rows) {
+        try {
+            serverSocket("127.0.0.1", row.doc, row.serverSSL, row.port);
+            ADD_FAILURE() << row.label << ": opened";
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(row.code, e.getErrorCode()) << row.label;
+            EXPECT_EQ(row.message, e.getMessageAt(0).getMsgNumber()) << row.label;
+            EXPECT_EQ(kOpen, e.getBackTraceAt(0).function) << row.label;
+            EXPECT_EQ("SkarnServerSocket::getServerSocket(3)", e.getBackTraceAt(1).function) << row.label;
+            const std::string second = e.getMessageCount() > 1 ? e.getMessageAt(1).format().str() : "";
+            EXPECT_EQ(row.code == 1 ? "|65536" : row.literalStart,
+                      row.code == 1 ? parmsOf(e) : second.substr(0, row.literalStart.size()))
+                << row.label;
+        }
+    }
+}
+
+TEST(ServerSocketAccept, TimeOutRetriesAndFailuresTable)
+{
+    Server server = serverSocket("127.0.0.1", "", 0);
+    struct Row {
+        const char* label;
+        StatusHookScript script;
+        int timeout;
+        std::string function, literal;  // function empty: a null result
+        std::map<std::string, int> asked;
+    } rows[] = {
+        {"nobody comes within 1 s", {}, 1, "", "", {{"QSM_Poll", 1}}},
+        {"poll interrupted", {{}, {{"QSM_Poll", -58}}, {}}, 5, "", "", {{"QSM_Poll", 1}}},
+        {"poll fails", {{}, {{"QSM_Poll", -5}}, {}}, 5, "QSM_Poll=0xfffffffb revents=0x0000 SkarnSocket* "
+         "SkrServerSocket::awaitCommunicationAttempt (int nTimeout), err_doc=", "", {{"QSM_Poll", 1}}},
+        {"accept keeps asking for negotiation", {{}, {{"QSM_Accept", -15}, {"QSM_EstablishSecure", 0}}, {}}, 0,
+         kAccept, "QSM_Accept=0xfffffff1 ", {{"QSM_Accept", 6}, {"QSM_EstablishSecure", 6}}},
+        {"handshake keeps blocking", {{}, {{"QSM_Accept", -15}, {"QSM_EstablishSecure", -23}}, {}}, 0, kAccept,
+         "QSM_EstablishSecure=0xffffffe9 ", {{"QSM_Accept", 1}, {"QSM_EstablishSecure", 6}}},
+        {"handshake fails", {{}, {{"QSM_Accept", -15}, {"QSM_EstablishSecure", -18}}, {}}, 0, kAccept,
+         "QSM_EstablishSecure=0xffffffee ", {{"QSM_Accept", 1}, {"QSM_EstablishSecure", 1}}},
+        {"accept fails", {{}, {{"QSM_Accept", -5}}, {}}, 0, kAccept, "QSM_Accept=0xfffffffb ", {{"QSM_Accept", 1}}},
+    };
+    for (Row& row : rows) {
+        StatusHookInstalled hook(row.script);
+        try {
+            SkarnSocket* s = server->awaitCommunicationAttempt(row.timeout);
+            EXPECT_EQ(nullptr, s) << row.label;
+            EXPECT_EQ("", row.function) << row.label;
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(5, e.getErrorCode()) << row.label;
+            EXPECT_EQ(row.function, e.getBackTraceAt(0).function.substr(0, row.function.size())) << row.label;
+            const std::string literal = e.getMessageCount() > 1 ? e.getMessageAt(1).format().str() : "";
+            EXPECT_EQ(row.literal, literal.substr(0, row.literal.size())) << row.label;
+        }
+        for (const auto& [call, times] : row.asked)
+            EXPECT_EQ(times, row.script.asked[call]) << row.label << " " << call;
+    }
+    EXPECT_EQ("pong 127.0.0.1", exchange(*server, false));  // still listening
+}
+
+TEST(ServerSocketFrame, SlotOrderAndNotSupportedBodies)
+{
+    using S = SkarnServerSocket;
+    using P = SkarnConnectionPool;
+    const long slots[] = {
+        slotOf(static_cast<void (S::*)(int)>(&S::open)),
+        slotOf(static_cast<void (S::*)(char*, int)>(&S::open)),
+        slotOf(static_cast<void (S::*)(int, char*)>(&S::open)),
+        slotOf(static_cast<void (S::*)(char*, int, char*)>(&S::open)),
+        slotOf(static_cast<SkarnSocket* (S::*)(int)>(&S::awaitCommunicationAttempt)),
+        slotOf(static_cast<SkarnSocket* (S::*)()>(&S::awaitCommunicationAttempt)),
+        slotOf(&S::release),
+        slotOf(static_cast<SkarnSocket* (P::*)(int, const char*, const char*, std::string)>(&P::openConnection)),
+        slotOf(static_cast<SkarnSocket* (P::*)(int, int, sockaddr_storage, const char*, std::string)>(
+            &P::openConnection)),
+        slotOf(&P::findIdleSocket),
+        slotOf(static_cast<SkarnSocket* (P::*)(int, const char*, const char*)>(&P::getSocketConnection)),
+        slotOf(static_cast<SkarnSocket* (P::*)(int, const char*, int, const char*)>(&P::getSocketConnection)),
+        slotOf(&P::returnSocket),
+        slotOf(&P::createSocket),
+    };
+    const long want[] = {1, 2, 3, 4, 5, 6, 7, 1, 2, 3, 4, 5, 6, 7};
+    EXPECT_TRUE(std::equal(std::begin(slots), std::end(slots), std::begin(want)));
+
+    std::unique_ptr<HostServerSocket> host(new HostServerSocket);
+    Server real = serverSocket("127.0.0.1", "", 0);
+    char addr[] = "127.0.0.1";
+    char doc[] = "<sessionConfigDocument></sessionConfigDocument>";
+    const std::pair<const char*, std::function<void()>> rows[] = {
+        {"SkarnServerSocket::open(1)", [&] { host->open(1); }},
+        {"SkarnServerSocket::open(char*,int)", [&] { host->open(addr, 1); }},
+        {"SkarnServerSocket::open(int,char*)", [&] { host->open(1, doc); }},
+        {"SkarnServerSocket::open(3)", [&] { host->open(addr, 1, doc); }},
+        {"SkarnSocket::AwaitCommunicationAttempt(1)", [&] { host->awaitCommunicationAttempt(1); }},
+        {"SkarnSocket::AwaitCommunicationAttempt(0)", [&] { host->awaitCommunicationAttempt(); }},
+        {"SkarnServerSocket::open(1)", [&] { real->open(1); }},
+        {"SkarnServerSocket::open(char*,int)", [&] { real->open(addr, 1); }},
+    };
+    for (const auto& [function, call] : rows)
+        expectSkarnError(call, {0, 1841854490u, "", function});
+    EXPECT_EQ(0, host->getListenOnPort());
+}
+
+TEST(ServerSocketFrame, ReleaseThroughTheSocketBaseClosesTheListener)
+{
+    Server first = serverSocket("127.0.0.1", "", 0);
+    const int port = first->getListenOnPort();
+    SkarnSocket* asSocket = static_cast<SkrServerSocket*>(first.release());
+    asSocket->release();
+    EXPECT_EQ(port, serverSocket("127.0.0.1", "", 0, port)->getListenOnPort());
+}
