@@ -18,10 +18,12 @@ set(must
   "SkrHTTPParser::isChunked" "SkrHTTPParser::getContentLength" "SkrHTTPParser::getContentID"
   "SkrHTTPParser::getContentType" "SkrHTTPParser::getMultipartDelimiter" "SkrHTTPParser::getHeaders"
   "SkrMessageReader::SkrMessageReader" "SkrMessageReader::getEnvelope" "typeinfo for VexIDOM_DOMException"
-  "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl")
+  "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl"
+  "Skarn::getSessionFactory")
 set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
   "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer"
-  "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces")
+  "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces"
+  "SkrTheBus" "SkrSession" "SkrServerSession" "DOMAsciiString")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)

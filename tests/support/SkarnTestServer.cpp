@@ -1,12 +1,153 @@
 #include "support/SkarnTestServer.h"
 
+#include "api/Skarn.h"
+#include "api/SkarnAttachmentReader.h"
+#include "api/SkarnMessageReader.h"
+#include "api/SkarnMessageWriter.h"
+#include "api/SkarnServerSession.h"
+#include "conn/SkarnServerSocket.h"
+#include "net/SkarnSocket.h"
+#include "net/SkarnSocketInputStream.h"
+#include "platform/core/VexThrowable.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+SkarnTestServer::SkarnTestServer(Handler handler, const std::string& tlsDocument, int port)
+    : m_handler(std::move(handler))
+{
+    m_factory = Skarn::getSessionFactory();
+    m_factory->setProperty("QSMSSLServer", tlsDocument.empty() ? 0 : 1);
+    std::string doc = tlsDocument;
+    m_listener = m_factory->getServerSocket(port, doc.empty() ? nullptr : &doc[0]);
+    m_port = m_listener->getListenOnPort();
+    m_acceptor = std::thread([this] { acceptLoop(); });
+}
+
+SkarnTestServer::~SkarnTestServer()
+{
+    stop();
+    m_listener->release();
+    delete m_factory;
+}
+
+void SkarnTestServer::stop()
+{
+    m_stop = true;
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    reap(true);
+}
+
+void SkarnTestServer::awaitClosed(int n) const
+{
+    for (int i = 0; i < 1000 && m_closed < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+void SkarnTestServer::acceptLoop()
+{
+    while (!m_stop) {
+        SkarnSocket* sock = nullptr;
+        try {
+            sock = m_listener->awaitCommunicationAttempt(1);
+        } catch (VexThrowable&) {
+            // A client that failed its handshake; the listener goes on.
+        }
+        reap(false);
+        if (!sock)
+            continue;
+        ++m_accepted;
+        std::lock_guard<std::mutex> g(m_lock);
+        m_connections.emplace_back();
+        Connection* c = &m_connections.back();
+        c->sock = sock;
+        c->thread = std::thread([this, c] { serve(c); });
+    }
+}
+
+void SkarnTestServer::serve(Connection* c)
+{
+    bool more = true;
+    while (more) {
+        SkarnServerSession* session = nullptr;
+        try {
+            session = m_factory->getServerSession(c->sock);
+            more = m_handler(*session);
+        } catch (VexThrowable&) {
+            more = false;  // the client closed the connection, or broke the exchange
+        }
+        try {
+            if (session)
+                session->release();
+        } catch (VexThrowable&) {
+            more = false;
+        }
+    }
+    try {
+        c->sock->Close();
+    } catch (VexThrowable&) {
+    }
+    c->sock->release();
+    ++m_closed;
+    c->done = true;
+}
+
+void SkarnTestServer::reap(bool all)
+{
+    std::list<Connection> finished;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            auto next = std::next(it);
+            if (all || it->done)
+                finished.splice(finished.end(), m_connections, it);
+            it = next;
+        }
+    }
+    for (Connection& c : finished)
+        c.thread.join();
+}
+
+SkarnTestServer::Handler SkarnTestServer::echo()
+{
+    return [](SkarnServerSession& s) {
+        struct Part {
+            std::string type, id, bytes;
+        };
+        SkarnMessageReader& r = s.openRequest();
+        std::unique_ptr<VexIDOM_Document> holder(
+            VexIDOM_DOMImplementation::getImplementation().createDocument(nullptr, "holder"));
+        VexIDOM_Element h = holder->getDocumentElement();
+        r.getEnvelope(h);
+        std::vector<Part> parts;
+        while (r.hasMoreAttachments()) {
+            SkarnAttachmentReader& a = r.openNextAttachment();
+            parts.push_back({a.getContentType(), a.getContentID(), readStream(a.getInputStream())});
+            r.closeAttachment(a);
+        }
+        const char* connection = r.getHeader("connection");
+        bool keep = !connection || ::strcasecmp(connection, "close") != 0;
+        s.setProperty("send-content-length", r.getHeader("content-length") ? 1 : 0);
+        s.closeRequest(r);
+        SkarnMessageWriter& w = s.openResponse(parts.empty() ? 0 : 1);
+        VexIDOM_Node envelope = h.getFirstChild();
+        w.setEnvelope(envelope);
+        for (const Part& p : parts)
+            w.addAttachment(p.type.c_str(), nullptr, p.bytes.data(), static_cast<unsigned>(p.bytes.size()), p.id.c_str());
+        s.closeResponse(w);
+        return keep;
+    };
+}
 
 VexIDOM_Document* soapEnvelope(const std::string& text)
 {
@@ -33,6 +174,18 @@ std::string serialiseNode(const VexIDOM_Node& node)
     StringDomWriter w;
     VexIDOM_Helper::write(node, w);
     return w.out;
+}
+
+std::string readStream(QioInputStream& in)
+{
+    std::string out;
+    char buf[16384];
+    for (;;) {
+        unsigned n = in.read(buf, sizeof buf);
+        if (n == QioInputStream::END)
+            return out;
+        out.append(buf, n);
+    }
 }
 
 std::string readUntil(int fd, const std::string& mark)

@@ -1,0 +1,333 @@
+// Whole exchanges through the public entry points only, as a host makes them:
+// client sessions from a factory against the support server loop, in one
+// process on loopback, plain and TLS (certificates verified).
+#include "api/Skarn.h"
+#include "api/SkarnAttachmentReader.h"
+#include "api/SkarnMessageReader.h"
+#include "api/SkarnMessageWriter.h"
+#include "api/SkarnProcess.h"
+#include "api/SkarnServerSession.h"
+#include "api/SkarnSession.h"
+#include "conn/SkarnConnectionPool.h"
+#include "conn/SkrConnectionPoolFactory.h"
+#include "net/SkarnSocket.h"
+#include "platform/core/VexThrowable.h"
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/streams/QioOutputStream.h"
+#include "support/SkarnTestServer.h"
+#include "support/TestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct ProcessEnvironment : testing::Environment {
+    void SetUp() override { ASSERT_EQ(0, SkarnProcessInitialize(nullptr)); }
+    void TearDown() override
+    {
+        SkrConnectionPoolFactory::destroyInstance();
+        SkarnProcessTerminate(nullptr);
+    }
+};
+testing::Environment* const processEnvironment = testing::AddGlobalTestEnvironment(new ProcessEnvironment);
+
+int descriptors()
+{
+    int n = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    while (::readdir(d))
+        ++n;
+    ::closedir(d);
+    return n;
+}
+
+// The session configuration document of a listener ("" for plain) or a client.
+std::string document(bool tls, bool server)
+{
+    const TestCertificates& c = TestCertificates::get();
+    if (!tls)
+        return server ? "" : "<sessionConfigDocument><forceSSLStatus>OFF</forceSSLStatus></sessionConfigDocument>";
+    return server ? "<sessionConfigDocument><serviceID>t</serviceID><certificateFile>" + c.serverCert +
+                        "</certificateFile><privateKeyFile>" + c.serverKey + "</privateKeyFile></sessionConfigDocument>"
+                  : "<sessionConfigDocument><forceSSLStatus>ON</forceSSLStatus><caFile>" + c.caFile +
+                        "</caFile></sessionConfigDocument>";
+}
+
+// A host's factory for sessions to http://127.0.0.1:<port>/svc.
+struct Client {
+    std::unique_ptr<Skarn> bus{Skarn::getSessionFactory()};
+    std::string key, url, options;
+    Client(int port, bool tls)
+        : key("127.0.0.1:" + std::to_string(port)), url("http://" + key + "/svc"), options(document(tls, false))
+    {
+        bus->setProperty("non-SSL-sockets", 0);  // through the secure-socket library: plain ones are pooled too
+    }
+    SkarnSession* session() { return bus->getSession(&url[0], options.empty() ? nullptr : &options[0], 0); }
+    // The reuse counter of the connection idle in the pool (-1: none); it goes back.
+    int pooledReuse()
+    {
+        SkarnSocket* s = SkrConnectionPoolFactory::getInstance()->findIdleSocket(key);
+        int n = s ? s->getReuseCounter() : -1;
+        if (s)
+            s->release();
+        return n;
+    }
+};
+
+// Runs `body`; a throwable becomes a failure that shows what was raised.
+bool clean(const std::function<void()>& body)
+{
+    try {
+        body();
+        return true;
+    } catch (VexThrowable& t) {
+        ADD_FAILURE() << t.toString().str();
+        return false;
+    }
+}
+
+// One echo exchange through doRequest: the envelope comes back unchanged.
+void echoRequest(SkarnSession& s, const std::string& text)
+{
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope(text)), resp(soapEnvelope(""));
+    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
+    s.doRequest(root, holder);
+    EXPECT_EQ(serialiseNode(root), serialiseNode(holder.getLastChild()));
+}
+
+// One echo exchange through the open and close forms with `n` attachments,
+// chunked or with a content length: everything comes back byte for byte, framed alike.
+void echoParts(SkarnSession& s, int n, bool length)
+{
+    s.setProperty("send-content-length", length ? 1 : 0);
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope("caf\xC3\xA9 & <x>")), resp(soapEnvelope(""));
+    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
+    SkarnMessageWriter& w = s.openRequest(n > 0);
+    w.setEnvelope(root);
+    std::vector<std::string> parts;
+    for (int i = 0; i < n; ++i) {
+        parts.push_back(std::string(3000 * i + 1, static_cast<char>('a' + i)) + std::string("\0\r\n--=_\r\n", 9));
+        w.addAttachment("application/octet-stream", nullptr, parts[i].data(), static_cast<unsigned>(parts[i].size()),
+                        std::to_string(i).c_str());
+    }
+    s.closeRequest(w);
+    SkarnMessageReader& r = s.openResponse();
+    r.getEnvelope(holder);
+    EXPECT_EQ(serialiseNode(root), serialiseNode(holder.getLastChild()));
+    EXPECT_EQ(length, r.getHeader("content-length") != nullptr);
+    int i = 0;
+    for (; r.hasMoreAttachments(); ++i) {
+        SkarnAttachmentReader& a = r.openNextAttachment();
+        EXPECT_EQ(parts.at(i), readStream(a.getInputStream()));
+        EXPECT_EQ(std::to_string(i), a.getContentID());
+        r.closeAttachment(a);
+    }
+    EXPECT_EQ(n, i);
+    s.closeResponse(r);
+}
+
+}  // namespace
+
+TEST(HostExchange, PartsBothWaysManyExchangesAndOnePooledConnection)
+{
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        SkarnTestServer server(SkarnTestServer::echo(), document(tls, true));
+        Client c(server.port(), tls);
+        clean([&] {
+            SkarnSession* s = c.session();
+            for (int n : {0, 1, 5})
+                for (bool length : {false, true})
+                    echoParts(*s, n, length);
+            for (int i = 0; i < 20; ++i)
+                echoRequest(*s, std::to_string(i));
+            s->release();
+            for (int i = 0; i < 5; ++i) {
+                s = c.session();
+                echoRequest(*s, "again");
+                s->release();
+            }
+        });
+        EXPECT_EQ(1, server.accepted());
+        EXPECT_EQ(6, c.pooledReuse());
+        SkrConnectionPoolFactory::destroyInstance();  // the client closes: the server's thread ends
+    }
+}
+
+// Answers "c" with "Connection: close" (the connection kept open), "s" by
+// closing the connection without a word after the answer, anything else by echo.
+bool closingServer(SkarnServerSession& ss)
+{
+    std::unique_ptr<VexIDOM_Document> d(soapEnvelope(""));
+    VexIDOM_Element h = d->getDocumentElement();
+    ss.readRequestEnvelope(h);
+    VexIDOM_Node env = h.getLastChild();
+    std::string text = env.getTextContent().str(), body = serialiseNode(env);
+    if (text != "c") {
+        SkarnMessageWriter& w = ss.openResponse(0);
+        w.setEnvelope(env);
+        ss.closeResponse(w);
+        return text != "s";
+    }
+    std::string wire = "HTTP/1.1 200 OK\r\nConnection: Close\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\n\r\n" + body;
+    ss.getServerSocket()->getOutputStream().write(wire.data(), static_cast<unsigned>(wire.size()));
+    ss.getServerSocket()->getOutputStream().flush();
+    return true;
+}
+
+void oneSession(Client& c, const char* text)
+{
+    clean([&] {
+        SkarnSession* s = c.session();
+        echoRequest(*s, text);
+        s->release();
+    });
+}
+
+TEST(HostExchange, ConnectionCloseAndDeadConnectionsAreNotReused)
+{
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        SkarnTestServer server(closingServer, document(tls, true));
+        Client c(server.port(), tls);
+        oneSession(c, "c");
+        EXPECT_EQ(-1, c.pooledReuse());
+        oneSession(c, "s");  // pooled, then closed by the server
+        server.awaitClosed(2);        oneSession(c, "r");
+        EXPECT_EQ(3, server.accepted());
+        SkrConnectionPoolFactory::destroyInstance();
+    }
+}
+
+TEST(HostLoad, SixteenThreadsOfFiveHundredExchanges)
+{
+    document(true, true);  // certificates made before counting
+    const int before = descriptors();
+    {
+        SkarnTestServer server(SkarnTestServer::echo());
+        Client c(server.port(), false);
+        std::atomic<int> clean_threads{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 16; ++t)
+            threads.emplace_back([&, t] {
+                clean_threads += clean([&] {
+                    SkarnSession* s = c.session();
+                    for (int i = 0; i < 500; ++i)
+                        echoRequest(*s, std::to_string(t) + "/" + std::to_string(i));
+                    s->release();
+                });
+            });
+        for (std::thread& t : threads)
+            t.join();
+        EXPECT_EQ(16, clean_threads.load());
+        SkrConnectionPoolFactory::destroyInstance();
+    }
+    EXPECT_EQ(before, descriptors());
+}
+
+TEST(HostFaults, ResetInTheMiddleOfAResponse)
+{
+    // A raw server: the first connection gets half a response and a reset, the second a whole one.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ::listen(listener, 4);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread raw([listener] {
+        for (const char* answer : {"HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n<soap:Envelope", "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n<r>ok</r>"}) {
+            int fd = ::accept(listener, nullptr, nullptr);
+            readUntil(fd, "\r\n0\r\n\r\n");
+            ::send(fd, answer, std::string(answer).size(), MSG_NOSIGNAL);
+            linger l{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            ::close(fd);
+        }
+    });
+    Client c(ntohs(a.sin_port), false);
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope("x")), resp(soapEnvelope(""));
+    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
+    SkarnSession* s = c.session();
+    bool raised = false;
+    try {
+        s->doRequest(root, holder);
+    } catch (const VexThrowable&) {
+        raised = true;
+    }
+    EXPECT_TRUE(raised);
+    s->release();
+    EXPECT_EQ(-1, c.pooledReuse());
+    clean([&] {
+        s = c.session();
+        s->doRequest(root, holder);
+        EXPECT_EQ("<r>ok</r>", serialiseNode(holder.getLastChild()));
+        s->release();
+    });
+    raw.join();
+    ::close(listener);
+    SkrConnectionPoolFactory::destroyInstance();
+}
+
+TEST(HostFaults, ServerRestartedOnTheSamePort)
+{
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        int port = 0;
+        {
+            SkarnTestServer first(closingServer, document(tls, true));
+            port = first.port();
+            Client c(port, tls);
+            clean([&] {
+                SkarnSession* s1 = c.session();
+                SkarnSession* s2 = c.session();
+                echoRequest(*s1, "s");
+                echoRequest(*s2, "s");
+                s1->release();
+                s2->release();
+            });
+        }  // two connections in the pool, closed by the server that has gone
+        SkarnTestServer second(closingServer, document(tls, true), port);
+        Client c(port, tls);
+        oneSession(c, "r");
+        EXPECT_EQ(1, second.accepted());
+        SkrConnectionPoolFactory::destroyInstance();
+    }
+}
+
+TEST(HostCurl, ExpectContinueIsAnsweredBeforeTheBody)
+{
+    SkarnTestServer server(SkarnTestServer::echo());
+    std::unique_ptr<VexIDOM_Document> env(soapEnvelope("curl"));
+    const std::string text = serialiseNode(env->getDocumentElement());
+    const std::string file = testing::TempDir() + "skarn_continue_" + std::to_string(::getpid()) + ".xml";
+    std::ofstream(file, std::ios::binary) << text;
+    std::string command = "curl -sS -v --max-time 10 -H 'Expect: 100-continue' -H 'Content-Type: text/xml' --data-binary @" +
+                          file + " http://127.0.0.1:" + std::to_string(server.port()) + "/svc 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        ::pclose(p);
+    }
+    std::remove(file.c_str());
+    EXPECT_NE(std::string::npos, out.find("< HTTP/1.1 100 Continue")) << out;
+    EXPECT_NE(std::string::npos, out.find(text)) << out;
+}
