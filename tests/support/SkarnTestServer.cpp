@@ -7,12 +7,12 @@
 #include "api/SkarnServerSession.h"
 #include "conn/SkarnServerSocket.h"
 #include "net/SkarnSocket.h"
-#include "net/SkarnSocketInputStream.h"
 #include "platform/core/VexThrowable.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
+#include "platform/streams/QioInputStream.h"
 
 #include <poll.h>
 #include <strings.h>
@@ -20,7 +20,6 @@
 
 #include <chrono>
 #include <memory>
-#include <vector>
 
 SkarnTestServer::SkarnTestServer(Handler handler, const std::string& tlsDocument, int port)
     : m_handler(std::move(handler))
@@ -35,17 +34,11 @@ SkarnTestServer::SkarnTestServer(Handler handler, const std::string& tlsDocument
 
 SkarnTestServer::~SkarnTestServer()
 {
-    stop();
+    m_stop = true;
+    m_acceptor.join();
+    reap(true);
     m_listener->release();
     delete m_factory;
-}
-
-void SkarnTestServer::stop()
-{
-    m_stop = true;
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    reap(true);
 }
 
 void SkarnTestServer::awaitClosed(int n) const
@@ -79,25 +72,19 @@ void SkarnTestServer::serve(Connection* c)
 {
     bool more = true;
     while (more) {
-        SkarnServerSession* session = nullptr;
+        SkarnServerSession* session = m_factory->getServerSession(c->sock);
         try {
-            session = m_factory->getServerSession(c->sock);
             more = m_handler(*session);
         } catch (VexThrowable&) {
             more = false;  // the client closed the connection, or broke the exchange
         }
         try {
-            if (session)
-                session->release();
+            session->release();
         } catch (VexThrowable&) {
             more = false;
         }
     }
-    try {
-        c->sock->Close();
-    } catch (VexThrowable&) {
-    }
-    c->sock->release();
+    c->sock->release();  // not reusable: closed and deleted
     ++m_closed;
     c->done = true;
 }
@@ -121,29 +108,24 @@ void SkarnTestServer::reap(bool all)
 SkarnTestServer::Handler SkarnTestServer::echo()
 {
     return [](SkarnServerSession& s) {
-        struct Part {
-            std::string type, id, bytes;
-        };
         SkarnMessageReader& r = s.openRequest();
         std::unique_ptr<VexIDOM_Document> holder(
             VexIDOM_DOMImplementation::getImplementation().createDocument(nullptr, "holder"));
         VexIDOM_Element h = holder->getDocumentElement();
         r.getEnvelope(h);
-        std::vector<Part> parts;
-        while (r.hasMoreAttachments()) {
-            SkarnAttachmentReader& a = r.openNextAttachment();
-            parts.push_back({a.getContentType(), a.getContentID(), readStream(a.getInputStream())});
-            r.closeAttachment(a);
-        }
         const char* connection = r.getHeader("connection");
         bool keep = !connection || ::strcasecmp(connection, "close") != 0;
         s.setProperty("send-content-length", r.getHeader("content-length") ? 1 : 0);
-        s.closeRequest(r);
-        SkarnMessageWriter& w = s.openResponse(parts.empty() ? 0 : 1);
+        SkarnMessageWriter& w = s.openResponse(r.hasMoreAttachments());
         VexIDOM_Node envelope = h.getFirstChild();
         w.setEnvelope(envelope);
-        for (const Part& p : parts)
-            w.addAttachment(p.type.c_str(), nullptr, p.bytes.data(), static_cast<unsigned>(p.bytes.size()), p.id.c_str());
+        while (r.hasMoreAttachments()) {
+            SkarnAttachmentReader& a = r.openNextAttachment();
+            std::string bytes = readStream(a.getInputStream());
+            w.addAttachment(a.getContentType(), nullptr, bytes.data(), static_cast<unsigned>(bytes.size()), a.getContentID());
+            r.closeAttachment(a);
+        }
+        s.closeRequest(r);
         s.closeResponse(w);
         return keep;
     };
@@ -161,17 +143,12 @@ VexIDOM_Document* soapEnvelope(const std::string& text)
     return doc;
 }
 
-namespace {
-class StringDomWriter : public DomWriter {
-public:
-    void writeChars(const char* data, unsigned length) override { out.append(data, length); }
-    std::string out;
-};
-}  // namespace
-
 std::string serialiseNode(const VexIDOM_Node& node)
 {
-    StringDomWriter w;
+    struct StringDomWriter : DomWriter {
+        void writeChars(const char* data, unsigned length) override { out.append(data, length); }
+        std::string out;
+    } w;
     VexIDOM_Helper::write(node, w);
     return w.out;
 }
@@ -180,12 +157,9 @@ std::string readStream(QioInputStream& in)
 {
     std::string out;
     char buf[16384];
-    for (;;) {
-        unsigned n = in.read(buf, sizeof buf);
-        if (n == QioInputStream::END)
-            return out;
+    for (unsigned n; (n = in.read(buf, sizeof buf)) != QioInputStream::END;)
         out.append(buf, n);
-    }
+    return out;
 }
 
 std::string readUntil(int fd, const std::string& mark)
