@@ -60,7 +60,6 @@ void SkarnTestServer::acceptLoop()
         if (!sock)
             continue;
         ++m_accepted;
-        std::lock_guard<std::mutex> g(m_lock);
         m_connections.emplace_back();
         Connection* c = &m_connections.back();
         c->sock = sock;
@@ -91,18 +90,12 @@ void SkarnTestServer::serve(Connection* c)
 
 void SkarnTestServer::reap(bool all)
 {
-    std::list<Connection> finished;
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            auto next = std::next(it);
-            if (all || it->done)
-                finished.splice(finished.end(), m_connections, it);
-            it = next;
-        }
-    }
-    for (Connection& c : finished)
+    m_connections.remove_if([all](Connection& c) {
+        if (!all && !c.done)
+            return false;
         c.thread.join();
+        return true;
+    });
 }
 
 SkarnTestServer::Handler SkarnTestServer::echo()
@@ -135,11 +128,9 @@ VexIDOM_Document* soapEnvelope(const std::string& text)
 {
     const char* soap = "http://schemas.xmlsoap.org/soap/envelope/";
     VexIDOM_Document* doc = VexIDOM_DOMImplementation::getImplementation().createDocument(soap, "soap:Envelope");
-    VexIDOM_Element body = doc->createElementNS(soap, "soap:Body");
     VexIDOM_Element op = doc->createElementNS("urn:mirra:test", "m:Echo");
     op.appendChild(doc->createTextNode(text.c_str()));
-    body.appendChild(op);
-    doc->getDocumentElement().appendChild(body);
+    doc->getDocumentElement().appendChild(doc->createElementNS(soap, "soap:Body")).appendChild(op);
     return doc;
 }
 

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -62,8 +61,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0}, m_closed{0};
     std::thread m_acceptor;
-    std::mutex m_lock;
-    std::list<Connection> m_connections;
+    std::list<Connection> m_connections;  // the accepting thread's only
 };
 
 // A SOAP envelope whose body holds one element m:Echo with `text`; the caller's.
