@@ -17,7 +17,11 @@
 #include "platform/dom/VexIDOM_Parser.h"
 #include "platform/streams/QioBlockInputStream.h"
 #include "platform/streams/QioChunkedInputStream.h"
+#include "platform/streams/QioOutputStream.h"
 
+#include <strings.h>
+
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -104,6 +108,21 @@ SkrMessageReader::~SkrMessageReader()
     m_sock = nullptr;
 }
 
+void SkrMessageReader::answerExpectContinue()
+{
+    // An HTTP/1.1 client that asks for it waits for this interim answer before
+    // it sends the body; HTTP/1.0 clients never get one.
+    const char* expect = m_parser.getHeader("expect");
+    const char* version = m_parser.getHeader("skarn-http-version");
+    if (!m_sock || !expect || ::strcasecmp(expect, "100-continue") != 0 || !version ||
+        std::strcmp(version, "HTTP/1.1") != 0)
+        return;
+    static const char CONTINUE[] = "HTTP/1.1 100 Continue\r\n\r\n";
+    QioOutputStream& out = m_sock->getOutputStream();
+    out.write(CONTINUE, sizeof CONTINUE - 1);
+    out.flush();
+}
+
 void SkrMessageReader::disableReuse()
 {
     if (m_sock)
@@ -157,6 +176,7 @@ QioInputStream& SkrMessageReader::openEnvelope()
         if (m_request) {
             m_parser.parseRequest(m_buffered);
             saveRequestHeaders();
+            answerExpectContinue();
         } else {
             m_parser.parseResponse(m_buffered);
             saveTolkResponseHeaders();

@@ -30,7 +30,8 @@ class SkrMPInputStream;
 // A request's header table goes to the header-propagation manager and its
 // tracing headers to the calling thread's tracing data; a response's tracing
 // step is taken over. Every failure disables the socket's reuse before it
-// leaves. The destructor reads the rest of the message (remaining parts, the
+// leaves. A request carrying "Expect: 100-continue" gets the interim answer
+// "HTTP/1.1 100 Continue" on the socket once its head is read. The destructor reads the rest of the message (remaining parts, the
 // chunked body and its trailer, the rest of a length-delimited body) so that
 // the connection stands at the next message, and never throws. When the
 // rest cannot be read (a multipart message deleted inside its envelope part,
@@ -67,6 +68,8 @@ public:
 private:
     void saveRequestHeaders();
     void saveTolkResponseHeaders();
+    // "HTTP/1.1 100 Continue" for an HTTP/1.1 request carrying "Expect: 100-continue".
+    void answerExpectContinue();
     // Clears a cancel request and a time-out left on the socket stream.
     void resetSocketStream();
     void disableReuse();

@@ -20,11 +20,12 @@ set(must
   "SkrMessageReader::SkrMessageReader" "SkrMessageReader::getEnvelope" "typeinfo for VexIDOM_DOMException"
   "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl"
   "typeinfo for SkarnServerSocket" "SkarnServerSocket::getServerSocket(int" "SkarnServerSocket::getServerSocket(char*"
-  "typeinfo for SkarnConnectionPool" "SkrConnectionPoolFactory::getInstance" "SkrConnectionPoolFactory::destroyInstance")
+  "typeinfo for SkarnConnectionPool" "SkrConnectionPoolFactory::getInstance" "SkrConnectionPoolFactory::destroyInstance"
+  "Skarn::getSessionFactory")
 set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
   "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer"
   "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces"
-  "SkrServerSocket" "SkrConnectionPool::")
+  "SkrServerSocket" "SkrConnectionPool::" "SkrTheBus" "SkrSession" "SkrServerSession" "DOMAsciiString")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)

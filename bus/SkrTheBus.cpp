@@ -1,0 +1,128 @@
+#include "bus/SkrTheBus.h"
+
+#include "api/SkarnException.h"
+#include "bus/DOMAsciiString.h"
+#include "conn/SkarnConnectionPool.h"
+#include "conn/SkarnServerSocket.h"
+#include "conn/SkrConnectionPoolFactory.h"
+#include "platform/core/I18NString.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexThreadGuard.h"
+#include "platform/dom/XmlUrl.h"
+#include "session/SkrServerSession.h"
+#include "session/SkrSession.h"
+
+#include <xercesc/util/XMLException.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+
+const char* SkrTheBus::getNamespaceURI() { return "http://skarn.invalid/mirra"; }
+
+SkrTheBus::SkrTheBus() : m_namespace(nullptr), m_properties_lock(0)
+{
+    m_namespace = VEX_GUARDED_NEW("SkrTheBus::SkrTheBus", new I18NString(getNamespaceURI()));
+}
+
+SkrTheBus::~SkrTheBus()
+{
+    delete m_namespace;
+    m_namespace = nullptr;
+}
+
+void SkrTheBus::setProperty(const std::string& key, int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    setProperty(key, std::string(text));
+}
+
+void SkrTheBus::setProperty(const std::string& key, const std::string& value)
+{
+    if (key != "non-SSL-sockets" && key != "QSMSSLServer")
+        VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrTheBus::setProperty", "VEX_THROW");
+    VexThreadGuard guard(m_properties_lock);
+    m_properties[key] = value;
+}
+
+const char* SkrTheBus::getProperty(const char* key)
+{
+    VexThreadGuard guard(m_properties_lock);
+    auto it = m_properties.find(key);
+    return it == m_properties.end() ? nullptr : it->second.c_str();
+}
+
+int SkrTheBus::secureFlag()
+{
+    const char* plain = getProperty("non-SSL-sockets");
+    return (!plain || std::atoi(plain) == 0) ? 1 : 0;
+}
+
+int SkrTheBus::serverSSLFlag()
+{
+    const char* ssl = getProperty("QSMSSLServer");
+    return (secureFlag() == 1 && ssl && std::atoi(ssl) != 0) ? 1 : 0;
+}
+
+SkarnSession* SkrTheBus::getSession(char* url, char* options, int)
+{
+    int secure = secureFlag();
+    SkarnSocket* socket = nullptr;
+    try {
+        socket = SkrConnectionPoolFactory::getInstance()->getSocketConnection(secure, url, options);
+    } catch (VexThrowable& t) {
+        VEX_RETHROW(t, "SkrTheBus::getSession");
+    }
+    try {
+        XmlUrl parsed{I18NString(url)};
+        I18NString path = parsed.getPath();
+        SkrSession* session =
+            VEX_GUARDED_NEW("SkrTheBus::getSession", new SkrSession(this, socket, path.c_str()));
+        I18NString host = parsed.getHost();
+        if (!host.str().empty())
+            session->setProperty("Host", host.str());
+        return session;
+    } catch (XERCES_CPP_NAMESPACE::XMLException&) {
+        SkarnException::raise(VEX_LOCATION, "SkrTheBus::getSession", SkarnException::errBadUrl,
+                              {I18NString(url), I18NString("XMLException")});
+    }
+}
+
+SkarnSession* SkrTheBus::getSession(VexIDOM_Element& config, char* options, int reserved)
+{
+    DOMAsciiString host(config, *m_namespace, "host");
+    DOMAsciiString port(config, *m_namespace, "port");
+    DOMAsciiString path(config, *m_namespace, "path");
+    return getSession(host.getValue(), std::atoi(port.getValue()), path.getValue(), options, reserved);
+}
+
+SkarnSession* SkrTheBus::getSession(const char* host, int port, const char* path, char* options, int)
+{
+    int secure = secureFlag();
+    SkarnSocket* socket = nullptr;
+    try {
+        socket = SkrConnectionPoolFactory::getInstance()->getSocketConnection(secure, host, port, options);
+    } catch (VexThrowable& t) {
+        VEX_RETHROW(t, "SkrTheBus::getSession");
+    }
+    return VEX_GUARDED_NEW("SkrTheBus::getSession", new SkrSession(this, socket, path));
+}
+
+SkarnServerSocket* SkrTheBus::getServerSocket(char* serverAddr, int nPort, char* sessionConfigDoc)
+{
+    return SkarnServerSocket::getServerSocket(serverAddr, nPort, sessionConfigDoc, secureFlag(), serverSSLFlag());
+}
+
+SkarnServerSocket* SkrTheBus::getServerSocket(int nPort, char* sessionConfigDoc)
+{
+    return SkarnServerSocket::getServerSocket(nPort, sessionConfigDoc, secureFlag(), serverSSLFlag());
+}
+
+SkarnServerSession* SkrTheBus::getServerSession(SkarnSocket* socket)
+{
+    return VEX_GUARDED_NEW("SkrTheBus::getServerSession", new SkrServerSession(socket));
+}
+
+SkarnSocket* SkrTheBus::getSocket() { return SkrConnectionPoolFactory::getInstance()->createSocket(secureFlag()); }

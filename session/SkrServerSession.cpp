@@ -1,0 +1,133 @@
+#include "session/SkrServerSession.h"
+
+#include "http/SkrMessageReader.h"
+#include "http/SkrMessageWriter.h"
+#include "net/SkarnSocket.h"
+#include "net/SkarnSocketInputStream.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexThreadGuard.h"
+#include "platform/dom/VexIDOM_Element.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+SkrServerSession::SkrServerSession(SkarnSocket* socket)
+    : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties_lock(0)
+{
+}
+
+SkrServerSession::~SkrServerSession()
+{
+    m_serv_writer = nullptr;
+    m_serv_reader = nullptr;
+}
+
+void SkrServerSession::setProperty(const std::string& key, int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    setProperty(key, std::string(text));
+}
+
+void SkrServerSession::setProperty(const std::string& key, const std::string& value)
+{
+    VexThreadGuard guard(m_properties_lock);
+    if (key != "boundary" && key != "chunk-size" && key != "send-content-length")
+        VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrServerSession::setProperty", "VEX_THROW");
+    m_properties[key] = value;
+}
+
+const char* SkrServerSession::getProperty(const char* key)
+{
+    VexThreadGuard guard(m_properties_lock);
+    auto it = m_properties.find(key);
+    return it == m_properties.end() ? nullptr : it->second.c_str();
+}
+
+void SkrServerSession::echo(const char* sfilename)
+{
+    if (m_server_sock)
+        m_server_sock->echo(sfilename);
+}
+
+void SkrServerSession::echo(const char* sfilename, const char* mode, int echo_rw)
+{
+    if (m_server_sock)
+        m_server_sock->echo(sfilename, mode, echo_rw);
+}
+
+void SkrServerSession::readRequestEnvelope(VexIDOM_Node& request)
+{
+    SkarnMessageReader& r = openRequest();
+    r.getEnvelope(request);
+    closeRequest(r);
+}
+
+void SkrServerSession::respond(VexIDOM_Element& response)
+{
+    SkarnMessageWriter& w = openResponse(0);
+    w.setEnvelope(response);
+    closeResponse(w);
+}
+
+SkarnMessageReader& SkrServerSession::openRequest()
+{
+    VEX_ASSERT(m_serv_reader == 0);
+    VEX_ASSERT(m_server_sock);
+    QioInputStream& in = m_server_sock->getInputStream();
+    m_serv_reader = VEX_GUARDED_NEW("SkrServerSession::openRequest", new SkrMessageReader(1, in, m_server_sock));
+    return *m_serv_reader;
+}
+
+void SkrServerSession::closeRequest(SkarnMessageReader& r)
+{
+    VEX_ASSERT(m_serv_reader == &r);
+    delete m_serv_reader;
+    m_serv_reader = nullptr;
+}
+
+SkarnMessageWriter& SkrServerSession::openResponse(int attachments)
+{
+    VEX_ASSERT(m_serv_writer == 0);
+    int chunked = 1;
+    int chunkSize = 0;
+    const char* sendLength = getProperty("send-content-length");
+    if (sendLength && std::atoi(sendLength) != 0) {
+        chunked = 0;
+    } else if (const char* size = getProperty("chunk-size")) {
+        chunkSize = std::atoi(size);
+    }
+    const char* boundary = getProperty("boundary");
+    SkrMessageWriter* writer = VEX_GUARDED_NEW(
+        "SkrServerSession::openResponse",
+        new SkrMessageWriter("", 0, attachments, m_server_sock, chunked, chunkSize, boundary));
+    m_serv_writer = writer;
+    writer->init();
+    return *writer;
+}
+
+void SkrServerSession::closeResponse(SkarnMessageWriter& w)
+{
+    VEX_ASSERT(m_serv_writer == &w);
+    if (!m_serv_writer)
+        return;
+    m_serv_writer->close();
+    delete m_serv_writer;
+    m_serv_writer = nullptr;
+}
+
+void SkrServerSession::release()
+{
+    if (m_serv_writer) {
+        m_serv_writer->close();
+        delete m_serv_writer;
+        m_serv_writer = nullptr;
+    }
+    if (m_serv_reader) {
+        delete m_serv_reader;
+        m_serv_reader = nullptr;
+    }
+    delete this;
+}

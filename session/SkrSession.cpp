@@ -1,0 +1,193 @@
+#include "session/SkrSession.h"
+
+#include "http/SkrMessageReader.h"
+#include "http/SkrMessageWriter.h"
+#include "net/SkarnSocket.h"
+#include "net/SkarnSocketInputStream.h"
+#include "platform/core/VexGuard.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexMacros.h"
+#include "platform/core/VexThreadGuard.h"
+#include "platform/dom/VexIDOM_Element.h"
+
+#include <strings.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+
+SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
+    : m_factory(factory),
+      m_session_sock(socket),
+      m_path(path),
+      m_request_open(0),
+      m_current_writer(nullptr),
+      m_current_reader(nullptr),
+      m_properties_lock(0),
+      m_timer("*Sending request", "MIRRA")
+{
+}
+
+SkrSession::~SkrSession()
+{
+    m_current_writer = nullptr;
+    m_current_reader = nullptr;
+    m_session_sock = nullptr;
+    m_factory = nullptr;
+}
+
+void SkrSession::setProperty(const std::string& key, int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    setProperty(key, std::string(text));
+}
+
+void SkrSession::setProperty(const std::string& key, const std::string& value)
+{
+    VexThreadGuard guard(m_properties_lock);
+    if (key != "boundary" && key != "chunk-size" && key != "send-content-length" && key != "Authorization" &&
+        key != "Host")
+        VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
+    m_properties[key] = value;
+}
+
+const char* SkrSession::getProperty(const char* key)
+{
+    VexThreadGuard guard(m_properties_lock);
+    auto it = m_properties.find(key);
+    return it == m_properties.end() ? nullptr : it->second.c_str();
+}
+
+void SkrSession::echo(const char* sfilename)
+{
+    if (m_session_sock)
+        m_session_sock->echo(sfilename);
+}
+
+void SkrSession::echo(const char* sfilename, const char* mode, int echo_rw)
+{
+    if (m_session_sock)
+        m_session_sock->echo(sfilename, mode, echo_rw);
+}
+
+void SkrSession::doRequest(VexIDOM_Element& request, VexIDOM_Node& response)
+{
+    sendRequest(request);
+    getResponse(response);
+}
+
+void SkrSession::sendRequest(VexIDOM_Element& request)
+{
+    SkarnMessageWriter& w = openRequest(0);
+    w.setEnvelope(request);
+    closeRequest(w);
+}
+
+void SkrSession::getResponse(VexIDOM_Node& response)
+{
+    if (m_request_open == 0)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrSession::getResponse - no request was sent", "VEX_THROW");
+    SkarnMessageReader& r = openResponse();
+    r.getEnvelope(response);
+    closeResponse(r);
+}
+
+SkarnMessageWriter& SkrSession::openRequest(int attachments)
+{
+    VEX_ASSERT(m_current_writer == NULL);
+    int chunked = 1;
+    int chunkSize = 0;
+    const char* sendLength = getProperty("send-content-length");
+    if (sendLength && std::atoi(sendLength) != 0) {
+        chunked = 0;
+    } else if (const char* size = getProperty("chunk-size")) {
+        chunkSize = std::atoi(size);
+    }
+    const char* boundary = getProperty("boundary");
+    SkrMessageWriter* writer = VEX_GUARDED_NEW(
+        "SkrSession::openRequest",
+        new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, chunked, chunkSize, boundary));
+    m_current_writer = writer;
+    try {
+        writer->init();
+    } catch (VexThrowable& t) {
+        m_session_sock->disableReuse();
+        delete writer;
+        m_current_writer = nullptr;
+        VEX_RETHROW(t, "SkrSession::openRequest");
+    } catch (...) {
+        m_session_sock->disableReuse();
+        delete writer;
+        m_current_writer = nullptr;
+        throw;
+    }
+    writer->setProperties(&m_properties);
+    m_request_open = 1;
+    return *writer;
+}
+
+void SkrSession::closeRequest(SkarnMessageWriter& w)
+{
+    VEX_ASSERT(m_current_writer == &w);
+    if (!m_current_writer)
+        return;
+    try {
+        m_current_writer->close();
+    } catch (VexThrowable& t) {
+        m_session_sock->disableReuse();
+        delete m_current_writer;
+        m_current_writer = nullptr;
+        VEX_RETHROW(t, "SkrSession::closeRequest");
+    } catch (...) {
+        m_session_sock->disableReuse();
+        delete m_current_writer;
+        m_current_writer = nullptr;
+        throw;
+    }
+    delete m_current_writer;
+    m_current_writer = nullptr;
+}
+
+SkarnMessageReader& SkrSession::openResponse()
+{
+    VEX_ASSERT(m_session_sock);
+    if (m_request_open == 0)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrSession::openResponse - no request was sent", "VEX_THROW");
+    m_request_open = 0;
+    VEX_ASSERT(m_current_reader == NULL);
+    QioInputStream& in = m_session_sock->getInputStream();
+    m_current_reader = VEX_GUARDED_NEW("SkrSession::openResponse", new SkrMessageReader(0, in, m_session_sock));
+    return *m_current_reader;
+}
+
+void SkrSession::closeResponse(SkarnMessageReader& r)
+{
+    VEX_ASSERT(m_current_reader == &r);
+    if (m_session_sock->isReusable() == 1) {
+        const char* connection = r.getHeader("connection");
+        if (connection && ::strcasecmp(connection, "close") == 0)
+            m_session_sock->disableReuse();
+    }
+    delete m_current_reader;
+    m_current_reader = nullptr;
+}
+
+void SkrSession::release()
+{
+    if (m_current_writer) {
+        m_current_writer->close();
+        delete m_current_writer;
+        m_current_writer = nullptr;
+    }
+    if (m_current_reader) {
+        delete m_current_reader;
+        m_current_reader = nullptr;
+    }
+    if (m_session_sock)
+        m_session_sock->release();
+    delete this;
+}

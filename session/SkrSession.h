@@ -1,0 +1,71 @@
+#ifndef SKR_SESSION_H
+#define SKR_SESSION_H
+
+#include "api/SkarnSession.h"
+#include "platform/core/VexThreadCriticalSection.h"
+#include "platform/core/VexTolkTimer.h"
+
+#include <map>
+#include <string>
+
+class Skarn;
+class SkarnSocket;
+
+// A client session on one connection from the pool: one exchange after
+// another, each request through a new message writer, each response through a
+// new message reader, both owned by the session while open.
+//
+//   s = factory->getSession(...);
+//   s->doRequest(req, resp);                                  (or)
+//   w = s->openRequest(n); write envelope and parts; s->closeRequest(w);
+//   r = s->openResponse(); read envelope and parts; s->closeResponse(r);
+//   ... further exchanges on the same connection ...
+//   s->release();   the connection goes back to the pool, or is closed when it
+//                   may not be reused; the session is deleted.
+//
+// Properties (exact keys): "boundary", "chunk-size", "send-content-length"
+// configure the request writer; "Authorization" and "Host" become request
+// headers. Other keys raise VexIllegalArgumentError "SkrSession::setProperty".
+// Call order: openResponse or getResponse without a request sent raises
+// VexIllegalStateError; opening a second writer or reader, or closing another
+// object than the one opened, fails a VEX_ASSERT. A failure while a request is
+// started or completed stops the connection's reuse. A response carrying
+// "Connection: close" (any letter case) stops it too.
+// Deleting the session directly forgets the writer, reader and socket.
+class SkrSession : public SkarnSession {
+public:
+    // `socket` not owned until release(); `path` (not null) copied.
+    SkrSession(Skarn* factory, SkarnSocket* socket, const char* path);
+    ~SkrSession() override;
+    SkrSession(const SkrSession&) = delete;
+    SkrSession& operator=(const SkrSession&) = delete;
+
+    void setProperty(const std::string& key, int value) override;
+    void setProperty(const std::string& key, const std::string& value) override;
+    void echo(const char* sfilename) override;
+    void echo(const char* sfilename, const char* mode, int echo_rw) override;
+    void doRequest(VexIDOM_Element& request, VexIDOM_Node& response) override;
+    void sendRequest(VexIDOM_Element& request) override;
+    void getResponse(VexIDOM_Node& response) override;
+    SkarnMessageWriter& openRequest(int attachments) override;
+    void closeRequest(SkarnMessageWriter& w) override;
+    SkarnMessageReader& openResponse() override;
+    void closeResponse(SkarnMessageReader& r) override;
+    void release() override;
+
+private:
+    // The value of a property, or null when unset.
+    const char* getProperty(const char* key);
+
+    Skarn* m_factory;
+    SkarnSocket* m_session_sock;
+    std::string m_path;
+    int m_request_open;
+    SkarnMessageWriter* m_current_writer;
+    SkarnMessageReader* m_current_reader;
+    std::map<std::string, std::string> m_properties;
+    VexThreadCriticalSection m_properties_lock;
+    VexTolkTimer m_timer;
+};
+
+#endif

@@ -1,0 +1,278 @@
+// Whole exchanges through the public entry points only, as a host makes them:
+// client sessions from a factory against the support server loop, in one
+// process on loopback, plain and TLS (certificates verified).
+#include "api/Skarn.h"
+#include "api/SkarnAttachmentReader.h"
+#include "api/SkarnMessageReader.h"
+#include "api/SkarnMessageWriter.h"
+#include "api/SkarnProcess.h"
+#include "api/SkarnServerSession.h"
+#include "api/SkarnSession.h"
+#include "conn/SkarnConnectionPool.h"
+#include "conn/SkrConnectionPoolFactory.h"
+#include "net/SkarnSocket.h"
+#include "platform/core/VexThrowable.h"
+#include "platform/dom/VexIDOM_Document.h"
+#include "platform/streams/QioOutputStream.h"
+#include "support/SkarnTestServer.h"
+#include "support/TestCertificates.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct Process : testing::Environment {
+    void SetUp() override { ASSERT_EQ(0, SkarnProcessInitialize(nullptr)); }
+    void TearDown() override
+    {
+        SkrConnectionPoolFactory::destroyInstance();
+        SkarnProcessTerminate(nullptr);
+    }
+};
+testing::Environment* const process = testing::AddGlobalTestEnvironment(new Process);
+
+long descriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
+
+// The session configuration document of a listener ("" for plain) or a client.
+std::string document(bool tls, bool server)
+{
+    const TestCertificates& c = TestCertificates::get();
+    if (!tls)
+        return server ? "" : "<sessionConfigDocument><forceSSLStatus>OFF</forceSSLStatus></sessionConfigDocument>";
+    return server ? "<sessionConfigDocument><serviceID>t</serviceID><certificateFile>" + c.serverCert +
+                        "</certificateFile><privateKeyFile>" + c.serverKey + "</privateKeyFile></sessionConfigDocument>"
+                  : "<sessionConfigDocument><forceSSLStatus>ON</forceSSLStatus><caFile>" + c.caFile +
+                        "</caFile></sessionConfigDocument>";
+}
+
+// A host's factory for sessions to http://127.0.0.1:<port>/svc, with its
+// default secure transport: plain connections too go through the
+// secure-socket library, whose sockets the pool keeps (plain TCP ones never).
+struct Client {
+    std::unique_ptr<Skarn> bus{Skarn::getSessionFactory()};
+    std::string key, url, options;
+    Client(int port, bool tls)
+        : key("127.0.0.1:" + std::to_string(port)), url("http://" + key + "/svc"), options(document(tls, false)) {}
+    SkarnSession* session() { return bus->getSession(&url[0], &options[0], 0); }
+    // The reuse counter of the connection idle in the pool (-1: none); it goes back.
+    int pooledReuse()
+    {
+        SkarnSocket* s = SkrConnectionPoolFactory::getInstance()->findIdleSocket(key);
+        int n = s ? s->getReuseCounter() : -1;
+        return s ? (s->release(), n) : n;
+    }
+};
+
+// Runs `body`; a throwable becomes a failure that shows what was raised.
+template <class Body>
+bool clean(Body body)
+{
+    try {
+        body();
+        return true;
+    } catch (VexThrowable& t) {
+        ADD_FAILURE() << t.toString().str();
+        return false;
+    }
+}
+
+// One echo exchange: n < 0 through doRequest, else through the open and close
+// forms with n attachments, chunked or with a content length. Everything
+// comes back byte for byte, framed alike.
+void echoRequest(SkarnSession& s, const std::string& text, int n = -1, bool length = false)
+{
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope(text)), resp(soapEnvelope(""));
+    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
+    if (n < 0) {
+        s.doRequest(root, holder);
+        EXPECT_EQ(serialiseNode(root), serialiseNode(holder.getLastChild()));
+        return;
+    }
+    s.setProperty("send-content-length", length ? 1 : 0);
+    SkarnMessageWriter& w = s.openRequest(n > 0);
+    w.setEnvelope(root);
+    std::vector<std::string> parts;
+    for (int i = 0; i < n; ++i) {
+        parts.push_back(std::string(3000 * i + 1, static_cast<char>('a' + i)) + std::string("\0\r\n--=_\r\n", 9));
+        w.addAttachment("application/octet-stream", nullptr, parts[i].data(), static_cast<unsigned>(parts[i].size()),
+                        std::to_string(i).c_str());
+    }
+    s.closeRequest(w);
+    SkarnMessageReader& r = s.openResponse();
+    r.getEnvelope(holder);
+    EXPECT_EQ(serialiseNode(root), serialiseNode(holder.getLastChild()));
+    EXPECT_EQ(length, r.getHeader("content-length") != nullptr);
+    int i = 0;
+    for (; r.hasMoreAttachments(); ++i) {
+        SkarnAttachmentReader& a = r.openNextAttachment();
+        EXPECT_EQ(parts.at(i), readStream(a.getInputStream()));
+        EXPECT_EQ(std::to_string(i), a.getContentID());
+        r.closeAttachment(a);
+    }
+    EXPECT_EQ(n, i);
+    s.closeResponse(r);
+}
+
+void oneSession(Client& c, const char* text)
+{
+    clean([&] {
+        SkarnSession* s = c.session();
+        echoRequest(*s, text);
+        s->release();
+    });
+}
+
+}  // namespace
+
+TEST(HostExchange, PartsBothWaysManyExchangesAndOnePooledConnection)
+{
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        SkarnTestServer server(SkarnTestServer::echo(), document(tls, true));
+        Client c(server.port(), tls);
+        clean([&] {
+            SkarnSession* s = c.session();
+            for (int n : {0, 1, 5})
+                for (bool length : {false, true})
+                    echoRequest(*s, "caf\xC3\xA9 & <x>", n, length);
+            for (int i = 0; i < 20; ++i)
+                echoRequest(*s, std::to_string(i));
+            s->release();
+        });
+        for (int i = 0; i < 5; ++i)
+            oneSession(c, "again");
+        EXPECT_EQ(1, server.accepted());
+        EXPECT_EQ(6, c.pooledReuse());
+        SkrConnectionPoolFactory::destroyInstance();  // the client closes: the server's thread ends
+    }
+}
+
+// Answers "c" with "Connection: close" (the connection kept open), "s" by
+// closing the connection without a word after the answer, anything else by echo.
+bool closingServer(SkarnServerSession& ss)
+{
+    std::unique_ptr<VexIDOM_Document> d(soapEnvelope(""));
+    VexIDOM_Element h = d->getDocumentElement();
+    ss.readRequestEnvelope(h);
+    VexIDOM_Node env = h.getLastChild();
+    std::string text = env.getTextContent().str(), body = serialiseNode(env);
+    if (text != "c") {
+        SkarnMessageWriter& w = ss.openResponse(0);
+        w.setEnvelope(env);
+        ss.closeResponse(w);
+        return text != "s";
+    }
+    std::string wire = "HTTP/1.1 200 OK\r\nConnection: Close\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\n\r\n" + body;
+    ss.getServerSocket()->getOutputStream().write(wire.data(), static_cast<unsigned>(wire.size()));
+    ss.getServerSocket()->getOutputStream().flush();
+    return true;
+}
+
+TEST(HostExchange, ClosedDeadAndRestartedConnectionsAreNotReused)
+{
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        std::unique_ptr<SkarnTestServer> server(new SkarnTestServer(closingServer, document(tls, true)));
+        const int port = server->port();
+        Client c(port, tls);
+        oneSession(c, "c");
+        EXPECT_EQ(-1, c.pooledReuse());
+        oneSession(c, "s");  // pooled, then closed by the server
+        server->awaitClosed(2);
+        oneSession(c, "s");
+        EXPECT_EQ(3, server->accepted());
+        server.reset();
+        server.reset(new SkarnTestServer(closingServer, document(tls, true), port));  // the same port again
+        oneSession(c, "r");
+        EXPECT_EQ(1, server->accepted());
+        SkrConnectionPoolFactory::destroyInstance();
+    }
+}
+
+TEST(HostLoad, SixteenThreadsOfFiveHundredExchanges)
+{
+    document(true, true);  // certificates made before counting
+    const long before = descriptors();
+    {
+        SkarnTestServer server(SkarnTestServer::echo());
+        Client c(server.port(), false);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 16; ++t)
+            threads.emplace_back([&, t] {
+                clean([&] {  // a failure of any thread fails the test
+                    SkarnSession* s = c.session();
+                    for (int i = 0; i < 500; ++i)
+                        echoRequest(*s, std::to_string(t) + "/" + std::to_string(i));
+                    s->release();
+                });
+            });
+        for (std::thread& t : threads)
+            t.join();
+        SkrConnectionPoolFactory::destroyInstance();
+    }
+    EXPECT_EQ(before, descriptors());
+}
+
+TEST(HostFaults, ResetInTheMiddleOfAResponse)
+{
+    // A raw server: the first connection gets half a response and a reset, the second a whole one.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof a;
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), len));
+    ASSERT_EQ(0, ::listen(listener, 4) + ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len));
+    std::thread raw([listener] {
+        for (std::string answer : {"Content-Length: 400\r\n\r\n<soap:Envelope", "Content-Length: 9\r\n\r\n<r>ok</r>"}) {
+            int fd = ::accept(listener, nullptr, nullptr);
+            readUntil(fd, "\r\n0\r\n\r\n");
+            answer = "HTTP/1.1 200 OK\r\n" + answer;
+            ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            linger reset{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            ::close(fd);
+        }
+    });
+    Client c(ntohs(a.sin_port), false);
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope("x")), resp(soapEnvelope(""));
+    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
+    SkarnSession* s = c.session();
+    EXPECT_THROW(s->doRequest(root, holder), VexThrowable);
+    s->release();
+    EXPECT_EQ(-1, c.pooledReuse());
+    s = c.session();
+    clean([&] { s->doRequest(root, holder); });
+    s->release();
+    EXPECT_EQ("<r>ok</r>", serialiseNode(holder.getLastChild()));
+    raw.join();
+    ::close(listener);
+    SkrConnectionPoolFactory::destroyInstance();
+}
+
+TEST(HostCurl, ExpectContinueIsAnsweredBeforeTheBodyToHttp11Only)
+{
+    SkarnTestServer server(SkarnTestServer::echo());
+    std::unique_ptr<VexIDOM_Document> env(soapEnvelope("curl"));
+    const std::string text = serialiseNode(env->getDocumentElement());
+    const std::string file = testing::TempDir() + "skarn_continue_" + std::to_string(::getpid()) + ".xml";
+    std::ofstream(file, std::ios::binary) << text;
+    for (bool http11 : {true, false}) {
+        std::string out, command = std::string("curl -sS -v --max-time 10 ") + (http11 ? "" : "-0 ") +
+                                   "-H 'Expect: 100-continue' -H 'Content-Type: text/xml' --data-binary @" + file +
+                                   " http://127.0.0.1:" + std::to_string(server.port()) + "/svc 2>&1";
+        FILE* p = ::popen(command.c_str(), "r");
+        for (int c; p && (c = std::fgetc(p)) != EOF;)
+            out += static_cast<char>(c);
+        ASSERT_TRUE(p && ::pclose(p) == 0) << out;
+        EXPECT_EQ(http11, out.find("< HTTP/1.1 100 Continue") != std::string::npos) << out;
+        EXPECT_NE(std::string::npos, out.find(text)) << out;
+    }
+    std::remove(file.c_str());
+}

@@ -1,0 +1,75 @@
+#ifndef SKARN_TEST_SKARN_TEST_SERVER_H
+#define SKARN_TEST_SKARN_TEST_SERVER_H
+
+// A server loop as a host writes it, on the public headers only: a factory's
+// server socket, accept with a time-out, a thread per connection serving
+// server sessions one request after another until the client closes or asks
+// to close, or the handler says so. Accepted sockets block in reads that no
+// time-out or cancel ends: tests close their client connections (the pool's
+// destroyInstance) before the server goes.
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <string>
+#include <thread>
+
+class QioInputStream;
+class Skarn;
+class SkarnServerSession;
+class SkarnServerSocket;
+class SkarnSocket;
+class VexIDOM_Document;
+class VexIDOM_Node;
+
+class SkarnTestServer {
+public:
+    // Answers one request on `session`; false closes the connection afterwards.
+    using Handler = std::function<bool(SkarnServerSession& session)>;
+
+    // `tlsDocument` empty: plain; else the session configuration document
+    // (certificate, key) of a listener that accepts TLS only. Port 0: any.
+    explicit SkarnTestServer(Handler handler, const std::string& tlsDocument = "", int port = 0);
+    // Stops accepting and joins every thread.
+    ~SkarnTestServer();
+    SkarnTestServer(const SkarnTestServer&) = delete;
+    SkarnTestServer& operator=(const SkarnTestServer&) = delete;
+
+    int port() const { return m_port; }
+    int accepted() const { return m_accepted.load(); }
+    // Waits (10 s at most) until `n` connections have been closed by this side.
+    void awaitClosed(int n) const;
+
+    // Sends back envelope and attachments, framed as the request (length or
+    // chunks); closes after a request carrying "Connection: close".
+    static Handler echo();
+
+private:
+    struct Connection {
+        SkarnSocket* sock;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    void acceptLoop();
+    void serve(Connection* c);
+    void reap(bool all);
+
+    Handler m_handler;
+    Skarn* m_factory;
+    SkarnServerSocket* m_listener;
+    int m_port;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_accepted{0}, m_closed{0};
+    std::thread m_acceptor;
+    std::list<Connection> m_connections;  // the accepting thread's only
+};
+
+// A SOAP envelope whose body holds one element m:Echo with `text`; the caller's.
+VexIDOM_Document* soapEnvelope(const std::string& text);
+std::string serialiseNode(const VexIDOM_Node& node);
+// Every byte of a stream, to its end.
+std::string readStream(QioInputStream& in);
+// Reads from `fd` until the bytes read end with `mark`, the peer closes, or 10 s pass.
+std::string readUntil(int fd, const std::string& mark);
+
+#endif
