@@ -8,10 +8,12 @@
 namespace {
 
 std::mutex g_lock;
+// Never destroyed: a host may stop the library from an exit handler that runs
+// after the static objects of this unit would have been destroyed.
 std::map<std::string, SSL_CTX*>& cache()
 {
-    static std::map<std::string, SSL_CTX*> contexts;
-    return contexts;
+    static auto* contexts = new std::map<std::string, SSL_CTX*>;
+    return *contexts;
 }
 
 SSL_CTX* build(QsmTlsContext::Role role, const QsmSessionConfig& config, std::string& error)
