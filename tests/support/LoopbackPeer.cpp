@@ -207,9 +207,9 @@ LoopbackPeer::Handler LoopbackPeer::sendThenClose(std::string bytes)
     return [bytes](int fd, const std::atomic<bool>&) { sendAll(fd, bytes.data(), bytes.size()); };
 }
 
-LoopbackPeer::Handler LoopbackPeer::readThenClose(std::size_t bytes)
+LoopbackPeer::Handler LoopbackPeer::readThenSend(std::size_t bytes, std::string reply)
 {
-    return [bytes](int fd, const std::atomic<bool>& stop) {
+    return [bytes, reply](int fd, const std::atomic<bool>& stop) {
         std::vector<char> buffer(65536);
         std::size_t got = 0;
         while (got < bytes && waitReadable(fd, stop)) {
@@ -218,6 +218,7 @@ LoopbackPeer::Handler LoopbackPeer::readThenClose(std::size_t bytes)
                 break;
             got += static_cast<std::size_t>(n);
         }
+        sendAll(fd, reply.data(), reply.size());
     };
 }
 

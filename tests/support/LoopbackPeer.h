@@ -16,7 +16,7 @@
 // Canned handlers: echo (sends back what it reads), silent (reads, never
 // sends), resetAfter (reads n bytes, then resets the connection), trickle
 // (sends one byte at a time at an interval), sendThenClose, and
-// readThenClose (reads n bytes, then closes at once, without reading more).
+// readThenSend (reads n bytes, answers, then closes without reading more).
 
 #include <sys/socket.h>
 
@@ -55,7 +55,7 @@ public:
     static Handler resetAfter(std::size_t bytes);
     static Handler trickle(char byte, int intervalMillis, int count);
     static Handler sendThenClose(std::string bytes);
-    static Handler readThenClose(std::size_t bytes);
+    static Handler readThenSend(std::size_t bytes, std::string reply);
 
     // Helpers for handlers: wait up to the stop flag for readability (true:
     // readable); send everything (false when the peer went away).
