@@ -59,11 +59,11 @@ bool qsmSendAll(QSM_HANDLE h, const std::string& bytes)
     return true;
 }
 
-std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n)
+std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n, std::size_t chunk)
 {
     VexCrypto* c = VexCryptoSharedFactory::getInstance();
     std::string out;
-    std::vector<char> buf(65536);
+    std::vector<char> buf(chunk);
     while (out.size() < n) {
         int got = 0;
         std::size_t want = n - out.size() < buf.size() ? n - out.size() : buf.size();
