@@ -11,7 +11,6 @@
 #include "platform/streams/QioIOCancelException.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>

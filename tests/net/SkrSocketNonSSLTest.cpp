@@ -7,9 +7,7 @@
 #include "api/SkarnMessage.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/Gate.h"
-#include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 
 #include <fcntl.h>

@@ -10,9 +10,7 @@
 #include "platform/streams/QioIOCancelException.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/Gate.h"
-#include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>

@@ -14,23 +14,6 @@
 
 namespace {
 
-sockaddr_storage loopbackAddress(LoopbackPeer::Family family, int port)
-{
-    sockaddr_storage a{};
-    if (family == LoopbackPeer::IPv4) {
-        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(&a);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(static_cast<unsigned short>(port));
-        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    } else {
-        sockaddr_in6* in6 = reinterpret_cast<sockaddr_in6*>(&a);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(static_cast<unsigned short>(port));
-        in6->sin6_addr = in6addr_loopback;
-    }
-    return a;
-}
-
 socklen_t lengthOf(const sockaddr_storage& a)
 {
     return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
@@ -44,7 +27,7 @@ int portOf(const sockaddr_storage& a)
 
 int listenOn(LoopbackPeer::Family family, sockaddr_storage& bound)
 {
-    sockaddr_storage a = loopbackAddress(family, 0);
+    sockaddr_storage a = loopbackAddress(0, family == LoopbackPeer::IPv6);
     int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -163,28 +146,27 @@ LoopbackPeer::Handler LoopbackPeer::echo()
     };
 }
 
+// Reads and drops up to `bytes` bytes, until the peer ends or the stop flag.
+static void readUpTo(int fd, const std::atomic<bool>& stop, std::size_t bytes)
+{
+    std::vector<char> buffer(65536);
+    for (std::size_t got = 0; got < bytes && LoopbackPeer::waitReadable(fd, stop);) {
+        ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
+        if (n <= 0)
+            return;
+        got += static_cast<std::size_t>(n);
+    }
+}
+
 LoopbackPeer::Handler LoopbackPeer::silent()
 {
-    return [](int fd, const std::atomic<bool>& stop) {
-        char buffer[4096];
-        while (waitReadable(fd, stop)) {
-            if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
-                return;
-        }
-    };
+    return [](int fd, const std::atomic<bool>& stop) { readUpTo(fd, stop, SIZE_MAX); };
 }
 
 LoopbackPeer::Handler LoopbackPeer::resetAfter(std::size_t bytes)
 {
     return [bytes](int fd, const std::atomic<bool>& stop) {
-        char buffer[4096];
-        std::size_t got = 0;
-        while (got < bytes && waitReadable(fd, stop)) {
-            ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, bytes - got), 0);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        readUpTo(fd, stop, bytes);
         linger l{1, 0};  // closing now sends a reset instead of an orderly end
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     };
@@ -210,14 +192,7 @@ LoopbackPeer::Handler LoopbackPeer::sendThenClose(std::string bytes)
 LoopbackPeer::Handler LoopbackPeer::readThenSend(std::size_t bytes, std::string reply)
 {
     return [bytes, reply](int fd, const std::atomic<bool>& stop) {
-        std::vector<char> buffer(65536);
-        std::size_t got = 0;
-        while (got < bytes && waitReadable(fd, stop)) {
-            ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        readUpTo(fd, stop, bytes);
         sendAll(fd, reply.data(), reply.size());
     };
 }
@@ -249,6 +224,23 @@ int LoopbackPeer::unusedPort(Family family)
     int fd = listenOn(family, bound);
     ::close(fd);
     return portOf(bound);
+}
+
+sockaddr_storage loopbackAddress(int port, bool ipv6)
+{
+    sockaddr_storage a{};
+    if (ipv6) {
+        sockaddr_in6* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_loopback;
+        a6->sin6_port = htons(static_cast<uint16_t>(port));
+    } else {
+        sockaddr_in* a4 = reinterpret_cast<sockaddr_in*>(&a);
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a4->sin_port = htons(static_cast<uint16_t>(port));
+    }
+    return a;
 }
 
 const char* const kUnresolvableHost =

@@ -18,9 +18,12 @@
 // (sends one byte at a time at an interval), sendThenClose, and
 // readThenSend (reads n bytes, answers, then closes without reading more).
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -87,6 +90,9 @@ private:
     std::mutex m_lock;
     std::list<Connection> m_connections;
 };
+
+// 127.0.0.1:<port>, or [::1]:<port> when `ipv6`; the port in network byte order.
+sockaddr_storage loopbackAddress(int port, bool ipv6 = false);
 
 // The number of descriptors the process has open (/proc/self/fd).
 int openDescriptorCount();

@@ -4,7 +4,6 @@
 #include "platform/crypto/VexCrypto.h"
 
 #include "support/Gate.h"
-#include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
 #include "support/StatusHookScript.h"
