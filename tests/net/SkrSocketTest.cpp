@@ -72,15 +72,6 @@ TEST(SkrSocketFactory, OnlyOneSelectsTheSecureSocket)
     }
 }
 
-TEST(SkrSocketFactory, FreshSocketState)
-{
-    SkrSocket s;
-    EXPECT_EQ(SkarnSocket::FAMILY_NOT_GIVEN, s.getIPAddress().ss_family);
-    s.setPoolKey("localhost:443");
-    EXPECT_EQ("localhost:443", s.getPoolKey());
-    s.Close();  // not open: nothing happens
-}
-
 // ---- opening checks ---------------------------------------------------------------
 
 TEST(SkrSocketOpen, Assertions)
@@ -285,11 +276,14 @@ TEST(SkrSocketTls, Exchanges)
         SCOPED_TRACE(c.label);
         const std::string request = pattern(300000, 1), reply = pattern((1 << 20) + 12345, 2);
         std::string got;
+        // The server side wraps the accepted handle in an SkrSocket, as a server socket does.
         QsmTestServer server(
             listenerDocument(true),
             [&](QSM_HANDLE& h) {
-                got = qsmRecvExactly(h, request.size());
-                qsmSendAll(h, reply);
+                SkrSocket accepted(h, 0, loopback(0));
+                h = nullptr;  // the socket owns it now
+                got = readUpTo(accepted, request.size());
+                writeAll(accepted, reply);
             },
             1, c.serverIPv6);
         SocketPtr s(SkarnSocket::getSocket(1, c.nonBlocking));
@@ -306,24 +300,6 @@ TEST(SkrSocketTls, Exchanges)
         server.join();
         EXPECT_EQ(request, got);
     }
-}
-
-TEST(SkrSocketTls, ExchangeOnAnAcceptedConnection)
-{
-    // The server side wraps each accepted handle in an SkrSocket, as a server socket does.
-    std::string got;
-    QsmTestServer server(listenerDocument(true), [&](QSM_HANDLE& h) {
-        SkrSocket accepted(h, 0, loopback(0));
-        h = nullptr;  // the socket owns it now
-        got = readUpTo(accepted, 4);
-        writeAll(accepted, "pong");
-    });
-    SkrSocket s;
-    s.Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
-    writeAll(s, "ping");
-    EXPECT_EQ("pong", readUpTo(s, 4));
-    server.join();
-    EXPECT_EQ("ping", got);
 }
 
 TEST(SkrSocketTls, VerificationFailureNamesTheReason)
@@ -355,29 +331,6 @@ TEST(SkrSocketTls, VerificationFailureNamesTheReason)
     EXPECT_EQ(before, openDescriptorCount());
 }
 
-// Bytes the peer sent are read, then its close is the end of the stream;
-// isAlive stays 1 until the peer has gone (session tickets are no close).
-TEST(SkrSocketTls, PeerCloseIsTheEndOfTheStreamAndOfIsAlive)
-{
-    for (int nonBlocking : {0, 1}) {
-        SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
-        Gate gate;
-        QsmTestServer server(listenerDocument(true), [&](QSM_HANDLE& h) {
-            qsmSendAll(h, "bye");
-            gate.wait();
-        });
-        SocketPtr s(SkarnSocket::getSocket(1, nonBlocking));
-        s->Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
-        EXPECT_EQ("bye", readUpTo(*s, 3));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(1, s->isAlive());
-        gate.open();
-        server.join();
-        EXPECT_TRUE(pollUntil([&] { return s->isAlive() == 0; }));
-        EXPECT_EQ("", readUpTo(*s, 1));
-    }
-}
-
 // ---- waits and the time-limit callback ---------------------------------------------
 
 struct CallbackLog {
@@ -404,7 +357,7 @@ TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
     WaitUnit unit(50);  // a "second" of 50 ms: the callback comes every 150 ms
     Gate gate;
     QsmTestServer server(listenerDocument(true), [&](QSM_HANDLE&) { gate.wait(); });
-    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    SocketPtr s(SkarnSocket::getSocket(1, 1));
     s->Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
     CallbackLog log{{}, 4};
     s->setTimeLimitCallback(&logAndMaybeRaise, &log, 0);
@@ -421,7 +374,6 @@ TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
     }
     gate.open();
     server.join();
-    s->release();
 }
 
 TEST(SkrSocketWait, BlockingReadNeverCallsBack)
@@ -479,36 +431,24 @@ TEST(SkrSocketWrite, WithoutSocketBothModesRecordTheirPieces)
     EchoFolder folder;
     ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
     const std::string bytes = pattern(2 * 32768 + 5, 9);
-    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
-    s->echo("pieces", "wb", 1);
     int written = -1;
-    static_cast<SkrSocket*>(s)->WriteBuffer(bytes.data(), static_cast<unsigned>(bytes.size()), &written);
+    {
+        SocketPtr s(SkarnSocket::getSocket(1, 1));
+        s->echo("pieces", "wb", 1);
+        static_cast<SkrSocket&>(*s).WriteBuffer(bytes.data(), static_cast<unsigned>(bytes.size()), &written);
+    }
     EXPECT_EQ(static_cast<int>(bytes.size()), written);
-    s->release();
     EXPECT_EQ("\n<write[32768]>\n" + bytes.substr(0, 32768) + "\n<write[32768]>\n" + bytes.substr(32768, 32768) +
                   "\n<write[5]>\n" + bytes.substr(65536),
               fileText(folder.file("pieces", "pid_")));
     SkrSocket blocking;
-    blocking.echo("blocking", "wb", 1);
+    blocking.echo("first", "wb", 1);
+    blocking.echo("blocking", "wb", 0);  // headers once on stay on
     blocking.WriteBuffer("abcdef", 6, &written);
     EXPECT_EQ(6, written);
     blocking.echo(nullptr, nullptr, 0);
-    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking", "pid_")));
-}
-
-TEST(SkrSocketEcho, HeadersOnceOnStayOn)
-{
-    EchoFolder folder;
-    ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
-    int n = 0;
-    {
-        SkrSocket s;
-        s.echo("first", "wb", 1);
-        s.echo("second", "wb", 0);
-        s.WriteBuffer("xy", 2, &n);
-    }
     EXPECT_EQ("", fileText(folder.file("first", "pid_")));
-    EXPECT_EQ("\n<write[2]>\nxy", fileText(folder.file("second", "pid_")));
+    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking", "pid_")));
 }
 
 // ---- real OpenSSL peers ------------------------------------------------------------------

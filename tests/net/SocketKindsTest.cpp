@@ -122,6 +122,7 @@ TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
     EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
     EXPECT_EQ(-1, in.read());
     EXPECT_EQ(0u, in.read(&c, 0));
+    EXPECT_TRUE(pollUntil([&] { return s->isAlive() == 0; }));  // the secure socket sees the peer gone
     s->Close();
     s->open();
     EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
