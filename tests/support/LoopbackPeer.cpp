@@ -1,46 +1,50 @@
 #include "support/LoopbackPeer.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 namespace {
 
-socklen_t lengthOf(const sockaddr_storage& a)
-{
-    return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-}
-
-int portOf(const sockaddr_storage& a)
-{
-    return a.ss_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port)
-                                  : ntohs(reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port);
-}
+socklen_t lengthOf(const sockaddr_storage& a) { return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6); }
 
 int listenOn(LoopbackPeer::Family family, sockaddr_storage& bound)
 {
     sockaddr_storage a = loopbackAddress(0, family == LoopbackPeer::IPv6);
     int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
     int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), lengthOf(a)) != 0 || ::listen(fd, 64) != 0) {
-        int e = errno;
-        ::close(fd);
-        throw std::runtime_error(std::string("bind/listen: ") + std::strerror(e));
-    }
     socklen_t len = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), lengthOf(a)) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
+        int e = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(std::string("listen on loopback: ") + std::strerror(e));
+    }
     return fd;
+}
+
+// The port sits at the same place in both families.
+int portOf(const sockaddr_storage& a) { return ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port); }
+
+// Reads and drops up to `bytes` bytes, until the peer ends or the stop flag.
+void readUpTo(int fd, const std::atomic<bool>& stop, std::size_t bytes)
+{
+    std::vector<char> buffer(65536);
+    for (std::size_t got = 0; got < bytes && LoopbackPeer::waitReadable(fd, stop);) {
+        ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
+        if (n <= 0)
+            return;
+        got += static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace
@@ -49,62 +53,33 @@ LoopbackPeer::LoopbackPeer(Family family, Handler handler) : m_handler(std::move
 {
     m_listener = listenOn(family, m_address);
     m_port = portOf(m_address);
-    m_acceptor = std::thread([this] { acceptLoop(); });
+    m_thread = std::thread([this] {
+        while (!m_stop.load()) {
+            pollfd p{m_listener, POLLIN, 0};
+            int fd = ::poll(&p, 1, 50) > 0 ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+            if (fd < 0)
+                continue;
+            m_accepted.fetch_add(1);
+            m_handler(fd, m_stop);
+            ::close(fd);
+        }
+    });
 }
-
-LoopbackPeer::~LoopbackPeer() { stop(); }
 
 std::string LoopbackPeer::url(const char* path) const
 {
-    std::string host = m_family == IPv4 ? "127.0.0.1" : "[::1]";
-    return "http://" + host + ":" + std::to_string(m_port) + (path ? path : "");
+    return std::string("http://") + (m_family == IPv4 ? "127.0.0.1" : "[::1]") + ":" + std::to_string(m_port) +
+           (path ? path : "");
 }
 
 void LoopbackPeer::stop()
 {
     m_stop.store(true);
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    reap(true);
-    if (m_listener >= 0) {
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_listener >= 0)
         ::close(m_listener);
-        m_listener = -1;
-    }
-}
-
-void LoopbackPeer::reap(bool all)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    for (auto it = m_connections.begin(); it != m_connections.end();) {
-        if (all || it->done->load()) {
-            it->thread.join();
-            it = m_connections.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void LoopbackPeer::acceptLoop()
-{
-    while (!m_stop.load()) {
-        pollfd p{m_listener, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        m_accepted.fetch_add(1);
-        reap(false);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_connections.push_back(Connection{std::thread([this, fd, done] {
-                                               m_handler(fd, m_stop);
-                                               ::close(fd);
-                                               done->store(true);
-                                           }),
-                                           done});
-    }
+    m_listener = -1;
 }
 
 bool LoopbackPeer::waitReadable(int fd, const std::atomic<bool>& stop)
@@ -144,18 +119,6 @@ LoopbackPeer::Handler LoopbackPeer::echo()
                 return;
         }
     };
-}
-
-// Reads and drops up to `bytes` bytes, until the peer ends or the stop flag.
-static void readUpTo(int fd, const std::atomic<bool>& stop, std::size_t bytes)
-{
-    std::vector<char> buffer(65536);
-    for (std::size_t got = 0; got < bytes && LoopbackPeer::waitReadable(fd, stop);) {
-        ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
-        if (n <= 0)
-            return;
-        got += static_cast<std::size_t>(n);
-    }
 }
 
 LoopbackPeer::Handler LoopbackPeer::silent()
@@ -202,18 +165,13 @@ std::pair<int, int> LoopbackPeer::connectedPair(Family family)
     sockaddr_storage bound{};
     int listener = listenOn(family, bound);
     int client = ::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&bound), lengthOf(bound)) != 0) {
-        int e = errno;
-        if (client >= 0)
-            ::close(client);
-        ::close(listener);
-        throw std::runtime_error(std::string("connect: ") + std::strerror(e));
-    }
-    int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    bool connected = client >= 0 && ::connect(client, reinterpret_cast<sockaddr*>(&bound), lengthOf(bound)) == 0;
+    int server = connected ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     ::close(listener);
     if (server < 0) {
-        ::close(client);
-        throw std::runtime_error("accept failed");
+        if (client >= 0)
+            ::close(client);
+        throw std::runtime_error("no connected pair on loopback");
     }
     return {client, server};
 }
@@ -221,8 +179,7 @@ std::pair<int, int> LoopbackPeer::connectedPair(Family family)
 int LoopbackPeer::unusedPort(Family family)
 {
     sockaddr_storage bound{};
-    int fd = listenOn(family, bound);
-    ::close(fd);
+    ::close(listenOn(family, bound));
     return portOf(bound);
 }
 
@@ -243,8 +200,7 @@ sockaddr_storage loopbackAddress(int port, bool ipv6)
     return a;
 }
 
-const char* const kUnresolvableHost =
-    "no-such-host-with-a-label-longer-than-sixty-three-characters-xxxxxx.invalid";
+const char* const kUnresolvableHost = "no-such-host-with-a-label-longer-than-sixty-three-characters-xxxxxx.invalid";
 
 int openDescriptorCount()
 {
