@@ -507,6 +507,8 @@ TEST(SkrSocketNonSSLEcho, ModesAppendByDefault)
     s.WriteBuffer("one", 3, &written);
     s.echo("append", nullptr, 0);  // reopened with "a+b": appends
     s.WriteBuffer("two", 3, &written);
+    s.echo(nullptr, nullptr, 0);  // echo off: closed
+    s.WriteBuffer("three", 5, &written);
     EXPECT_EQ("onetwo", fileText(folder.file("append")));
     s.echo("append", "wb", 0);  // truncates
     s.WriteBuffer("four", 4, &written);

@@ -107,6 +107,7 @@ TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
     SkarnSocketInputStream& in = s->getInputStream();
     char c;
     VexByteBuffer b(2, 2);
+    EXPECT_EQ(0, s->isAlive());
     EXPECT_EQ(-1, in.read());  // not open: the end at once
     EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
     EXPECT_EQ(QioInputStream::END, in.read(b, 8));
@@ -381,6 +382,7 @@ TEST_P(Waits, TimeOutAndCancelLeaveTheSocketOpen)
     ASSERT_EQ(1, in.setTimeout(1));
     EXPECT_THROW(in.read(), QioIOTimeoutException);
     EXPECT_EQ(1, in.getTimeout());
+    EXPECT_EQ(k.secure ? 1 : 0, s->isAlive());  // the socket stays open
     EXPECT_NO_THROW(writeAll(*s, "still here"));
     EXPECT_EQ(0, in.setTimeout(0));
     ASSERT_EQ(1, in.setCancel(1));
