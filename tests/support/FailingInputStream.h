@@ -14,10 +14,7 @@ public:
 
     int read() override { return failAtEnd(1), MemoryInputStream::read(); }
     unsigned read(char* buffer, unsigned length) override { return failAtEnd(length), MemoryInputStream::read(buffer, length); }
-    unsigned read(VexByteBuffer& buffer, unsigned length) override
-    {
-        return failAtEnd(length), MemoryInputStream::read(buffer, length);
-    }
+    using MemoryInputStream::read;  // the buffer read goes through read(char*)
 
 private:
     void failAtEnd(unsigned length)

@@ -28,11 +28,13 @@ public:
             std::memcpy(buffer, m_data + m_pos - n, n);
         return n;
     }
+    // Through read(char*), so that a subclass's read(char*) serves both.
     unsigned read(VexByteBuffer& buffer, unsigned length) override
     {
-        const unsigned n = next(length);
-        if (n && n != END)
-            buffer.append(m_data + m_pos - n, n);
+        if (length == 0)
+            return 0;
+        const unsigned n = read(buffer.reserveTail(length), length);
+        buffer.commit(n == END ? 0 : n);
         return n;
     }
     unsigned reads() const { return m_reads; }
