@@ -1,13 +1,21 @@
-// The socket model's base: fields at construction, the bodies that store and
-// count, the operations it does not support, and the address texts.
+// The socket model's base (fields, what it does not support, address texts,
+// the reuse counter), the socket input stream's time-out and cancel modes,
+// unbound streams, and the host names and addresses of SkarnHost.
 #include "net/SkarnSocket.h"
 
-#include "net/SkarnSocketInputStream.h"
+#include "net/SkarnHost.h"
+#include "net/SkrSocket.h"
+#include "net/SkrSocketNonSSL.h"
 #include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexUnsupportedOperationError.h"
+#include "platform/streams/QioIOCancelException.h"
+#include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
+#include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -32,105 +40,67 @@ public:
     void Open(int, const sockaddr_storage&, const char*) override {}
     void Open(int) override {}
     void open() override {}
-    void setPoolKey(std::string key) override { m_poolKey = key; }
-    std::string getPoolKey() override { return m_poolKey; }
+    void setPoolKey(std::string) override {}
+    std::string getPoolKey() override { return ""; }
     int isAlive() override { return 0; }
     void Close() override {}
-
     int port() const { return m_nPort; }
-    void* argument() const { return m_timeLimitArgument; }
-    bool hasCallback() const { return m_timeLimitCallback != nullptr; }
 
 private:
     bool* m_deleted = nullptr;
 };
 
-sockaddr_storage ipv4(const char* text, int port)
+sockaddr_storage address(int family, const char* text, int port = 0)
 {
     sockaddr_storage a{};
-    sockaddr_in* in = reinterpret_cast<sockaddr_in*>(&a);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(static_cast<unsigned short>(port));
-    inet_pton(AF_INET, text, &in->sin_addr);
+    a.ss_family = static_cast<sa_family_t>(family);
+    if (family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<unsigned short>(port));
+        inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&a)->sin_addr);
+    } else if (family == AF_INET6) {
+        inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&a)->sin6_addr);
+    } else if (family == SkarnSocket::FAMILY_UNRESOLVED) {
+        std::memset(&a, 0xFF, sizeof a);
+    }
     return a;
 }
 
-sockaddr_storage ipv6(const char* text)
+std::string text(const sockaddr_storage& a)
 {
-    sockaddr_storage a{};
-    sockaddr_in6* in6 = reinterpret_cast<sockaddr_in6*>(&a);
-    in6->sin6_family = AF_INET6;
-    inet_pton(AF_INET6, text, &in6->sin6_addr);
-    return a;
+    BareSocket s(1, a);
+    VexByteBuffer t(16, 16);
+    t.append("at ");
+    s.getIPAddress(t);
+    return t.getData();
 }
 
 bool allBytes(const sockaddr_storage& a, unsigned char value)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(&a);
-    for (std::size_t i = 0; i < sizeof a; ++i)
-        if (p[i] != value)
-            return false;
-    return true;
+    return std::all_of(p, p + sizeof a, [value](unsigned char c) { return c == value; });
 }
-
-void callback(void*) {}
 
 }  // namespace
 
-TEST(SkarnSocketBase, FieldsAtConstruction)
+TEST(SkarnSocketBase, FieldsAndAddresses)
 {
     BareSocket s;
     EXPECT_EQ(0, s.port());
-    EXPECT_EQ(0xFFFF, s.getIPAddress().ss_family);
     EXPECT_TRUE(allBytes(s.getIPAddress(), 0xFF));
     EXPECT_EQ(0, s.getTimeLimitSec());
-    EXPECT_FALSE(s.hasCallback());
     EXPECT_EQ(0, s.isNonBlockingSocket());
-    EXPECT_EQ("", s.getPoolKey());
-    EXPECT_EQ(0ull, s.getTimestamp());
     EXPECT_EQ(0, s.isReusable());
-    EXPECT_EQ(0, s.getReuseCounter());
-}
-
-TEST(SkarnSocketBase, ConstructorCopiesPortAndAddress)
-{
-    sockaddr_storage a = ipv4("10.1.2.3", 8080);
-    BareSocket s(8080, a);
-    EXPECT_EQ(8080, s.port());
-    EXPECT_EQ(0, std::memcmp(&a, &s.getIPAddress(), sizeof a));
-
+    sockaddr_storage a = address(AF_INET, "10.1.2.3", 8080);
+    BareSocket copied(8080, a);
+    EXPECT_EQ(8080, copied.port());
+    EXPECT_EQ(0, std::memcmp(&a, &copied.getIPAddress(), sizeof a));
     sockaddr_storage unresolved{};
-    unresolved.ss_family = 0xFFFF;  // the rest zero: stored as every byte 0xFF
-    BareSocket u(1, unresolved);
-    EXPECT_TRUE(allBytes(u.getIPAddress(), 0xFF));
-}
-
-TEST(SkarnSocketBase, AddressAsText)
-{
-    struct Case {
-        const char* label;
-        sockaddr_storage address;
-        const char* text;
-    };
-    sockaddr_storage notGiven{};
-    notGiven.ss_family = 0xFFFE;
-    sockaddr_storage unresolved;
-    std::memset(&unresolved, 0xFF, sizeof unresolved);
-    const Case cases[] = {
-        {"unresolved", unresolved, "255.255.255.255"},
-        {"IPv4 loopback", ipv4("127.0.0.1", 80), "127.0.0.1"},
-        {"IPv4 other", ipv4("192.0.2.17", 1), "192.0.2.17"},
-        {"IPv6 loopback", ipv6("::1"), "::1"},
-        {"IPv6 documentation", ipv6("2001:db8::5"), "2001:db8::5"},
-        {"not given", notGiven, ""},
-    };
-    for (const Case& c : cases) {
-        BareSocket s(1, c.address);
-        VexByteBuffer text(16, 16);
-        text.append("at ");
-        s.getIPAddress(text);
-        EXPECT_EQ(std::string("at ") + c.text, text.getData()) << c.label;
-    }
+    unresolved.ss_family = SkarnSocket::FAMILY_UNRESOLVED;  // the rest zero: stored as every byte 0xFF
+    EXPECT_TRUE(allBytes(BareSocket(1, unresolved).getIPAddress(), 0xFF));
+    EXPECT_EQ("at 255.255.255.255", text(address(SkarnSocket::FAMILY_UNRESOLVED, "")));
+    EXPECT_EQ("at 192.0.2.17", text(address(AF_INET, "192.0.2.17", 1)));
+    EXPECT_EQ("at 2001:db8::5", text(address(AF_INET6, "2001:db8::5")));
+    EXPECT_EQ("at ", text(address(SkarnSocket::FAMILY_NOT_GIVEN, "")));
 }
 
 TEST(SkarnSocketBase, UnsupportedOperations)
@@ -144,48 +114,167 @@ TEST(SkarnSocketBase, UnsupportedOperations)
     expectSkarnError([&] { base.setServerHostInfo("h"); }, {0, number, "", "SkarnSocket::setServerHostInfo"});
 }
 
-TEST(SkarnSocketBase, StoringBodies)
-{
-    BareSocket s;
-    int argument = 7;
-    s.setTimeLimitCallback(&callback, &argument, 12);
-    EXPECT_TRUE(s.hasCallback());
-    EXPECT_EQ(&argument, s.argument());
-    EXPECT_EQ(12, s.getTimeLimitSec());
-    s.setTimeLimitCallback(nullptr, nullptr, 0);
-    EXPECT_FALSE(s.hasCallback());
-    EXPECT_EQ(0, s.getTimeLimitSec());
-
-    s.setTimestamp(0x123456789ABCull);
-    EXPECT_EQ(0x123456789ABCull, s.getTimestamp());
-
-    s.markReusable();
-    EXPECT_EQ(1, s.isReusable());
-    s.disableReuse();
-    EXPECT_EQ(0, s.isReusable());
-}
-
-TEST(SkarnSocketBase, ReuseCounterWrapsAt65536)
-{
-    BareSocket s;
-    s.incReuseCounter();
-    s.incReuseCounter();
-    EXPECT_EQ(2, s.getReuseCounter());
-    s.resetReuseCounter();
-    EXPECT_EQ(0, s.getReuseCounter());
-    for (int i = 0; i < 65535; ++i)
-        s.incReuseCounter();
-    EXPECT_EQ(65535, s.getReuseCounter());
-    s.incReuseCounter();
-    EXPECT_EQ(0, s.getReuseCounter());
-}
-
-TEST(SkarnSocketBase, ReleaseDeletesTheSocket)
+TEST(SkarnSocketBase, ReuseCounterWrapsAndReleaseDeletes)
 {
     bool deleted = false;
     SkarnSocket* s = new BareSocket(&deleted);
+    s->markReusable();
+    EXPECT_EQ(1, s->isReusable());
+    s->disableReuse();
+    EXPECT_EQ(0, s->isReusable());
+    s->incReuseCounter();
+    s->resetReuseCounter();
+    for (int i = 0; i < 65535; ++i)
+        s->incReuseCounter();
+    EXPECT_EQ(65535, s->getReuseCounter());
+    s->incReuseCounter();
+    EXPECT_EQ(0, s->getReuseCounter());
     s->release();
     EXPECT_TRUE(deleted);
 }
 
-TEST(SkarnSocketBase, TcpNoDelaySwitchIsOnByDefault) { EXPECT_EQ(1, skarnTcpNoDelay.load()); }
+// ---- the input stream's modes (shared by both sockets' streams) ------------
+
+TEST(SocketStreamModes, TimeOutAndCancelTransitions)
+{
+    SkrSocketNonSSL s;
+    SkarnSocketInputStream& in = s.getInputStream();
+    EXPECT_EQ(1, in.canTimeout());
+    EXPECT_EQ(1, in.canCancel());
+    EXPECT_EQ(1, in.setTimeout(5));
+    EXPECT_EQ(5, in.getTimeout());
+    EXPECT_EQ(5, s.getTimeLimitSec());
+    EXPECT_EQ(0, in.canCancel());
+    EXPECT_EQ(1, in.setTimeout(7));  // time-out to time-out
+    EXPECT_EQ(7, in.getTimeout());
+    EXPECT_EQ(0, in.setTimeout(0));
+    EXPECT_EQ(0, s.getTimeLimitSec());
+    EXPECT_EQ(0, in.setTimeout(-3));
+    EXPECT_EQ(1, in.setCancel(1));
+    EXPECT_EQ(1, in.getCancel());
+    EXPECT_EQ(1, s.getTimeLimitSec());  // the callback runs every second
+    EXPECT_EQ(0, in.getTimeout());      // though the socket's limit is 1
+    EXPECT_EQ(0, in.canTimeout());
+    EXPECT_EQ(0, in.setTimeout(0));     // changes nothing in cancel mode
+    EXPECT_EQ(1, s.getTimeLimitSec());
+    EXPECT_EQ(1, in.setCancel(1));      // cancel to cancel
+    EXPECT_EQ(1, in.setCancel(0));
+    EXPECT_EQ(0, in.getCancel());
+    EXPECT_EQ(0, s.getTimeLimitSec());
+    EXPECT_EQ(1, in.canTimeout());
+    s.setTimeLimitCallback(+[](void*) {}, &s, 0);
+    EXPECT_EQ(1, in.setCancel(0));  // in no mode: clears the callback
+    EXPECT_EQ(0, s.getTimeLimitSec());
+}
+
+TEST(SocketStreamModes, RefusedTransitions)
+{
+    using Step = std::function<void(SkarnSocketInputStream&)>;
+    const Step timeOut = [](SkarnSocketInputStream& in) { in.setTimeout(5); };
+    const Step cancel = [](SkarnSocketInputStream& in) { in.setCancel(1); };
+    const struct {
+        const char* label;
+        Step enter, refused;
+        const char* function;
+    } cases[] = {
+        {"time-out to cancel", timeOut, cancel, "SkarnSocketInputStream::setCancel"},
+        {"setCancel(0) in time-out mode", timeOut, [](SkarnSocketInputStream& in) { in.setCancel(0); },
+         "SkarnSocketInputStream::setCancel"},
+        {"cancel to time-out", cancel, timeOut, "SkarnSocketInputStream::setTimeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        SkrSocketNonSSL s;
+        SkarnSocketInputStream& in = s.getInputStream();
+        c.enter(in);
+        const int cancelBefore = in.getCancel(), limitBefore = s.getTimeLimitSec();
+        try {
+            c.refused(in);
+            ADD_FAILURE() << "nothing thrown";
+        } catch (const VexUnsupportedOperationError& e) {
+            EXPECT_EQ(c.function, e.getBackTraceAt(0).function);
+            EXPECT_EQ(0u, e.getMessageCount());
+        }
+        EXPECT_EQ(cancelBefore, in.getCancel());
+        EXPECT_EQ(limitBefore, s.getTimeLimitSec());
+    }
+    SkrSocketNonSSL s;
+    EXPECT_EQ("SkarnSocketInputStream::cancel", illegalStateText([&] { s.getInputStream().cancel(); }));
+}
+
+TEST(SocketStreamModes, HandlerByMode)
+{
+    EXPECT_EQ("VEX_ASSERT(instancePointer);", assertionText([] { SkarnSocketInputStream::timeoutHandler(nullptr); }));
+    SkrSocketNonSSL s;
+    SkarnSocketInputStream& in = s.getInputStream();
+    EXPECT_THROW(SkarnSocketInputStream::timeoutHandler(&in), QioIOTimeoutException);  // no mode counts as time-out
+    in.setCancel(1);
+    EXPECT_NO_THROW(SkarnSocketInputStream::timeoutHandler(&in));
+    in.cancel();
+    try {
+        SkarnSocketInputStream::timeoutHandler(&in);
+        ADD_FAILURE() << "nothing thrown";
+    } catch (const QioIOCancelException& e) {
+        EXPECT_EQ("SkarnSocketInputStream::timeoutHandler", e.getBackTraceAt(0).function);
+        EXPECT_EQ("VEX_THROW", e.getBackTraceAt(0).macro);
+    }
+    EXPECT_NO_THROW(SkarnSocketInputStream::timeoutHandler(&in));  // the request was cleared
+}
+
+TEST(SocketStreamModes, UnboundStreamsFailTheirAssertion)
+{
+    SkrSocketNonSSLInputStream plainIn;
+    SkrSocketNonSSLOutputStream plainOut;
+    SkrSocketInputStream secureIn;
+    SkrSocketOutputStream secureOut;
+    char c;
+    VexByteBuffer b;
+    const std::string bound = "VEX_ASSERT(m_mp_soap_socket);";
+    for (SkarnSocketInputStream* in : std::vector<SkarnSocketInputStream*>{&plainIn, &secureIn}) {
+        EXPECT_EQ(bound, assertionText([&] { in->read(); }));
+        EXPECT_EQ(bound, assertionText([&] { in->read(&c, 1); }));
+        EXPECT_EQ(bound, assertionText([&] { in->read(b, 1); }));
+        EXPECT_EQ(bound, assertionText([&] { in->close(); }));
+        EXPECT_EQ("VEX_ASSERT(m_mp_soap_socket != NULL);", assertionText([&] { in->getSocket(); }));
+    }
+    EXPECT_EQ(bound, assertionText([&] { plainOut.write("x", 1); }));
+    EXPECT_EQ(bound, assertionText([&] { secureOut.write("x", 1); }));
+}
+
+// ---- the host --------------------------------------------------------------
+
+TEST(SkarnHost, MachineName)
+{
+    char expected[256] = "";
+    ASSERT_EQ(0, gethostname(expected, sizeof expected));
+    ASSERT_GT(std::strlen(expected), 1u);
+    char buffer[256];
+    std::memset(buffer, 'x', sizeof buffer);
+    SkarnHost::getInternetMachineName(buffer, sizeof buffer);
+    EXPECT_STREQ(expected, buffer);
+    EXPECT_NO_THROW(SkarnHost::getInternetMachineName(nullptr, 10));
+    char small[1];
+    SkarnException e = expectSkarnError([&] { SkarnHost::getInternetMachineName(small, sizeof small); },
+                                        {24, 1841643536u, "", "SkarnHost::getInternetMachineName"});
+    EXPECT_EQ("10063", parmsOf(e));  // ENAMETOOLONG as its Winsock number
+}
+
+TEST(SkarnHost, AddressTable)
+{
+    const std::pair<const char*, std::string> cases[] = {
+        {"127.0.0.1", "at 127.0.0.1"}, {"::1", "at ::1"}, {"192.0.2.44", "at 192.0.2.44"}, {"2001:db8::1", "at 2001:db8::1"},
+        {kUnresolvableHost, "at 255.255.255.255"}, {"", "at 255.255.255.255"}, {"[::1]", "at 255.255.255.255"},
+    };
+    for (const auto& c : cases) {
+        sockaddr_storage a = SkarnHost::getIPAddress(c.first);
+        EXPECT_EQ(c.second, text(a)) << c.first;
+        if (a.ss_family == AF_INET) {
+            EXPECT_EQ(0, reinterpret_cast<sockaddr_in*>(&a)->sin_port) << c.first;
+        } else if (a.ss_family != AF_INET6) {
+            EXPECT_TRUE(allBytes(a, 0xFF)) << c.first;
+        }
+    }
+    sockaddr_storage named = SkarnHost::getIPAddress("localhost"), null = SkarnHost::getIPAddress(nullptr);
+    EXPECT_EQ(0, std::memcmp(&named, &null, sizeof named));
+    EXPECT_TRUE(text(named) == "at 127.0.0.1" || text(named) == "at ::1") << text(named);
+}

@@ -1,61 +1,37 @@
-// The secure socket over the secure-socket layer: the factory, the opening
-// checks and failures, the connect loop (driven through the layer's status
-// hook), TLS exchanges in both modes, verification failures, mismatched
-// peers, isAlive, end of stream, the time-limit callback, non-blocking write
-// pieces, the echo markers, and real OpenSSL peers (s_server, s_client).
+// The secure socket alone: the factory, the opening checks and failures, the
+// connect loop (driven through the layer's status hook), TLS exchanges, the
+// time-limit callback, refused options, non-blocking write pieces, sticky echo
+// headers, and real OpenSSL peers (s_server, s_client). What it shares with
+// the plain socket is in SocketKindsTest.
 #include "net/SkrSocket.h"
 
+#include "NetTestSupport.h"
 #include "net/SkrSocketNonSSL.h"
-#include "platform/core/VexIllegalArgumentError.h"
-#include "platform/core/VexThread.h"
 #include "platform/core/VexUnexpectedError.h"
 #include "platform/crypto/VexSocketAddress.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/Gate.h"
-#include "support/LoopbackAddress.h"
 #include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
 #include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "support/ScopedEnv.h"
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
-#include <sstream>
-#include <vector>
 
 namespace {
 
-const char kPlainDoc[] = "<sessionConfigDocument><serviceID>client</serviceID></sessionConfigDocument>";
-const unsigned kSocketError = 1841392216u;
-
-// ---- helpers -----------------------------------------------------------------
-
-std::vector<int> g_sleeps;
-void fakeSleep(int seconds) { g_sleeps.push_back(seconds); }
-
-// Replaces VexThread::sleep for the life of the object and records the requests.
-struct FakeSleep {
-    VexThread::SleepFunction previous;
-    FakeSleep() : previous(VexThread::setSleepFunction(&fakeSleep)) { g_sleeps.clear(); }
-    ~FakeSleep() { VexThread::setSleepFunction(previous); }
-};
-
 sockaddr_storage loopback(int port) { return loopbackAddress(port); }
+
+std::string listenerDocument(bool tls)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    return tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument("");
+}
 
 // Whether "localhost" resolves to IPv6 first here (then a server for a
 // localhost URL must listen on ::1).
@@ -68,81 +44,6 @@ bool localhostIsIPv6()
     r.QSM_GetAddress(0, &a);
     return a.ss_family == AF_INET6;
 }
-
-// Runs `body`, which must raise errSocket with two messages from `function`
-// (and, when `message` is not 0, that first message); the second message's text.
-std::string socketErrorText(const std::function<void()>& body, const char* function, unsigned message = kSocketError)
-{
-    try {
-        body();
-    } catch (const SkarnException& e) {
-        EXPECT_EQ(5, e.getErrorCode());
-        EXPECT_EQ(function, e.getBackTraceAt(0).function);
-        if (message) {
-            EXPECT_EQ(message, e.getMessageAt(0).getMsgNumber());
-        }
-        return e.getMessageCount() == 2 ? e.getMessageAt(1).format().str() : "(not two messages)";
-    }
-    return "(nothing raised)";
-}
-
-std::string pattern(std::size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 7 + seed + i / 251) & 0xff);
-    return s;
-}
-
-void writeAll(SkarnSocket& s, const std::string& bytes)
-{
-    s.getOutputStream().write(bytes.data(), static_cast<unsigned>(bytes.size()));
-}
-
-// Reads through the socket's input stream until `n` bytes or the end; read sizes cycle through `sizes`.
-std::string readUpTo(SkarnSocket& s, std::size_t n, std::vector<unsigned> sizes = {65536})
-{
-    std::string out;
-    std::vector<char> buf(2 << 20);
-    for (std::size_t k = 0; out.size() < n; ++k) {
-        unsigned got = s.getInputStream().read(buf.data(), sizes[k % sizes.size()]);
-        if (got == QioInputStream::END)
-            break;
-        out.append(buf.data(), got);
-    }
-    return out;
-}
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string listenerDocument(bool tls)
-{
-    const TestCertificates& pki = TestCertificates::get();
-    return tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument("");
-}
-
-std::string clientDocument(bool tls) { return tls ? tlsClientDocument() : std::string(kPlainDoc); }
-
-// A TLS server (test certificate for localhost) whose every connection
-// takes `in` bytes and answers `out`.
-std::unique_ptr<QsmTestServer> tlsAnswering(std::size_t in, std::string out, std::string* got, bool ipv6 = false)
-{
-    return std::make_unique<QsmTestServer>(
-        listenerDocument(true),
-        [in, out, got](QSM_HANDLE& h) {
-            *got = qsmRecvExactly(h, in);
-            qsmSendAll(h, out);
-        },
-        1, ipv6);
-}
-
-// ---- the factory ------------------------------------------------------------------
 
 TEST(SkrSocketFactory, OnlyOneSelectsTheSecureSocket)
 {
@@ -169,18 +70,6 @@ TEST(SkrSocketFactory, OnlyOneSelectsTheSecureSocket)
         EXPECT_EQ(0, s->isReusable());
         s->release();
     }
-}
-
-TEST(SkrSocketFactory, FreshSocketState)
-{
-    SkrSocket s;
-    EXPECT_EQ(0, s.isAlive());
-    EXPECT_EQ(SkarnSocket::FAMILY_NOT_GIVEN, s.getIPAddress().ss_family);
-    EXPECT_EQ(&s, s.getInputStream().getSocket());
-    EXPECT_EQ(-1, s.getInputStream().read());  // not open: nothing to read
-    s.setPoolKey("localhost:443");
-    EXPECT_EQ("localhost:443", s.getPoolKey());
-    s.Close();  // not open: nothing happens
 }
 
 // ---- opening checks ---------------------------------------------------------------
@@ -340,7 +229,7 @@ TEST(SkrSocketConnect, RetryPathsThroughTheHook)
             got = qsmRecvExactly(h, 2);
             qsmSendAll(h, "ok");
         });
-        FakeSleep sleeps;
+        FakeSleep fake;
         StatusHookScript script{c.queued, c.always, {}};
         SkrSocket s;
         {
@@ -353,7 +242,7 @@ TEST(SkrSocketConnect, RetryPathsThroughTheHook)
         }
         EXPECT_EQ(c.connects, script.asked["QSM_Connect"]);
         EXPECT_EQ(c.establishes, script.asked["QSM_EstablishSecure"]);
-        EXPECT_EQ(c.sleeps, g_sleeps);
+        EXPECT_EQ(c.sleeps, sleeps());
         if (!*c.literal) {
             EXPECT_EQ(1, s.isAlive());
             writeAll(s, "hi");
@@ -364,232 +253,82 @@ TEST(SkrSocketConnect, RetryPathsThroughTheHook)
     }
 }
 
-TEST(SkrSocketConnect, RefusedAfterFiveAttempts)
-{
-    const int port = LoopbackPeer::unusedPort(LoopbackPeer::IPv4);
-    const int before = openDescriptorCount();
-    {
-        FakeSleep sleeps;
-        SkrSocket s;
-        expectSkarnError([&] { s.Open(port, loopback(port), kPlainDoc); },
-                         {5, kSocketError,
-                          "QSM_Connect=0xfffffff6 QSM_Connect: connecting to 127.0.0.1:" + std::to_string(port) +
-                              " failed: Connection refused",
-                          "SkrSocket::open()"});
-        EXPECT_EQ((std::vector<int>{2, 2, 2, 2}), g_sleeps);
-        // The handle stays until Close; a second open does nothing meanwhile.
-        s.open();
-        EXPECT_EQ(0, s.isAlive());
-        s.Close();
-    }
-    EXPECT_EQ(before, openDescriptorCount());
-}
-
-// ---- TLS exchanges -------------------------------------------------------------------
-
-struct ExchangeCase {
-    const char* label;
-    const char* url;  // "%d" stands for the port; empty: open by address
-    bool serverIPv6;
-    int nonBlocking;
-    std::size_t request, reply;
-    std::vector<unsigned> readSizes;
-};
+// ---- TLS exchanges ------------------------------------------------------------------
 
 TEST(SkrSocketTls, Exchanges)
-{
-    const ExchangeCase cases[] = {
-        // The URL's scheme asks for TLS; the host name is checked against the certificate.
-        {"blocking, by host name", "https://localhost:%d/service", localhostIsIPv6(), 0, 300000, 400000, {65536}},
-        // An IPv6 literal: the address is checked against the certificate.
-        {"blocking, by IPv6 literal", "https://[::1]:%d/", true, 0, 300000, 400000, {65536}},
-        {"blocking, by address", "", false, 0, 300000, 400000, {1, 100, 70000}},
-        // Reads below, at and above the receive buffer's size: no byte lost, none twice.
-        {"non-blocking, by address", "", false, 1, 1 << 20, (1 << 20) + 12345, {1, 7, 4096, 1 << 20, 33, 200000}},
-    };
-    for (const ExchangeCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        const std::string request = pattern(c.request, 1), reply = pattern(c.reply, 2);
-        std::string got;
-        auto server = tlsAnswering(request.size(), reply, &got, c.serverIPv6);
-        SkarnSocket* s = SkarnSocket::getSocket(1, c.nonBlocking);
-        if (*c.url) {
-            char url[64];
-            std::snprintf(url, sizeof url, c.url, server->port());
-            s->Open(url, sessionDocument("<caFile>" + TestCertificates::get().caFile + "</caFile>").c_str());
-        } else {
-            s->Open(server->port(), loopback(server->port()), tlsClientDocument().c_str());
-        }
-        EXPECT_EQ(1, s->isAlive());
-        writeAll(*s, request);
-        EXPECT_EQ(reply, readUpTo(*s, reply.size(), c.readSizes));
-        server->join();
-        EXPECT_EQ(request, got);
-        s->release();
-    }
-}
-
-TEST(SkrSocketTls, ExchangeOnAnAcceptedConnection)
-{
-    // The server side wraps each accepted handle in an SkrSocket, as a server socket does.
-    std::string got;
-    QsmTestServer server(listenerDocument(true), [&](QSM_HANDLE& h) {
-        SkrSocket accepted(h, 0, loopback(0));
-        h = nullptr;  // the socket owns it now
-        got = readUpTo(accepted, 4);
-        writeAll(accepted, "pong");
-    });
-    SkrSocket s;
-    s.Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
-    writeAll(s, "ping");
-    EXPECT_EQ("pong", readUpTo(s, 4));
-    server.join();
-    EXPECT_EQ("ping", got);
-}
-
-TEST(SkrSocketTls, VerificationFailuresNameTheReason)
 {
     const TestCertificates& pki = TestCertificates::get();
     const struct {
         const char* label;
-        bool otherServerCertificate;
-        std::string clientExtra;
-        bool byUrl;
-        const char* reason;
+        const char* url;  // "%d" stands for the port; empty: open by address
+        bool serverIPv6;
+        int nonBlocking;
+        std::vector<unsigned> readSizes;
     } cases[] = {
-        {"client trusts another CA", false, "<caFile>" + pki.otherCaFile + "</caFile>", false,
-         "certificate verification failed: unable to get local issuer certificate"},
-        {"certificate for another host", true, "", true, "certificate verification failed: hostname mismatch"},
+        // The URL's scheme asks for TLS; the host name is checked against the certificate.
+        {"blocking, by host name", "https://localhost:%d/service", localhostIsIPv6(), 0, {65536}},
+        // An IPv6 literal: the address is checked against the certificate.
+        {"blocking, by IPv6 literal", "https://[::1]:%d/", true, 0, {1, 100, 70000}},
+        // Reads below, at and above the receive buffer's size: no byte lost, none twice.
+        {"non-blocking, by address", "", false, 1, {1, 7, 4096, 1 << 20, 33, 200000}},
     };
-    const bool v6 = localhostIsIPv6();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const int before = openDescriptorCount();
-        {
-            std::string got;
-            QsmTestServer server(tlsListenerDocument(c.otherServerCertificate ? pki.otherCert : pki.serverCert,
-                                                     c.otherServerCertificate ? pki.otherKey : pki.serverKey),
-                                 [&](QSM_HANDLE& h) { got = qsmRecvExactly(h, 1); }, 1, c.byUrl && v6);
-            FakeSleep sleeps;
-            SkrSocket s;
-            const std::string doc = tlsClientDocument(c.clientExtra);
-            const std::string url = "https://localhost:" + std::to_string(server.port()) + "/";
-            const std::string text = socketErrorText(
-                [&] {
-                    if (c.byUrl)
-                        s.Open(url.c_str(), doc.c_str());
-                    else
-                        s.Open(server.port(), loopback(server.port()), doc.c_str());
-                },
-                "SkrSocket::open()");
-            // The failed handshake ends the first attempt; the second connect is final.
-            EXPECT_EQ(0u, text.find("QSM_Connect=0xfffffff3 QSM_EstablishSecure: TLS handshake with ")) << text;
-            EXPECT_NE(std::string::npos, text.find(c.reason)) << text;
-            EXPECT_EQ((std::vector<int>{2}), g_sleeps);
-            s.Close();
+        const std::string request = pattern(300000, 1), reply = pattern((1 << 20) + 12345, 2);
+        std::string got;
+        // The server side wraps the accepted handle in an SkrSocket, as a server socket does.
+        QsmTestServer server(
+            listenerDocument(true),
+            [&](QSM_HANDLE& h) {
+                SkrSocket accepted(h, 0, loopback(0));
+                h = nullptr;  // the socket owns it now
+                got = readUpTo(accepted, request.size());
+                writeAll(accepted, reply);
+            },
+            1, c.serverIPv6);
+        SocketPtr s(SkarnSocket::getSocket(1, c.nonBlocking));
+        if (*c.url) {
+            char url[64];
+            std::snprintf(url, sizeof url, c.url, server.port());
+            s->Open(url, sessionDocument("<caFile>" + pki.caFile + "</caFile>").c_str());
+        } else {
+            s->Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
         }
-        EXPECT_EQ(before, openDescriptorCount());
-    }
-}
-
-// ---- mismatched peers -----------------------------------------------------------
-
-TEST(SkrSocketMismatch, PlainClientAgainstForcedTlsListener)
-{
-    const int before = openDescriptorCount();
-    {
-        QsmTestServer server(listenerDocument(true), [](QSM_HANDLE&) {});
-        SkarnSocket* s = SkarnSocket::getSocket(0, 0);
-        const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
-        s->Open(url.c_str(), nullptr);
-        writeAll(*s, "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 0\r\n\r\n");
-        const auto start = std::chrono::steady_clock::now();
-        const std::string answer = readUpTo(*s, 1 << 20);  // ends with the end of the stream
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-        EXPECT_LT(answer.size(), 64u);  // at most a TLS alert
-        char c;
-        EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
+        EXPECT_EQ(1, s->isAlive());
+        writeAll(*s, request);
+        EXPECT_EQ(reply, readUpTo(*s, reply.size(), c.readSizes));
         server.join();
-        ASSERT_EQ(1u, server.failures().size());
-        EXPECT_EQ(0u, server.failures()[0].find("QSM_EstablishSecure: TLS handshake with 127.0.0.1:"))
-            << server.failures()[0];
-        s->release();
+        EXPECT_EQ(request, got);
     }
-    EXPECT_EQ(before, openDescriptorCount());
 }
 
-TEST(SkrSocketMismatch, TlsClientAgainstPlainListener)
+TEST(SkrSocketTls, VerificationFailureNamesTheReason)
 {
+    // The host name of the URL is checked: a certificate for another host fails
+    // the handshake, which ends the first attempt; the second connect is final.
+    const TestCertificates& pki = TestCertificates::get();
     const int before = openDescriptorCount();
     {
-        // Takes the client's hello (so that closing sends no reset), answers as an HTTP server would.
-        LoopbackPeer peer(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
-            char hello[4096];
-            if (LoopbackPeer::waitReadable(fd, stop))
-                ::recv(fd, hello, sizeof hello, 0);
-            const char answer[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
-            LoopbackPeer::sendAll(fd, answer, sizeof answer - 1);
-        });
-        FakeSleep sleeps;
-        SkarnSocket* s = SkarnSocket::getSocket(1, 0);
-        const std::string text = socketErrorText(
-            [&] { s->Open(peer.port(), peer.address(), tlsClientDocument().c_str()); }, "SkrSocket::open()");
-        EXPECT_EQ(0u, text.find("QSM_Connect=0xfffffff3 QSM_EstablishSecure: TLS handshake with 127.0.0.1:")) << text;
-        EXPECT_NE(std::string::npos, text.find("wrong version number")) << text;
-        s->release();
-        peer.stop();
+        QsmTestServer server(tlsListenerDocument(pki.otherCert, pki.otherKey), [](QSM_HANDLE& h) { qsmRecvExactly(h, 1); },
+                             1, localhostIsIPv6());
+        FakeSleep sleep;
+        SkrSocket s;
+        const std::string url = "https://localhost:" + std::to_string(server.port()) + "/";
+        try {
+            s.Open(url.c_str(), tlsClientDocument().c_str());
+            ADD_FAILURE() << "nothing raised";
+        } catch (const SkarnException& e) {
+            EXPECT_EQ(5, e.getErrorCode());
+            EXPECT_EQ("SkrSocket::open()", e.getBackTraceAt(0).function);
+            ASSERT_EQ(2u, e.getMessageCount());
+            const std::string text = e.getMessageAt(1).format().str();
+            EXPECT_EQ(0u, text.find("QSM_Connect=0xfffffff3 QSM_EstablishSecure: TLS handshake with ")) << text;
+            EXPECT_NE(std::string::npos, text.find("certificate verification failed: hostname mismatch")) << text;
+        }
+        EXPECT_EQ((std::vector<int>{2}), sleeps());
+        s.Close();
     }
     EXPECT_EQ(before, openDescriptorCount());
-}
-
-// ---- status and end of stream ------------------------------------------------------
-
-// Bytes the peer sent are read, then its close is the end of the stream;
-// isAlive stays 1 until the peer has gone (session tickets are no close).
-TEST(SkrSocketRead, PeerCloseIsTheEndOfTheStreamAndOfIsAlive)
-{
-    for (int nonBlocking : {0, 1}) {
-        for (bool tls : {true, false}) {
-            SCOPED_TRACE(std::string(tls ? "TLS" : "plain") + (nonBlocking ? " non-blocking" : " blocking"));
-            Gate gate;
-            QsmTestServer server(listenerDocument(tls), [&](QSM_HANDLE& h) {
-                qsmSendAll(h, "bye");
-                gate.wait();
-            });
-            SkarnSocket* s = SkarnSocket::getSocket(1, nonBlocking);
-            s->Open(server.port(), loopback(server.port()), clientDocument(tls).c_str());
-            EXPECT_EQ(1, s->isAlive());
-            EXPECT_EQ("bye", readUpTo(*s, 3));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            EXPECT_EQ(1, s->isAlive());
-            gate.open();
-            server.join();
-            EXPECT_TRUE(pollUntil([&] { return s->isAlive() == 0; }));
-            char c;
-            EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
-            EXPECT_EQ(QioInputStream::END, s->getInputStream().read(&c, 1));
-            EXPECT_EQ(-1, s->getInputStream().read());
-            s->Close();
-            EXPECT_EQ(0, s->isAlive());
-            s->release();
-        }
-    }
-}
-
-TEST(SkrSocketRead, ArgumentsAreChecked)
-{
-    SkrSocket s;
-    char buf[4];
-    int n = 5;
-    for (auto body : std::vector<std::function<void()>>{
-             [&] { s.ReadBuffer(nullptr, 4, &n); }, [&] { s.ReadBuffer(buf, 0, &n); },
-             [&] { s.ReadBuffer(buf, 4, nullptr); }, [&] { s.WriteBuffer(nullptr, 4, &n); },
-             [&] { s.WriteBuffer(buf, 0, &n); }, [&] { s.WriteBuffer(buf, 4, nullptr); }}) {
-        EXPECT_THROW(body(), VexIllegalArgumentError);
-    }
-    n = 5;
-    s.ReadBuffer(buf, 4, &n);  // not open: nothing read
-    EXPECT_EQ(0, n);
 }
 
 // ---- waits and the time-limit callback ---------------------------------------------
@@ -618,7 +357,7 @@ TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
     WaitUnit unit(50);  // a "second" of 50 ms: the callback comes every 150 ms
     Gate gate;
     QsmTestServer server(listenerDocument(true), [&](QSM_HANDLE&) { gate.wait(); });
-    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
+    SocketPtr s(SkarnSocket::getSocket(1, 1));
     s->Open(server.port(), loopback(server.port()), tlsClientDocument().c_str());
     CallbackLog log{{}, 4};
     s->setTimeLimitCallback(&logAndMaybeRaise, &log, 0);
@@ -635,23 +374,6 @@ TEST(SkrSocketWait, NonBlockingReadWithoutLimitCallsBackEveryThreeUnits)
     }
     gate.open();
     server.join();
-    s->release();
-}
-
-TEST(SkrSocketWait, StreamTimeOutInNonBlockingMode)
-{
-    WaitUnit unit(50);
-    Gate gate;
-    QsmTestServer server(sessionDocument(""), [&](QSM_HANDLE&) { gate.wait(); });
-    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
-    s->Open(server.port(), loopback(server.port()), kPlainDoc);
-    EXPECT_EQ(1, s->getInputStream().setTimeout(2));
-    char buf[16];
-    EXPECT_THROW(s->getInputStream().read(buf, sizeof buf), QioIOTimeoutException);
-    EXPECT_EQ(1, s->isAlive());  // the socket stays open after a time-out
-    gate.open();
-    server.join();
-    s->release();
 }
 
 TEST(SkrSocketWait, BlockingReadNeverCallsBack)
@@ -661,77 +383,20 @@ TEST(SkrSocketWait, BlockingReadNeverCallsBack)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         qsmSendAll(h, "late");
     });
-    SkarnSocket* s = SkarnSocket::getSocket(1, 0);
+    SocketPtr s(SkarnSocket::getSocket(1, 0));
     s->Open(server.port(), loopback(server.port()), kPlainDoc);
     CallbackLog log{{}, 1};
     s->setTimeLimitCallback(&logAndMaybeRaise, &log, 0);
     EXPECT_EQ("late", readUpTo(*s, 4));
     EXPECT_TRUE(log.calls.empty());
     server.join();
-    s->release();
 }
 
-// ---- writes and echo -----------------------------------------------------------------
+// ---- options, writes and echo -------------------------------------------------------
 
-// A folder for echo files: SKARN_HOME is <tmp>/home, so "../logs/..." is <tmp>/home/../logs.
-struct EchoFolder {
-    std::string root = makeRoot();
-    ScopedEnv home{"SKARN_HOME", root + "/home"};
-    static std::string makeRoot()
-    {
-        char tmpl[] = "/tmp/skarn-echo-XXXXXX";
-        const std::string root = mkdtemp(tmpl);
-        ::mkdir((root + "/home").c_str(), 0700);
-        ::mkdir((root + "/logs").c_str(), 0700);
-        return root;
-    }
-    ~EchoFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
-    std::string file(const std::string& name) const
-    {
-        return root + "/home/../logs/pid_" + std::to_string(getpid()) + "_" + name;
-    }
+struct NonBlockingSocket : SkrSocket {
+    NonBlockingSocket() { m_nonBlocking = 1; }
 };
-
-// ---- options -------------------------------------------------------------------------
-
-// Shows what the socket keeps for its subclasses.
-struct InsideSocket : SkrSocket {
-    void* handle() const { return m_hQSMSocket; }
-    int receiveBufferSize() const { return m_recvSize; }
-    bool hasReceiveBuffer() const { return m_recvBuffer != nullptr; }
-    void setNonBlockingFlag() { m_nonBlocking = 1; }
-};
-
-int socketOption(void* handle, int option)
-{
-    int value = -1, length = 4;
-    EXPECT_EQ(QSM_S_OK, VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(handle, option, &value, &length, nullptr));
-    return value;
-}
-
-TEST(SkrSocketOptions, NoDelayFollowsTheSwitchAndNonBlockingGetsItsBuffer)
-{
-    QsmTestServer server(sessionDocument(""), [](QSM_HANDLE&) {}, 3);
-    for (int mode = 0; mode < 3; ++mode) {  // default, TCP_NODELAY switched off, non-blocking
-        SCOPED_TRACE(mode);
-        InsideSocket s;
-        if (mode == 1)
-            skarnTcpNoDelay.store(0);
-        if (mode == 2)
-            s.setNonBlockingFlag();
-        s.Open(server.port(), loopback(server.port()), kPlainDoc);
-        skarnTcpNoDelay.store(1);
-        EXPECT_EQ(mode != 1, socketOption(s.handle(), QSM_TCP_NODELAY) != 0);
-        EXPECT_EQ(mode == 2, s.hasReceiveBuffer());
-        if (mode == 2) {
-            EXPECT_EQ(socketOption(s.handle(), QSM_SO_RCVBUF), s.receiveBufferSize());
-        }
-    }
-}
 
 TEST(SkrSocketOptions, RefusedOptions)
 {
@@ -748,14 +413,13 @@ TEST(SkrSocketOptions, RefusedOptions)
             s.echo(name.c_str(), "wb", headers);
             EXPECT_NO_THROW(s.Open(server.port(), loopback(server.port()), kPlainDoc));
         }
-        EXPECT_EQ(headers ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : "", fileText(folder.file(name)));
+        EXPECT_EQ(headers ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : "", fileText(folder.file(name, "pid_")));
     }
     // Non-blocking mode refused: the assertion.
     StatusHookScript script;
     script.queued["QSM_SetSockOpt"] = {StatusHookScript::kPass, QSM_E_SYSTEM};
     StatusHookInstalled hook(script);
-    InsideSocket s;
-    s.setNonBlockingFlag();
+    NonBlockingSocket s;
     EXPECT_EQ("VEX_ASSERT(qsm_stat == QSM_S_OK);",
               assertionText([&] { s.Open(server.port(), loopback(server.port()), kPlainDoc); }));
     EXPECT_EQ(2, script.asked["QSM_SetSockOpt"]);
@@ -767,120 +431,24 @@ TEST(SkrSocketWrite, WithoutSocketBothModesRecordTheirPieces)
     EchoFolder folder;
     ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
     const std::string bytes = pattern(2 * 32768 + 5, 9);
-    SkarnSocket* s = SkarnSocket::getSocket(1, 1);
-    s->echo("pieces", "wb", 1);
     int written = -1;
-    static_cast<SkrSocket*>(s)->WriteBuffer(bytes.data(), static_cast<unsigned>(bytes.size()), &written);
+    {
+        SocketPtr s(SkarnSocket::getSocket(1, 1));
+        s->echo("pieces", "wb", 1);
+        static_cast<SkrSocket&>(*s).WriteBuffer(bytes.data(), static_cast<unsigned>(bytes.size()), &written);
+    }
     EXPECT_EQ(static_cast<int>(bytes.size()), written);
-    s->release();
     EXPECT_EQ("\n<write[32768]>\n" + bytes.substr(0, 32768) + "\n<write[32768]>\n" + bytes.substr(32768, 32768) +
                   "\n<write[5]>\n" + bytes.substr(65536),
-              fileText(folder.file("pieces")));
+              fileText(folder.file("pieces", "pid_")));
     SkrSocket blocking;
-    blocking.echo("blocking", "wb", 1);
+    blocking.echo("first", "wb", 1);
+    blocking.echo("blocking", "wb", 0);  // headers once on stay on
     blocking.WriteBuffer("abcdef", 6, &written);
     EXPECT_EQ(6, written);
     blocking.echo(nullptr, nullptr, 0);
-    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking")));
-}
-
-TEST(SkrSocketWrite, PeerGoneRaisesInsteadOfSignalling)
-{
-    // Writing to a connection whose peer has gone must raise errSocket, not
-    // end the process with SIGPIPE.
-    for (bool tls : {true, false}) {
-        SCOPED_TRACE(tls ? "TLS" : "plain");
-        QsmTestServer server(listenerDocument(tls), [](QSM_HANDLE& h) { qsmRecvExactly(h, 1); });
-        SkrSocket s;
-        s.Open(server.port(), loopback(server.port()), clientDocument(tls).c_str());
-        writeAll(s, "x");
-        server.join();
-        const std::string block(65536, 'b');
-        const std::string text = socketErrorText(
-            [&] {
-                for (int i = 0; i < 1000; ++i) {
-                    writeAll(s, block);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-            },
-            "SkrSocket::WriteBuffer", 0);
-        EXPECT_EQ(0u, text.find("QSM_Send=0xfffffffb QSM_Send: ")) << text;
-        EXPECT_TRUE(text.find("Broken pipe") != std::string::npos ||
-                    text.find("Connection reset by peer") != std::string::npos)
-            << text;
-        EXPECT_EQ(0, s.isAlive());
-    }
-}
-
-TEST(SkrSocketEcho, MarkersOfBothModes)
-{
-    struct Case {
-        int nonBlocking;
-        int headers;
-        const char* expected;
-    } cases[] = {
-        {0, 0, "\n<read[0006]>\nworld!"},
-        {0, 1, "\n<write[5]>\nhello\n<read[0006]>\nworld!"},
-        {1, 0, "hello\n<read[0006]>\nworld!"},
-        {1, 1, "\n<write[5]>\nhello\n<read[0006]>\nworld!"},
-    };
-    EchoFolder folder;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.nonBlocking) + "/" + std::to_string(c.headers));
-        std::string got;
-        auto server = tlsAnswering(5, "world!", &got);
-        SkarnSocket* s = SkarnSocket::getSocket(1, c.nonBlocking);
-        const std::string name = "echo" + std::to_string(c.nonBlocking) + std::to_string(c.headers);
-        s->echo(name.c_str(), "wb", c.headers);
-        s->Open(server->port(), loopback(server->port()), tlsClientDocument().c_str());
-        writeAll(*s, "hello");
-        EXPECT_EQ("world!", readUpTo(*s, 6));
-        server->join();
-        s->release();
-        EXPECT_EQ(c.expected, fileText(folder.file(name)));
-    }
-}
-
-TEST(SkrSocketEcho, HeadersStayOnAndComeFromTheEnvironment)
-{
-    EchoFolder folder;
-    ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
-    int n = 0;
-    {
-        SkrSocket s;
-        s.echo("first", "wb", 1);
-        s.echo("second", "wb", 0);  // once on, headers stay on
-        s.WriteBuffer("xy", 2, &n);
-    }
-    {
-        ScopedEnv echo("ZEV_SKT_ECHO_RW", "");
-        SkrSocket s;  // headers on from construction
-        s.echo("third", "wb", 0);
-        s.WriteBuffer("z", 1, &n);
-    }
-    EXPECT_EQ("", fileText(folder.file("first")));
-    EXPECT_EQ("\n<write[2]>\nxy", fileText(folder.file("second")));
-    EXPECT_EQ("\n<write[1]>\nz", fileText(folder.file("third")));
-}
-
-TEST(SkrSocketEcho, PathsAndFailures)
-{
-    EchoFolder folder;
-    const std::string longName(250, 'n');
-    EXPECT_EQ(folder.file(std::string(200, 'n')), SkrSocket::echoPath(longName.c_str()));
-    SkrSocket s;
-    EXPECT_EQ("VEX_ASSERT(m_fpEcho != NULL);",
-              assertionText([&] { s.echo(std::string(folder.root + "/missing/dir/file")); }));
-    s.echo(std::string(folder.root + "/exact"));  // opened under exactly that name
-    EXPECT_TRUE(std::filesystem::exists(folder.root + "/exact"));
-    // A file that cannot be opened leaves echo off without a report.
-    setenv("SKARN_HOME", (folder.root + "/nowhere/home").c_str(), 1);
-    EXPECT_NO_THROW(s.echo("quiet", nullptr, 0));
-    EXPECT_FALSE(std::filesystem::exists(folder.root + "/nowhere"));
-    ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
-    int n = 0;
-    EXPECT_NO_THROW(s.WriteBuffer("q", 1, &n));  // nothing is recorded anywhere
-    EXPECT_EQ(1, n);
+    EXPECT_EQ("", fileText(folder.file("first", "pid_")));
+    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking", "pid_")));
 }
 
 // ---- real OpenSSL peers ------------------------------------------------------------------

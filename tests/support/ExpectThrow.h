@@ -2,11 +2,16 @@
 #define SKARN_TEST_EXPECT_THROW_H
 
 #include "api/SkarnException.h"
+#include "platform/core/VexAssertError.h"
+#include "platform/core/VexIllegalStateError.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+
+// Checks of what a body raises: a SkarnException in full, an assertion's text,
+// an illegal state's function, or nothing at all.
 
 // What a test expects of a raised SkarnException: code, the catalogue message
 // number of its first message, the literal text of a second message (empty:
@@ -24,5 +29,47 @@ SkarnException expectSkarnError(const std::function<void()>& body, const Expecte
 
 // The texts of all parameters of message `i`, joined with '|'.
 std::string parmsOf(const VexException& e, std::size_t i = 0);
+
+// Runs `body`, which must fail an assertion; the assertion's text
+// ("VEX_ASSERT(buf);"), or what happened instead.
+inline std::string assertionText(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const VexAssertError& e) {
+        EXPECT_EQ("VEX_ASSERT", e.getBackTraceAt(0).macro);
+        return e.getMessageCount() ? e.getMessageAt(0).format().str() : std::string("(no text)");
+    } catch (const VexThrowable& t) {
+        return std::string("raised ") + t.getThrowableName();
+    }
+    return "nothing raised";
+}
+
+// Runs `body`, which must raise VexIllegalStateError by VEX_THROW; the
+// function text of its first back-trace entry, or what happened instead.
+inline std::string illegalStateText(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const VexIllegalStateError& e) {
+        EXPECT_EQ("VEX_THROW", e.getBackTraceAt(0).macro);
+        return e.getBackTraceAt(0).function;
+    } catch (const VexThrowable& t) {
+        return std::string("raised ") + t.getThrowableName();
+    }
+    return "nothing raised";
+}
+
+// Runs `body`; a VexThrowable escaping it becomes a test failure that names
+// the throwable and its function, so that a table test shows the row it came from.
+inline void noThrowable(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const VexThrowable& t) {
+        ADD_FAILURE() << "raised " << t.getThrowableName() << " in "
+                      << (t.getBackTraceCount() ? t.getBackTraceAt(0).function : std::string("?"));
+    }
+}
 
 #endif

@@ -1,63 +1,50 @@
 #include "support/LoopbackPeer.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 namespace {
 
-sockaddr_storage loopbackAddress(LoopbackPeer::Family family, int port)
-{
-    sockaddr_storage a{};
-    if (family == LoopbackPeer::IPv4) {
-        sockaddr_in* in = reinterpret_cast<sockaddr_in*>(&a);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(static_cast<unsigned short>(port));
-        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    } else {
-        sockaddr_in6* in6 = reinterpret_cast<sockaddr_in6*>(&a);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(static_cast<unsigned short>(port));
-        in6->sin6_addr = in6addr_loopback;
-    }
-    return a;
-}
-
-socklen_t lengthOf(const sockaddr_storage& a)
-{
-    return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-}
-
-int portOf(const sockaddr_storage& a)
-{
-    return a.ss_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port)
-                                  : ntohs(reinterpret_cast<const sockaddr_in6*>(&a)->sin6_port);
-}
+socklen_t lengthOf(const sockaddr_storage& a) { return a.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6); }
 
 int listenOn(LoopbackPeer::Family family, sockaddr_storage& bound)
 {
-    sockaddr_storage a = loopbackAddress(family, 0);
+    sockaddr_storage a = loopbackAddress(0, family == LoopbackPeer::IPv6);
     int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
     int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), lengthOf(a)) != 0 || ::listen(fd, 64) != 0) {
-        int e = errno;
-        ::close(fd);
-        throw std::runtime_error(std::string("bind/listen: ") + std::strerror(e));
-    }
     socklen_t len = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), lengthOf(a)) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
+        int e = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(std::string("listen on loopback: ") + std::strerror(e));
+    }
     return fd;
+}
+
+// The port sits at the same place in both families.
+int portOf(const sockaddr_storage& a) { return ntohs(reinterpret_cast<const sockaddr_in*>(&a)->sin_port); }
+
+// Reads and drops up to `bytes` bytes, until the peer ends or the stop flag.
+void readUpTo(int fd, const std::atomic<bool>& stop, std::size_t bytes)
+{
+    std::vector<char> buffer(65536);
+    for (std::size_t got = 0; got < bytes && LoopbackPeer::waitReadable(fd, stop);) {
+        ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
+        if (n <= 0)
+            return;
+        got += static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace
@@ -66,62 +53,33 @@ LoopbackPeer::LoopbackPeer(Family family, Handler handler) : m_handler(std::move
 {
     m_listener = listenOn(family, m_address);
     m_port = portOf(m_address);
-    m_acceptor = std::thread([this] { acceptLoop(); });
+    m_thread = std::thread([this] {
+        while (!m_stop.load()) {
+            pollfd p{m_listener, POLLIN, 0};
+            int fd = ::poll(&p, 1, 50) > 0 ? ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+            if (fd < 0)
+                continue;
+            m_accepted.fetch_add(1);
+            m_handler(fd, m_stop);
+            ::close(fd);
+        }
+    });
 }
-
-LoopbackPeer::~LoopbackPeer() { stop(); }
 
 std::string LoopbackPeer::url(const char* path) const
 {
-    std::string host = m_family == IPv4 ? "127.0.0.1" : "[::1]";
-    return "http://" + host + ":" + std::to_string(m_port) + (path ? path : "");
+    return std::string("http://") + (m_family == IPv4 ? "127.0.0.1" : "[::1]") + ":" + std::to_string(m_port) +
+           (path ? path : "");
 }
 
 void LoopbackPeer::stop()
 {
     m_stop.store(true);
-    if (m_acceptor.joinable())
-        m_acceptor.join();
-    reap(true);
-    if (m_listener >= 0) {
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_listener >= 0)
         ::close(m_listener);
-        m_listener = -1;
-    }
-}
-
-void LoopbackPeer::reap(bool all)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    for (auto it = m_connections.begin(); it != m_connections.end();) {
-        if (all || it->done->load()) {
-            it->thread.join();
-            it = m_connections.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void LoopbackPeer::acceptLoop()
-{
-    while (!m_stop.load()) {
-        pollfd p{m_listener, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        m_accepted.fetch_add(1);
-        reap(false);
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_connections.push_back(Connection{std::thread([this, fd, done] {
-                                               m_handler(fd, m_stop);
-                                               ::close(fd);
-                                               done->store(true);
-                                           }),
-                                           done});
-    }
+    m_listener = -1;
 }
 
 bool LoopbackPeer::waitReadable(int fd, const std::atomic<bool>& stop)
@@ -165,26 +123,13 @@ LoopbackPeer::Handler LoopbackPeer::echo()
 
 LoopbackPeer::Handler LoopbackPeer::silent()
 {
-    return [](int fd, const std::atomic<bool>& stop) {
-        char buffer[4096];
-        while (waitReadable(fd, stop)) {
-            if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
-                return;
-        }
-    };
+    return [](int fd, const std::atomic<bool>& stop) { readUpTo(fd, stop, SIZE_MAX); };
 }
 
 LoopbackPeer::Handler LoopbackPeer::resetAfter(std::size_t bytes)
 {
     return [bytes](int fd, const std::atomic<bool>& stop) {
-        char buffer[4096];
-        std::size_t got = 0;
-        while (got < bytes && waitReadable(fd, stop)) {
-            ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, bytes - got), 0);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+        readUpTo(fd, stop, bytes);
         linger l{1, 0};  // closing now sends a reset instead of an orderly end
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     };
@@ -207,17 +152,11 @@ LoopbackPeer::Handler LoopbackPeer::sendThenClose(std::string bytes)
     return [bytes](int fd, const std::atomic<bool>&) { sendAll(fd, bytes.data(), bytes.size()); };
 }
 
-LoopbackPeer::Handler LoopbackPeer::readThenClose(std::size_t bytes)
+LoopbackPeer::Handler LoopbackPeer::readThenSend(std::size_t bytes, std::string reply)
 {
-    return [bytes](int fd, const std::atomic<bool>& stop) {
-        std::vector<char> buffer(65536);
-        std::size_t got = 0;
-        while (got < bytes && waitReadable(fd, stop)) {
-            ssize_t n = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes - got), 0);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
+    return [bytes, reply](int fd, const std::atomic<bool>& stop) {
+        readUpTo(fd, stop, bytes);
+        sendAll(fd, reply.data(), reply.size());
     };
 }
 
@@ -226,18 +165,13 @@ std::pair<int, int> LoopbackPeer::connectedPair(Family family)
     sockaddr_storage bound{};
     int listener = listenOn(family, bound);
     int client = ::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&bound), lengthOf(bound)) != 0) {
-        int e = errno;
-        if (client >= 0)
-            ::close(client);
-        ::close(listener);
-        throw std::runtime_error(std::string("connect: ") + std::strerror(e));
-    }
-    int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    bool connected = client >= 0 && ::connect(client, reinterpret_cast<sockaddr*>(&bound), lengthOf(bound)) == 0;
+    int server = connected ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     ::close(listener);
     if (server < 0) {
-        ::close(client);
-        throw std::runtime_error("accept failed");
+        if (client >= 0)
+            ::close(client);
+        throw std::runtime_error("no connected pair on loopback");
     }
     return {client, server};
 }
@@ -245,13 +179,28 @@ std::pair<int, int> LoopbackPeer::connectedPair(Family family)
 int LoopbackPeer::unusedPort(Family family)
 {
     sockaddr_storage bound{};
-    int fd = listenOn(family, bound);
-    ::close(fd);
+    ::close(listenOn(family, bound));
     return portOf(bound);
 }
 
-const char* const kUnresolvableHost =
-    "no-such-host-with-a-label-longer-than-sixty-three-characters-xxxxxx.invalid";
+sockaddr_storage loopbackAddress(int port, bool ipv6)
+{
+    sockaddr_storage a{};
+    if (ipv6) {
+        sockaddr_in6* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_loopback;
+        a6->sin6_port = htons(static_cast<uint16_t>(port));
+    } else {
+        sockaddr_in* a4 = reinterpret_cast<sockaddr_in*>(&a);
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a4->sin_port = htons(static_cast<uint16_t>(port));
+    }
+    return a;
+}
+
+const char* const kUnresolvableHost = "no-such-host-with-a-label-longer-than-sixty-three-characters-xxxxxx.invalid";
 
 int openDescriptorCount()
 {

@@ -1,13 +1,15 @@
 #ifndef SKARN_TEST_LOOPBACK_PEER_H
 #define SKARN_TEST_LOOPBACK_PEER_H
 
-// In-process TCP peers on loopback (127.0.0.1 or ::1) for end-to-end tests.
+// In-process TCP peers on loopback (127.0.0.1 or ::1) for end-to-end tests,
+// over raw descriptors (for peers through the secure-socket layer see
+// QsmTestServer.h).
 //
-// A LoopbackPeer listens on a port the system picks and serves every accepted
-// connection with a handler on a thread of its own; the descriptor is closed
-// when the handler returns. Every wait inside is bounded (polls of 50 ms that
-// look at the stop flag), and the destructor stops and joins everything, so a
-// test that fails half-way leaves no thread or descriptor behind.
+// A LoopbackPeer listens on a port the system picks and serves the accepted
+// connections one after another with a handler on a thread of its own; the
+// descriptor is closed when the handler returns. Every wait inside is bounded
+// (polls of 50 ms that look at the stop flag), and the destructor stops and
+// joins, so a test that fails half-way leaves no thread or descriptor behind.
 //
 //   LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
 //   socket.Open(peer.url().c_str(), nullptr);          // "http://127.0.0.1:<port>/"
@@ -16,15 +18,14 @@
 // Canned handlers: echo (sends back what it reads), silent (reads, never
 // sends), resetAfter (reads n bytes, then resets the connection), trickle
 // (sends one byte at a time at an interval), sendThenClose, and
-// readThenClose (reads n bytes, then closes at once, without reading more).
+// readThenSend (reads n bytes, answers, then closes without reading more).
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -36,7 +37,7 @@ public:
     using Handler = std::function<void(int fd, const std::atomic<bool>& stop)>;
 
     LoopbackPeer(Family family, Handler handler);
-    ~LoopbackPeer();
+    ~LoopbackPeer() { stop(); }
     LoopbackPeer(const LoopbackPeer&) = delete;
     LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
@@ -47,7 +48,7 @@ public:
     sockaddr_storage address() const { return m_address; }
     // Connections accepted so far.
     int accepted() const { return m_accepted.load(); }
-    // Stops accepting, tells handlers to stop, joins all threads. Idempotent.
+    // Stops accepting, tells the handler to stop, joins. Idempotent.
     void stop();
 
     static Handler echo();
@@ -55,7 +56,7 @@ public:
     static Handler resetAfter(std::size_t bytes);
     static Handler trickle(char byte, int intervalMillis, int count);
     static Handler sendThenClose(std::string bytes);
-    static Handler readThenClose(std::size_t bytes);
+    static Handler readThenSend(std::size_t bytes, std::string reply);
 
     // Helpers for handlers: wait up to the stop flag for readability (true:
     // readable); send everything (false when the peer went away).
@@ -69,13 +70,6 @@ public:
     static int unusedPort(Family family);
 
 private:
-    struct Connection {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    void acceptLoop();
-    void reap(bool all);
-
     Handler m_handler;
     int m_listener = -1;
     int m_port = 0;
@@ -83,10 +77,11 @@ private:
     sockaddr_storage m_address{};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
-    std::thread m_acceptor;
-    std::mutex m_lock;
-    std::list<Connection> m_connections;
+    std::thread m_thread;
 };
+
+// 127.0.0.1:<port>, or [::1]:<port> when `ipv6`; the port in network byte order.
+sockaddr_storage loopbackAddress(int port, bool ipv6 = false);
 
 // The number of descriptors the process has open (/proc/self/fd).
 int openDescriptorCount();

@@ -1,37 +1,48 @@
 #ifndef SKARN_TEST_MEMORY_INPUT_STREAM_H
 #define SKARN_TEST_MEMORY_INPUT_STREAM_H
 
-#include "platform/streams/QioInputStream.h"
+#include "support/ViewInputStream.h"
 
 #include <string>
 
-// A stream over bytes in memory for tests. `maxRead` caps what one block read
-// delivers (1 feeds a parser byte by byte); 0 means no cap. It counts the
-// reads it served, and accepts unread when built with `unreadable`.
-class MemoryInputStream : public QioInputStream {
+namespace skarn_test {
+struct OwnedBytes {
+    std::string bytes;
+};
+}  // namespace skarn_test
+
+// A stream over its own copy of bytes for tests (block reads capped at
+// `maxRead` bytes when non-zero); it accepts unread when built with
+// `unreadable`: bytes given back come first again.
+class MemoryInputStream : private skarn_test::OwnedBytes, public ViewInputStream {
 public:
     explicit MemoryInputStream(std::string data, unsigned maxRead = 0, bool unreadable = false)
-        : m_data(std::move(data)), m_maxRead(maxRead), m_unreadable(unreadable) {}
+        : OwnedBytes{std::move(data)}, ViewInputStream(bytes.data(), bytes.size(), maxRead), m_unreadable(unreadable) {}
 
-    int read() override;
-    unsigned read(char* buffer, unsigned length) override;
-    unsigned read(VexByteBuffer& buffer, unsigned length) override;
     int canUnread() override { return m_unreadable ? 1 : 0; }
-    void unread(const char* bytes, unsigned length) override;
-
+    void unread(const char* data, unsigned length) override
+    {
+        if (!m_unreadable)
+            QioInputStream::unread(data, length);
+        bytes.insert(m_pos, data, length);
+        m_data = bytes.data();
+        m_size = bytes.size();
+    }
     // What is left unread.
-    std::string rest() const { return m_data.substr(m_pos); }
-    unsigned reads() const { return m_reads; }
+    std::string rest() const { return bytes.substr(m_pos); }
+    bool atEnd() const { return m_pos >= m_size; }
 
 private:
-    std::string m_data;
-    std::size_t m_pos = 0;
-    unsigned m_maxRead;
     bool m_unreadable;
-    unsigned m_reads = 0;
 };
 
 // Reads a stream to its end with block reads of `chunk` bytes.
-std::string drain(QioInputStream& in, unsigned chunk = 4096);
+inline std::string drain(QioInputStream& in, unsigned chunk = 4096)
+{
+    std::string out, buf(chunk, '\0');
+    for (unsigned n; (n = in.read(&buf[0], chunk)) != QioInputStream::END;)
+        out.append(buf.data(), n);
+    return out;
+}
 
 #endif

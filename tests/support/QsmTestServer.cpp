@@ -1,11 +1,11 @@
 #include "support/QsmTestServer.h"
 
+#include "support/LoopbackPeer.h"
 #include "support/TestCertificates.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 
-#include <cstring>
+#include <algorithm>
 
 std::string sessionDocument(const std::string& inner)
 {
@@ -34,24 +34,27 @@ std::string qsmLastError(QSM_HANDLE h)
     return text;
 }
 
+// Waits up to 5 seconds for the handle to turn readable or writable.
+static bool ready(QSM_HANDLE h, bool forWrite)
+{
+    QSM_Handle_Set set{1, {h}};
+    timeval tv{5, 0};
+    int n = 0;
+    char* d = nullptr;
+    VexCryptoSharedFactory::getInstance()->QSM_Select(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv,
+                                                      &n, &d);
+    VexCryptoSharedFactory::getInstance()->QSM_CryptoFree(d);
+    return n != 0;
+}
+
 bool qsmSendAll(QSM_HANDLE h, const std::string& bytes)
 {
-    VexCrypto* c = VexCryptoSharedFactory::getInstance();
-    std::size_t off = 0;
-    while (off < bytes.size()) {
+    for (std::size_t off = 0; off < bytes.size();) {
         int sent = 0;
-        int st = c->QSM_Send(h, bytes.data() + off, static_cast<int>(bytes.size() - off), 0, &sent, nullptr);
-        if (st == QSM_E_WOULD_BLOCK) {
-            QSM_Handle_Set w{1, {h}};
-            timeval tv{5, 0};
-            int n = 0;
-            char* d = nullptr;
-            c->QSM_Select(nullptr, &w, nullptr, &tv, &n, &d);
-            c->QSM_CryptoFree(d);
-            if (n == 0)
-                return false;
+        int st = VexCryptoSharedFactory::getInstance()->QSM_Send(h, bytes.data() + off, static_cast<int>(bytes.size() - off),
+                                                                 0, &sent, nullptr);
+        if (st == QSM_E_WOULD_BLOCK && ready(h, true))
             continue;
-        }
         if (st != QSM_S_OK)
             return false;
         off += static_cast<std::size_t>(sent);
@@ -59,26 +62,16 @@ bool qsmSendAll(QSM_HANDLE h, const std::string& bytes)
     return true;
 }
 
-std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n)
+std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n, std::size_t chunk)
 {
-    VexCrypto* c = VexCryptoSharedFactory::getInstance();
     std::string out;
-    std::vector<char> buf(65536);
+    std::vector<char> buf(chunk);
     while (out.size() < n) {
         int got = 0;
-        std::size_t want = n - out.size() < buf.size() ? n - out.size() : buf.size();
-        int st = c->QSM_Recv(h, buf.data(), static_cast<int>(want), 0, &got, nullptr);
-        if (st == QSM_E_WOULD_BLOCK) {
-            QSM_Handle_Set r{1, {h}};
-            timeval tv{5, 0};
-            int ready = 0;
-            char* d = nullptr;
-            c->QSM_Select(&r, nullptr, nullptr, &tv, &ready, &d);
-            c->QSM_CryptoFree(d);
-            if (ready == 0)
-                break;
+        std::size_t want = std::min(n - out.size(), buf.size());
+        int st = VexCryptoSharedFactory::getInstance()->QSM_Recv(h, buf.data(), static_cast<int>(want), 0, &got, nullptr);
+        if (st == QSM_E_WOULD_BLOCK && ready(h, false))
             continue;
-        }
         if (st != QSM_S_OK)
             break;
         out.append(buf.data(), static_cast<std::size_t>(got));
@@ -101,16 +94,7 @@ QsmTestServer::QsmTestServer(const std::string& document, std::function<void(QSM
         c->QSM_CryptoFree(details);
         return;
     }
-    sockaddr_storage a{};
-    if (ipv6) {
-        sockaddr_in6* a6 = reinterpret_cast<sockaddr_in6*>(&a);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_addr = in6addr_loopback;
-    } else {
-        sockaddr_in* a4 = reinterpret_cast<sockaddr_in*>(&a);
-        a4->sin_family = AF_INET;
-        a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
+    sockaddr_storage a = loopbackAddress(0, ipv6);
     int one = 1;
     int len = sizeof a;
     if (c->QSM_SetSockOpt(m_listener, QSM_SO_REUSEADDR, &one, 4, nullptr) != QSM_S_OK ||

@@ -51,8 +51,10 @@ std::string tlsClientDocument(const std::string& extra = "");
 
 // Blocking helpers over a connected handle; false / short result on failure.
 bool qsmSendAll(QSM_HANDLE h, const std::string& bytes);
-// Reads until `n` bytes arrived or the stream ended or failed.
-std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n);
+// Reads until `n` bytes arrived or the stream ended or failed, at most `chunk`
+// bytes a call; when a read would block, the handle must turn readable within
+// 5 seconds (decrypted bytes left inside the TLS layer count as readable).
+std::string qsmRecvExactly(QSM_HANDLE h, std::size_t n, std::size_t chunk = 65536);
 // The handle's last error text (freed here).
 std::string qsmLastError(QSM_HANDLE h);
 

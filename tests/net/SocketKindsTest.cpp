@@ -1,0 +1,438 @@
+// What the plain and the secure socket share, one table over both: the secure
+// socket with a plain session document (blocking and non-blocking) talks to the
+// same raw loopback peers as the plain one.
+#include "net/SkrSocket.h"
+#include "net/SkrSocketNonSSL.h"
+#include "NetTestSupport.h"
+#include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexIllegalArgumentError.h"
+#include "platform/streams/QioBufferedInputStream.h"
+#include "platform/streams/QioIOCancelException.h"
+#include "platform/streams/QioIOTimeoutException.h"
+#include "support/ExpectThrow.h"
+#include "support/Gate.h"
+#include "support/LoopbackPeer.h"
+
+#include <gtest/gtest.h>
+#include <netinet/tcp.h>
+#include <sys/mman.h>
+
+#include <thread>
+
+namespace {
+
+struct Kind {
+    const char* name;
+    bool secure;
+    int nonBlocking;
+    const char* echoRaw;      // the echo of "hello" out and "world!" in, headers off
+    const char* echoHeaders;  // the same with headers on
+};
+
+void PrintTo(const Kind& k, std::ostream* os) { *os << k.name; }
+
+const char kEchoHeaders[] = "\n<write[5]>\nhello\n<read[0006]>\nworld!";
+const Kind kKinds[] = {
+    {"plain", false, 0, "helloworld!", "\n<write[5]>\nhello\n<read[6]>\nworld!"},
+    {"secure", true, 0, "\n<read[0006]>\nworld!", kEchoHeaders},
+    {"secureNonBlocking", true, 1, "hello\n<read[0006]>\nworld!", kEchoHeaders},
+};
+
+struct PlainPeek : SkrSocketNonSSL {
+    SOCKET comm() const { return m_commSocket; }
+    int connected() const { return m_connected; }
+};
+struct SecurePeek : SkrSocket {
+    explicit SecurePeek(int nonBlocking) { m_nonBlocking = nonBlocking; }
+    void* handle() const { return m_hQSMSocket; }
+    int receiveBufferSize() const { return m_recvSize; }
+    bool hasReceiveBuffer() const { return m_recvBuffer != nullptr; }
+};
+
+class Kinds : public ::testing::TestWithParam<Kind> {
+protected:
+    const Kind& k = GetParam();
+    SocketPtr make() const { return k.secure ? SocketPtr(new SecurePeek(k.nonBlocking)) : SocketPtr(new PlainPeek); }
+    const char* doc() const { return k.secure ? kPlainDoc : nullptr; }
+    std::string fn(const char* name) const { return std::string(k.secure ? "SkrSocket::" : "SkrSocketNonSSL::") + name; }
+    void openUrl(SkarnSocket& s, const LoopbackPeer& p) const { s.Open(p.url().c_str(), doc()); }
+    void readBuffer(SkarnSocket& s, char* b, unsigned length, int* n) const
+    {
+        k.secure ? static_cast<SkrSocket&>(s).ReadBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).ReadBuffer(b, length, n);
+    }
+    void writeBuffer(SkarnSocket& s, const char* b, unsigned length, int* n) const
+    {
+        k.secure ? static_cast<SkrSocket&>(s).WriteBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).WriteBuffer(b, length, n);
+    }
+    int noDelay(SkarnSocket& s) const
+    {
+        int value = -1, length = 4;
+        if (k.secure)
+            VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(static_cast<SecurePeek&>(s).handle(), QSM_TCP_NODELAY,
+                                                                  &value, &length, nullptr);
+        else
+            ::getsockopt(static_cast<PlainPeek&>(s).comm(), IPPROTO_TCP, TCP_NODELAY, &value, reinterpret_cast<socklen_t*>(&length));
+        return value;
+    }
+};
+
+// Waiting reads: a blocking secure socket waits without a limit (SkrSocketTest).
+using Waits = Kinds;
+
+std::string kindName(const ::testing::TestParamInfo<Kind>& i) { return i.param.name; }
+
+TEST_P(Kinds, ExchangeKeepsEveryByte)
+{
+    for (LoopbackPeer::Family family : {LoopbackPeer::IPv4, LoopbackPeer::IPv6}) {
+        for (bool byUrl : {true, false}) {
+            SCOPED_TRACE(std::string(family == LoopbackPeer::IPv4 ? "IPv4" : "IPv6") + (byUrl ? " URL" : " address"));
+            LoopbackPeer peer(family, LoopbackPeer::echo());
+            SocketPtr s = make();
+            if (byUrl)
+                openUrl(*s, peer);
+            else
+                s->Open(peer.port(), peer.address(), doc());
+            const std::string data = pattern(200000, family);
+            writeAll(*s, data);
+            // Reads below, at and above a receive buffer's size: no byte lost, none twice.
+            EXPECT_EQ(data, readUpTo(*s, data.size(), {1, 7, 4096, 1 << 20, 33, 70000}));
+        }
+    }
+}
+
+TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose(std::string("\xFF\x00tail", 6)));
+    SocketPtr s = make();
+    SkarnSocketInputStream& in = s->getInputStream();
+    char c;
+    VexByteBuffer b(2, 2);
+    EXPECT_EQ(0, s->isAlive());
+    EXPECT_EQ(-1, in.read());  // not open: the end at once
+    EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
+    EXPECT_EQ(QioInputStream::END, in.read(b, 8));
+    EXPECT_EQ(0u, b.length());
+    EXPECT_EQ(s.get(), in.getSocket());
+    openUrl(*s, peer);
+    EXPECT_EQ(255, in.read());
+    EXPECT_EQ(0, in.read());
+    b.append("head-");
+    for (int i = 0; i < 10 && in.read(b, 100) != QioInputStream::END; ++i) {
+    }
+    EXPECT_EQ("head-tail", std::string(b.getData(), b.length()));
+    EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
+    EXPECT_EQ(-1, in.read());
+    EXPECT_EQ(0u, in.read(&c, 0));
+    EXPECT_TRUE(pollUntil([&] { return s->isAlive() == 0; }));  // the secure socket sees the peer gone
+    s->Close();
+    s->open();
+    EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
+}
+
+TEST_P(Kinds, LineReadsAndCloseThroughTheStreams)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv6, LoopbackPeer::echo());
+    SocketPtr s = make();
+    openUrl(*s, peer);
+    s->getOutputStream().write("line one\r\nline two\r\n", 20);
+    s->getOutputStream().write("", 0);
+    QioBufferedInputStream buffered(s->getInputStream(), 1024);
+    VexByteBuffer line;
+    EXPECT_EQ(10, buffered.readline(line));
+    EXPECT_EQ(10, buffered.readline(line));
+    EXPECT_EQ("line one\r\nline two\r\n", std::string(line.getData(), line.length()));
+    s->getInputStream().close();
+    EXPECT_EQ(0, s->isAlive());
+    EXPECT_EQ(-1, s->getInputStream().read());
+}
+
+TEST_P(Kinds, HugeReadLengthsTakeWhatIsThere)
+{
+    // 4 GiB of address space, reserved and touched only where bytes arrive:
+    // a count above INT_MAX is read as INT_MAX.
+    const std::size_t size = std::size_t(1) << 32;
+    void* space = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(MAP_FAILED, space);
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("abc"));
+    SocketPtr s = make();
+    openUrl(*s, peer);
+    std::string got;
+    for (int i = 0; i < 10; ++i) {
+        const unsigned n = s->getInputStream().read(static_cast<char*>(space), 0xFFFFFFFFu);
+        if (n == QioInputStream::END)
+            break;
+        got.append(static_cast<char*>(space), n);
+    }
+    ::munmap(space, size);
+    EXPECT_EQ("abc", got);
+}
+
+TEST_P(Kinds, ArgumentsAreChecked)
+{
+    SocketPtr s = make();
+    char buf[4];
+    int n = 5;
+    const struct {
+        std::function<void()> body;
+        const char* function;
+        int count;  // the count afterwards: a refused write counts 0
+    } cases[] = {
+        {[&] { readBuffer(*s, nullptr, 4, &n); }, "ReadBuffer", 5}, {[&] { readBuffer(*s, buf, 0, &n); }, "ReadBuffer", 5},
+        {[&] { readBuffer(*s, buf, 4, nullptr); }, "ReadBuffer", 5}, {[&] { writeBuffer(*s, nullptr, 4, &n); }, "WriteBuffer", 0},
+        {[&] { writeBuffer(*s, buf, 0, &n); }, "WriteBuffer", 0},   {[&] { writeBuffer(*s, buf, 4, nullptr); }, "WriteBuffer", 5},
+    };
+    for (const auto& c : cases) {
+        n = 5;
+        try {
+            c.body();
+            ADD_FAILURE() << c.function << ": nothing raised";
+        } catch (const VexIllegalArgumentError& e) {
+            EXPECT_EQ(fn(c.function), e.getBackTraceAt(0).function);
+        }
+        EXPECT_EQ(c.count, n) << c.function;
+    }
+    n = 42;
+    readBuffer(*s, buf, 4, &n);  // not open: nothing read; only the secure socket sets the count
+    EXPECT_EQ(k.secure ? 0 : 42, n);
+}
+
+TEST_P(Kinds, RefusedConnectionTriesFiveTimesAndKeepsOneDescriptor)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    const int port = LoopbackPeer::unusedPort(LoopbackPeer::IPv4);
+    const int before = openDescriptorCount();
+    {
+        FakeSleep sleep;
+        SocketPtr s = make();
+        const ExpectedSkarnError refused{
+            5, kSocketError,
+            k.secure ? "QSM_Connect=0xfffffff6 QSM_Connect: connecting to 127.0.0.1:" + std::to_string(port) +
+                           " failed: Connection refused"
+                     : "Connection refused",
+            k.secure ? "SkrSocket::open()" : "SkrSocketNonSSL::Open"};
+        expectSkarnError([&] { s->Open(port, loopbackAddress(port), doc()); }, refused);
+        EXPECT_EQ((std::vector<int>{2, 2, 2, 2}), sleeps());
+        EXPECT_EQ(0, s->isAlive());
+        if (k.secure) {
+            s->open();  // the handle stays until Close: nothing happens meanwhile
+        } else {
+            expectSkarnError([&] { s->Open(port, loopbackAddress(port), doc()); }, refused);
+        }
+        // The plain socket keeps one socket for the next attempt (one, not two); the secure layer none.
+        EXPECT_EQ(before + (k.secure ? 0 : 1), openDescriptorCount());
+        s->Close();
+        EXPECT_EQ(before, openDescriptorCount());
+        openUrl(*s, peer);
+        writeAll(*s, "again");
+        EXPECT_EQ("again", readUpTo(*s, 5));
+    }
+    EXPECT_TRUE(pollUntil([&] { return openDescriptorCount() == before; }));
+}
+
+TEST_P(Kinds, PeerGoneDuringWriteRaisesInsteadOfSignalling)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::resetAfter(1));
+    SocketPtr s = make();
+    openUrl(*s, peer);
+    writeAll(*s, "x");
+    const std::string block(65536, 'b');
+    try {
+        for (int i = 0; i < 1000; ++i) {
+            writeAll(*s, block);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ADD_FAILURE() << "the write did not fail";
+    } catch (const SkarnException& e) {
+        EXPECT_EQ(SkarnException::errSocket, e.getErrorCode());
+        EXPECT_EQ(fn("WriteBuffer"), e.getBackTraceAt(0).function);
+        ASSERT_EQ(2u, e.getMessageCount());
+        EXPECT_EQ(kSocketError, e.getMessageAt(0).getMsgNumber());
+        const std::string text = e.getMessageAt(1).format().str();
+        EXPECT_EQ(0u, text.find(k.secure ? "QSM_Send=0xfffffffb QSM_Send: " : "")) << text;
+        EXPECT_TRUE(text.find("Connection reset by peer") != std::string::npos ||
+                    text.find("Broken pipe") != std::string::npos ||
+                    text.find("Software caused connection abort") != std::string::npos)
+            << text;
+    }
+    if (!k.secure) {
+        EXPECT_EQ(1, static_cast<PlainPeek&>(*s).connected());  // a failed write leaves the socket connected
+    }
+}
+
+TEST_P(Kinds, CloseAndOpenAgainButNotTwice)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    LoopbackPeer other(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("other"));
+    SocketPtr s = make();
+    openUrl(*s, peer);
+    EXPECT_EQ(k.secure ? 1 : 0, s->isAlive());  // the plain socket never tells
+    writeAll(*s, "one");
+    EXPECT_EQ("one", readUpTo(*s, 3));
+    s->Close();
+    s->Close();
+    EXPECT_EQ(0, s->isAlive());
+    if (!k.secure) {
+        EXPECT_EQ(INVALID_SOCKET, static_cast<PlainPeek&>(*s).comm());
+    }
+    s->open();
+    openUrl(*s, other);  // open already: nothing happens
+    writeAll(*s, "two");
+    EXPECT_EQ("two", readUpTo(*s, 3));
+    EXPECT_EQ(2, peer.accepted());
+    EXPECT_EQ(0, other.accepted());
+}
+
+TEST_P(Kinds, NoDelayFollowsTheSwitchAndNonBlockingGetsItsBuffer)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
+    for (int on : {1, 0}) {  // on by default
+        if (!on)
+            skarnTcpNoDelay.store(0);
+        SocketPtr s = make();
+        openUrl(*s, peer);
+        skarnTcpNoDelay.store(1);
+        EXPECT_EQ(on != 0, noDelay(*s) != 0) << on;
+        if (k.secure) {
+            SecurePeek& p = static_cast<SecurePeek&>(*s);
+            EXPECT_EQ(k.nonBlocking != 0, p.hasReceiveBuffer());
+            int size = -1, length = 4;
+            VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(p.handle(), QSM_SO_RCVBUF, &size, &length, nullptr);
+            EXPECT_EQ(k.nonBlocking ? size : 0, p.receiveBufferSize());
+        }
+    }
+}
+
+TEST_P(Kinds, ManyConnectionsLeaveNoDescriptor)
+{
+    const int before = openDescriptorCount();
+    {
+        LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+        for (int i = 0; i < 300; ++i) {
+            SocketPtr s = make();
+            if (i % 2 == 0) {
+                openUrl(*s, peer);
+            } else {
+                s->Open(peer.port(), peer.address(), doc());
+                s->Close();
+            }
+        }
+        EXPECT_TRUE(pollUntil([&] { return peer.accepted() == 300; }));
+    }
+    EXPECT_EQ(before, openDescriptorCount());
+}
+
+TEST_P(Kinds, EchoRecordsTheTraffic)
+{
+    EchoFolder folder;
+    for (int headers : {0, 1}) {
+        LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::readThenSend(5, "world!"));
+        const std::string name = "traffic" + std::to_string(headers);
+        {
+            SocketPtr s = make();
+            s->echo(name.c_str(), "wb", headers);
+            openUrl(*s, peer);
+            writeAll(*s, "hello");
+            EXPECT_EQ("world!", readUpTo(*s, 6));
+            // Flushed after every record.
+            EXPECT_EQ(headers ? k.echoHeaders : k.echoRaw, fileText(folder.file(name, k.secure ? "pid_" : ""))) << headers;
+        }
+    }
+}
+
+TEST_P(Kinds, EchoFilesAndTheirFailures)
+{
+    EchoFolder folder;
+    ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
+    auto path = [&](const char* name) { return k.secure ? SkrSocket::echoPath(name) : SkrSocketNonSSL::echoPath(name); };
+    const char* prefix = k.secure ? "pid_" : "";
+    EXPECT_EQ(folder.file("trace", prefix), path("trace"));
+    EXPECT_EQ(folder.file(std::string(200, 'n'), prefix), path(std::string(250, 'n').c_str()));
+    SocketPtr s = make();
+    EXPECT_EQ("VEX_ASSERT(m_fpEcho != NULL);", assertionText([&] { s->echo(folder.root + "/missing/dir/file"); }));
+    // Under exactly the name given; headers switched on before stay on.
+    s->echo(nullptr, nullptr, 1);
+    s->echo(folder.root + "/exact");
+    int n = 0;
+    writeBuffer(*s, "ab", 2, &n);
+    EXPECT_EQ(2, n);  // no socket: the variable lets writes go nowhere
+    s->echo(std::string());
+    writeBuffer(*s, "cd", 2, &n);
+    EXPECT_EQ("\n<write[2]>\nab", fileText(folder.root + "/exact"));
+    {
+        ScopedEnv rw("ZEV_SKT_ECHO_RW", "");
+        SocketPtr fresh = make();
+        fresh->echo("env", "wb", 0);
+        writeBuffer(*fresh, "z", 1, &n);
+    }
+    EXPECT_EQ("\n<write[1]>\nz", fileText(folder.file("env", prefix)));
+    // A file that cannot be opened leaves echo off without a report.
+    setenv("SKARN_HOME", (folder.root + "/nowhere/home").c_str(), 1);
+    SocketPtr quiet = make();
+    EXPECT_NO_THROW(quiet->echo("quiet", nullptr, 1));
+    EXPECT_NO_THROW(writeBuffer(*quiet, "q", 1, &n));
+    EXPECT_FALSE(std::filesystem::exists(folder.root + "/nowhere"));
+}
+
+TEST_P(Waits, TimeOutAndCancelLeaveTheSocketOpen)
+{
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
+    SocketPtr s = make();
+    openUrl(*s, peer);
+    SkarnSocketInputStream& in = s->getInputStream();
+    ASSERT_EQ(1, in.setTimeout(1));
+    EXPECT_THROW(in.read(), QioIOTimeoutException);
+    EXPECT_EQ(1, in.getTimeout());
+    EXPECT_EQ(k.secure ? 1 : 0, s->isAlive());  // the socket stays open
+    EXPECT_NO_THROW(writeAll(*s, "still here"));
+    EXPECT_EQ(0, in.setTimeout(0));
+    ASSERT_EQ(1, in.setCancel(1));
+    std::thread canceller([&in] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        in.cancel();
+    });
+    EXPECT_THROW(in.read(), QioIOCancelException);
+    canceller.join();
+    EXPECT_EQ(1, in.getCancel());
+    in.cancel();  // made while nobody reads: waits for the next read
+    EXPECT_THROW(in.read(), QioIOCancelException);
+}
+
+TEST_P(Waits, LimitIsOnSilenceAndACancelLosesNoByte)
+{
+    // One byte every half second, limit 1 second: the limit is on silence, not on the whole read.
+    LoopbackPeer trickle(LoopbackPeer::IPv4, LoopbackPeer::trickle('t', 500, 4));
+    SocketPtr s = make();
+    openUrl(*s, trickle);
+    s->getInputStream().setTimeout(1);
+    EXPECT_EQ("tttt", readUpTo(*s, 10, {1}));
+    // Four bytes 300 ms apart, then silence. A cancel made while they flow is
+    // seen only at the first full second of silence: every byte comes first.
+    LoopbackPeer flow(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
+        LoopbackPeer::trickle('f', 300, 4)(fd, stop);
+        LoopbackPeer::silent()(fd, stop);
+    });
+    SocketPtr f = make();
+    openUrl(*f, flow);
+    SkarnSocketInputStream& in = f->getInputStream();
+    in.setCancel(1);
+    std::thread canceller([&in] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(450));
+        in.cancel();
+    });
+    std::string got;
+    bool cancelled = false;
+    try {
+        for (int i = 0, c; i < 10 && (c = in.read()) != -1; ++i)
+            got += static_cast<char>(c);
+    } catch (const QioIOCancelException&) {
+        cancelled = true;
+    }
+    canceller.join();
+    EXPECT_EQ("ffff", got);
+    EXPECT_TRUE(cancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Kinds, ::testing::ValuesIn(kKinds), kindName);
+INSTANTIATE_TEST_SUITE_P(Both, Waits, ::testing::Values(kKinds[0], kKinds[2]), kindName);
+
+}  // namespace
