@@ -39,11 +39,7 @@ TEST(PublicFrame, BaseSlotsAreNotSupported)
     VexIDOM_Node& node = standIn<VexIDOM_Node>();
     SkarnMessageWriter& w = standIn<SkarnMessageWriter>();
     SkarnMessageReader& r = standIn<SkarnMessageReader>();
-    const struct {
-        const char* unit;
-        const char* function;
-        std::function<void()> call;
-    } slots[] = {
+    const struct { const char* unit; const char* function; std::function<void()> call; } slots[] = {
         {"Skarn", "Skarn::setProperty", [&] { f.setProperty("k", std::string("v")); }},
         {"Skarn", "Skarn::getSession", [&] { f.getSession(url, nullptr, 0); }},
         {"Skarn", "Skarn::getSession", [&] { f.getSession(el, nullptr, 0); }},

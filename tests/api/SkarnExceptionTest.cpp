@@ -69,11 +69,7 @@ TEST(SkarnException, MessagesCopiesAndHurl)
 TEST(Catalogue, EveryRaisedCodeHasItsText)
 {
     using X = SkarnException;
-    const struct {
-        X::mirraErrorCode code;
-        unsigned int number;
-        int places;
-    } rows[] = {
+    const struct { X::mirraErrorCode code; unsigned int number; int places; } rows[] = {
         {X::errNotSupported, 1841854490u, 0},     {X::errNoAddress, 1841617768u, 3},     {X::errWriterState, 1841881513u, 0},
         {X::errSocket, 1841392216u, 1},           {X::errUnexpectedEnd, 1842183075u, 0}, {X::errBadMethod, 1841924072u, 0},
         {X::errBadHttpVersion, 1841455314u, 0},   {X::errBadRequestLine, 1842181424u, 0}, {X::errBadStatusLine, 1841628141u, 0},

@@ -146,13 +146,7 @@ TEST(MessageReader, DestructorReadsTheRestOrSpendsTheConnection)
     const std::string big = "<a>" + std::string(5000, 'x') + "</a>";
     const std::string mpHead = "Content-Type: multipart/related; boundary=BB\r\n";
     enum Step { Ten, TenThenClose, GetEnvelope, OpenOnly };
-    const struct {
-        const char* label;
-        int request;
-        std::string wire;
-        Step step;
-        int reusable;
-    } rows[] = {
+    const struct { const char* label; int request; std::string wire; Step step; int reusable; } rows[] = {
         {"chunked, 10 bytes read", 0, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(big, 100), Ten, 1},
         {"length, 10 bytes read", 0, withLength("HTTP/1.1 200 OK\r\n", big), Ten, 1},
         {"multipart, 10 bytes read, envelope closed", 0,
@@ -224,11 +218,7 @@ TEST(MessageReader, FailuresSpendTheConnection)
 // it stays, and a good envelope read next on this thread arrives clean.
 TEST(MessageReader, HostileEnvelopeThenGoodOne)
 {
-    const struct {
-        const char* label;
-        std::string envelope;
-        int line;
-    } rows[] = {
+    const struct { const char* label; std::string envelope; int line; } rows[] = {
         {"unclosed", "<s:Envelope xmlns:s=\"urn:s\">\n<s:Body>", 2},
         {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>", 1},
         {"undeclared prefix", "<p:a/>", 1},

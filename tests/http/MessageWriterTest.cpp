@@ -48,10 +48,7 @@ TEST(MessageWriterState, CheckedOperationsFailBeforeInitAndAfterClose)
 {
     Envelope env;
     VexIDOM_Element r = env.root();
-    const struct {
-        const char* function;
-        std::function<void(SkrMessageWriter&)> call;
-    } ops[] = {
+    const struct { const char* function; std::function<void(SkrMessageWriter&)> call; } ops[] = {
         {"SkrMessageWriter::setEnvelope", [&](SkrMessageWriter& w) { w.setEnvelope(r); }},
         {"SkrMessageWriter::openEnvelope", [](SkrMessageWriter& w) { w.openEnvelope("a"); }},
         {"SkrMessageWriter::openEnvelope", [](SkrMessageWriter& w) { w.openEnvelope(); }},
@@ -221,11 +218,7 @@ TEST(MessageWriterRequest, PartHeadsAndTransferEncodings)
 TEST(MessageWriterResponse, StatusLineAndTracingStep)
 {
     TolkReset tolk;
-    const struct {
-        int code;
-        const char* reason;
-        const char* line;
-    } cases[] = {
+    const struct { int code; const char* reason; const char* line; } cases[] = {
         {0, nullptr, "HTTP/1.1 200 OK\r\n"},
         {500, nullptr, "HTTP/1.1 500 unknown reason\r\n"},
         {404, "Not Found", "HTTP/1.1 404 Not Found\r\n"},

@@ -71,12 +71,7 @@ TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
     // A long repetitive boundary; prefixes and near-misses of its delimiter in the data, across refills.
     const std::string a69(69, 'a'), longB = a69 + "b", nearMiss = std::string(900, 'x') + "\r\n--" + a69 + "\r\n--" + a69 + "a" +
                                                                    "\r\n-" + "\r\n--" + a69 + "c" + std::string(200, 'y');
-    const struct {
-        const char* label;
-        std::string body;
-        std::string boundary;
-        std::vector<std::string> parts;
-    } cases[] = {
+    const struct { const char* label; std::string body; std::string boundary; std::vector<std::string> parts; } cases[] = {
         {"headers, empty line, body", "\r\n--b\r\nX: 1\r\n\r\nhello\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello"}},
         {"CR LF inside a part, a part of CR LF -b", "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello\r\n", "\r\n-b"}},
         {"boundary as given", ab, "b", {"A", "B"}},
@@ -159,11 +154,7 @@ TEST(MPInputStream, CallsWithinAPart)
 
 TEST(MPInputStream, BodyWithoutClosingDelimiterFailsForEveryReader)
 {
-    const struct {
-        const char* label;
-        std::string body;
-        std::string boundary;
-    } cases[] = {
+    const struct { const char* label; std::string body; std::string boundary; } cases[] = {
         {"no delimiter at all", "just some bytes that never end the part", "b"},
         {"part never ends", "\r\n--b\r\nabc", "b"},
         {"nothing after the delimiter", "\r\n--b", "b"},

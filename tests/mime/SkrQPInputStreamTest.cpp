@@ -43,11 +43,7 @@ TEST(QPInputStream, DecodesAtEverySplitWithEveryReader)
         escapedA += "=41";
         manyA += 'A';
     }
-    const struct {
-        const char* label;
-        std::string wire;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const struct { const char* label; std::string wire; std::vector<std::string> lines; } cases[] = {
         {"escape", "a=3Db\r\n", {"a=b\r\n"}},
         {"lower-case hexadecimal digits", "a=3db\r\n", {"a=b\r\n"}},
         {"soft break", "abc=\r\ndef\r\n", {"abcdef\r\n"}},

@@ -32,11 +32,7 @@ std::string parsed(const char* text, std::vector<const char*> attributes)
 
 TEST(HTTPHeader, ParsesRealWorldValues)
 {
-    const struct {
-        const char* text;
-        std::vector<const char*> attributes;
-        const char* want;
-    } cases[] = {
+    const struct { const char* text; std::vector<const char*> attributes; const char* want; } cases[] = {
         {"text/xml", {"charset"}, "text/xml|charset=<null>|X: text/xml"},
         {"  text/xml ;  charset = UTF-8  ", {"charset"}, "text/xml|charset=UTF-8|X: text/xml; charset=UTF-8"},
         {"multipart/related; type=\"text/xml\"; boundary=\"a=b\"", {"type", "BOUNDARY"},
