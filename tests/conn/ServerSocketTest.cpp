@@ -5,7 +5,7 @@
 #include "platform/core/VexByteBuffer.h"
 #include "support/ExpectThrow.h"
 #include "support/ExpectVexError.h"
-#include "support/LoopbackAddress.h"
+#include "support/LoopbackPeer.h"
 #include "support/LoopbackPeer.h"
 #include "support/QsmTestServer.h"
 #include "support/StatusHookScript.h"

@@ -14,9 +14,8 @@
 SocketPair makeSocketPair(LoopbackPeer::Family family)
 {
     std::pair<int, int> fds = LoopbackPeer::connectedPair(family);
-    SocketPair p;
-    p.client.reset(new AcceptedPlainSocket(fds.first));
-    p.server.reset(new AcceptedPlainSocket(fds.second));
+    SocketPair p{std::unique_ptr<AcceptedPlainSocket>(new AcceptedPlainSocket(fds.first)),
+                 std::unique_ptr<AcceptedPlainSocket>(new AcceptedPlainSocket(fds.second))};
     p.client->markReusable();
     p.server->markReusable();
     return p;
@@ -83,11 +82,7 @@ Received readMessage(AcceptedPlainSocket& sock, bool request)
         got.statusCode = code;
     while (r.hasMoreAttachments()) {
         SkarnAttachmentReader& a = r.openNextAttachment();
-        InPart p;
-        p.id = a.getContentID();
-        p.contentType = a.getContentType();
-        p.bytes = drain(a.getInputStream(), 4096);
-        got.parts.push_back(p);
+        got.parts.push_back({a.getContentID(), a.getContentType(), drain(a.getInputStream(), 4096)});  // in this order
         r.closeAttachment(a);
     }
     return got;
@@ -96,8 +91,7 @@ Received readMessage(AcceptedPlainSocket& sock, bool request)
 std::string allByteValues(int times)
 {
     std::string out;
-    for (int t = 0; t < times; ++t)
-        for (int b = 0; b < 256; ++b)
-            out += static_cast<char>(b);
+    for (int i = 0; i < 256 * times; ++i)
+        out += static_cast<char>(i);
     return out;
 }

@@ -14,11 +14,10 @@
 class VexIDOM_Document;
 class VexIDOM_Node;
 
-struct SocketPair {
-    std::unique_ptr<AcceptedPlainSocket> client;
-    std::unique_ptr<AcceptedPlainSocket> server;
-};
 // Both ends marked reusable, so a test sees a disableReuse.
+struct SocketPair {
+    std::unique_ptr<AcceptedPlainSocket> client, server;
+};
 SocketPair makeSocketPair(LoopbackPeer::Family family = LoopbackPeer::IPv4);
 
 struct OutPart {
@@ -28,13 +27,9 @@ struct OutPart {
     std::string decoded;      // bytes the reader's attachment stream gives
     bool domNode = false;     // data ignored: the envelope node is sent as the part
 };
-
 struct InPart {
-    std::string id;
-    std::string contentType;
-    std::string bytes;
+    std::string id, contentType, bytes;
 };
-
 struct Received {
     std::string envelope;  // the received envelope element, serialised
     std::vector<InPart> parts;
@@ -44,13 +39,10 @@ struct Received {
 // The envelope used by these tests, with non-ASCII text and every escape.
 VexIDOM_Document* makeEnvelope(const std::string& text);
 std::string serialise(const VexIDOM_Node& node);
-
 // Writes a message; chunkSize 0 sends a Content-Length.
-void writeMessage(AcceptedPlainSocket& sock, bool request, VexIDOM_Document& envelope,
-                  const std::vector<OutPart>& parts, int chunkSize);
+void writeMessage(AcceptedPlainSocket& sock, bool request, VexIDOM_Document& envelope, const std::vector<OutPart>& parts, int chunkSize);
 // Reads a message whole (getEnvelope, then every attachment).
 Received readMessage(AcceptedPlainSocket& sock, bool request);
-
 // Every byte value, `times` times.
 std::string allByteValues(int times);
 

@@ -6,7 +6,7 @@
 #include "http/SkrMessageReader.h"
 #include "http/SkrMessageWriter.h"
 #include "support/Gate.h"
-#include "support/LoopbackAddress.h"
+#include "support/LoopbackPeer.h"
 #include "support/MemorySocket.h"
 #include "support/QsmTestServer.h"
 #include "support/TestCertificates.h"
