@@ -60,8 +60,10 @@ LoopbackPeer::LoopbackPeer(Family family, Handler handler) : m_handler(std::move
             if (fd < 0)
                 continue;
             m_accepted.fetch_add(1);
-            m_handler(fd, m_stop);
-            ::close(fd);
+            m_workers.emplace_back([this, fd] {
+                m_handler(fd, m_stop);
+                ::close(fd);
+            });
         }
     });
 }
@@ -77,6 +79,9 @@ void LoopbackPeer::stop()
     m_stop.store(true);
     if (m_thread.joinable())
         m_thread.join();
+    for (std::thread& t : m_workers)
+        t.join();
+    m_workers.clear();
     if (m_listener >= 0)
         ::close(m_listener);
     m_listener = -1;

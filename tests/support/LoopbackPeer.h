@@ -5,9 +5,10 @@
 // over raw descriptors (for peers through the secure-socket layer see
 // QsmTestServer.h).
 //
-// A LoopbackPeer listens on a port the system picks and serves the accepted
-// connections one after another with a handler on a thread of its own; the
-// descriptor is closed when the handler returns. Every wait inside is bounded
+// A LoopbackPeer listens on a port the system picks and serves each accepted
+// connection with the handler on a thread of its own (connections held open
+// at once, as a pool holds them); the descriptor is closed when the handler
+// returns. Every wait inside is bounded
 // (polls of 50 ms that look at the stop flag), and the destructor stops and
 // joins, so a test that fails half-way leaves no thread or descriptor behind.
 //
@@ -29,6 +30,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 class LoopbackPeer {
 public:
@@ -78,6 +80,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;
+    std::vector<std::thread> m_workers;  // touched by the accepting thread, then by stop()
 };
 
 // 127.0.0.1:<port>, or [::1]:<port> when `ipv6`; the port in network byte order.
