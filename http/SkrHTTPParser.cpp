@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -294,8 +295,11 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
         std::size_t length;
         ~Shrink()
         {
-            if (length > KEEP_HEADER)
-                header = HTTPHeader();
+            // A new object: assigning one would keep the grown storage.
+            if (length > KEEP_HEADER) {
+                header.~HTTPHeader();
+                new (&header) HTTPHeader();
+            }
         }
     } shrink{line.length()};
     header.parse(colon + 1);
