@@ -30,5 +30,5 @@ for t in $targets; do
     echo "fuzz_$t failed; the reproducer is named in the log above" >&2
     exit 1
   fi
-  grep -aE 'stat::number_of_executed_units|stat::peak_rss_mb|known writer/reader' "$log" | sed "s/^/fuzz_$t /"
+  grep -aE 'stat::number_of_executed_units|stat::peak_rss_mb|writer/reader disagreement' "$log" | sed "s/^/fuzz_$t /"
 done
