@@ -24,7 +24,8 @@ void VexCVManager::loadHeaders(const std::map<std::string, std::string>& headers
     for (const auto& h : headers) {
         if (h.first.size() <= 2 || h.first.compare(0, 2, "x-") != 0)
             continue;
-        std::size_t size = h.first.size() + h.second.size();
+        // The texts and what a table entry costs besides them.
+        std::size_t size = h.first.size() + h.second.size() + 96;
         if (size > KEEP_BYTES - kept)
             continue;
         kept += size;

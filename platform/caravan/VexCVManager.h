@@ -14,7 +14,8 @@
 // A new table replaces the thread's previous one.
 //
 // What a thread keeps is bounded: headers are taken in name order while
-// their names and values together fit in KEEP_BYTES; one that does not fit
+// their names and values, and 96 bytes per entry for the table, fit in
+// KEEP_BYTES; one that does not fit
 // is left out, so that a request with huge "x-" headers cannot make each
 // server thread hold them until its next request.
 class SKARN_EXPORT VexCVManager {
