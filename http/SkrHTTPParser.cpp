@@ -10,10 +10,12 @@
 #include "platform/httptools/VexStringTokenizer.h"
 #include "platform/streams/QioBufferedInputStream.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
@@ -74,7 +76,68 @@ MethodState nextState(MethodState s, int c)
     }
 }
 
+std::atomic<std::size_t> headLimit{0};
+
+const std::size_t UNLIMITED = static_cast<std::size_t>(-1);
+
+// A header value longer than this is not kept by the thread's header object
+// after its line: storage that grew for one long value is given back.
+const std::size_t KEEP_HEADER = 4096;
+
 }  // namespace
+
+void SkrHTTPParser::setHeadLimit(std::size_t bytes) { headLimit.store(bytes); }
+
+std::size_t SkrHTTPParser::getHeadLimit() { return headLimit.load(); }
+
+void SkrHTTPParser::startHead()
+{
+    std::size_t limit = headLimit.load();
+    m_headLimit = limit;
+    m_headLeft = limit ? limit : UNLIMITED;
+}
+
+void SkrHTTPParser::countHead(std::size_t bytes, const char* function)
+{
+    if (m_headLeft == UNLIMITED)
+        return;
+    if (bytes > m_headLeft) {
+        VexByteBuffer text(64, 64);
+        text.append("the message head is longer than the limit of ");
+        text.append(std::to_string(m_headLimit).c_str());
+        text.append(" bytes");
+        fail(VEX_LOCATION, function, SkarnException::errUnexpectedEnd, &text);
+    }
+    m_headLeft -= bytes;
+}
+
+int SkrHTTPParser::readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line, const char* function)
+{
+    if (m_headLeft == UNLIMITED)
+        return is->readline(line);
+    // Pieces no larger than what is left of the limit (and than the reader's
+    // buffer, so that giving back the bytes after the line end is a copy
+    // within it): the line never holds more than the limit.
+    int total = 0;
+    char piece[512];
+    for (;;) {
+        std::size_t want = m_headLeft < sizeof piece ? m_headLeft : sizeof piece;
+        if (want == 0)
+            want = 1;  // one more byte: the line end, or the refusal
+        unsigned got = is->read(piece, static_cast<unsigned>(want));
+        if (got == QioInputStream::END || got == 0)
+            return total ? total : -1;
+        const void* lf = std::memchr(piece, '\n', got);
+        unsigned n = lf ? static_cast<unsigned>(static_cast<const char*>(lf) - piece) + 1 : got;
+        if (n < got)
+            is->unread(piece + n, got - n);
+        countHead(n, function);
+        line.append(piece, n);
+        total += static_cast<int>(n);
+        if (lf)
+            return total;
+    }
+}
 
 SkrHTTPParser::SkrHTTPParser() : m_multipart(0), m_contentLength(0), m_chunked(0) {}
 
@@ -109,6 +172,7 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     m_multipart = 0;
     m_contentLength = 0;
     m_chunked = 0;
+    startHead();
     VexByteBuffer line(256, 256);
 
     MethodState state = LineStart;
@@ -116,6 +180,7 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
         int c = is->read();
         if (c < 0)
             fail(VEX_LOCATION, "SkrHTTPParser::parseRequest", SkarnException::errUnexpectedEnd, nullptr);
+        countHead(1, "SkrHTTPParser::parseRequest");
         if (state == LineStart)
             line.reset();
         line.append(static_cast<char>(c));
@@ -132,7 +197,7 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
             fail(VEX_LOCATION, "SkrHTTPParser::parseRequest", SkarnException::errBadMethod, &line);
         }
     }
-    if (is->readline(line) < 0)
+    if (readHeadLine(is, line, "SkrHTTPParser::parseRequest") < 0)
         fail(VEX_LOCATION, "SkrHTTPParser::parseRequest", SkarnException::errUnexpectedEnd, nullptr);
     line.trim();
     validateRequestLine(line);
@@ -163,10 +228,11 @@ void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
     m_multipart = 0;
     m_contentLength = 0;
     m_chunked = 0;
+    startHead();
     VexByteBuffer line(256, 256);
     for (;;) {
         line.reset();
-        if (is->readline(line) < 0)
+        if (readHeadLine(is, line, "SkrHTTPParser::parseResponse") < 0)
             fail(VEX_LOCATION, "SkrHTTPParser::parseResponse", SkarnException::errUnexpectedEnd, nullptr);
         line.trim();
         if (line.length() == 0)
@@ -202,7 +268,7 @@ void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
     VexByteBuffer line(256, 256);
     for (;;) {
         line.reset();
-        if (is->readline(line) < 0)
+        if (readHeadLine(is, line, "SkrHTTPParser::processHeaders") < 0)
             fail(VEX_LOCATION, "SkrHTTPParser::processHeaders", SkarnException::errUnexpectedEnd, nullptr);
         line.trim();
         if (line.length() == 0)
@@ -225,6 +291,17 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     // One header object per thread, reused: parse() replaces its content and
     // keeps the storage, so a head costs no allocation per header here.
     static thread_local HTTPHeader header;
+    struct Shrink {
+        std::size_t length;
+        ~Shrink()
+        {
+            // A new object: assigning one would keep the grown storage.
+            if (length > KEEP_HEADER) {
+                header.~HTTPHeader();
+                new (&header) HTTPHeader();
+            }
+        }
+    } shrink{line.length()};
     header.parse(colon + 1);
     const char* value = header.getValue();
 
@@ -274,5 +351,6 @@ void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)
     m_contentLength = 0;
     m_chunked = 0;
     m_headers.clear();
+    m_headLeft = UNLIMITED;
     processHeaders(is, 1);
 }

@@ -3,6 +3,7 @@
 
 #include "platform/core/SkarnExport.h"
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -35,6 +36,14 @@ class VexByteBuffer;
 //   errBadContentLength (14), errBadTransferEncoding (15): literal: the header line
 // A null stream fails "VEX_ASSERT(is);". Stream exceptions pass through. The
 // parser keeps what it had stored before a failure.
+//
+// A process-wide limit on the bytes of a message head (start line, header
+// lines, line ends, empty lines before the start line and interim 100
+// responses included) is off by default; a server host switches it on with
+// setHeadLimit. A longer head then fails with errUnexpectedEnd and the literal
+// text "the message head is longer than the limit of <n> bytes", after the
+// parser has read at most <n> bytes of it. Header blocks of multipart parts
+// are not limited.
 //
 // Only the message reader and the attachment reader create parsers.
 class SKARN_EXPORT SkrHTTPParser {
@@ -72,6 +81,10 @@ public:
     // replaced or the parser destroyed.
     const char* getHeader(const char* name);
 
+    // The head limit in bytes for heads read from now on; 0 turns it off.
+    static void setHeadLimit(std::size_t bytes);
+    static std::size_t getHeadLimit();
+
 private:
     SkrHTTPParser();
 
@@ -81,6 +94,9 @@ private:
     void processHeader(VexByteBuffer& line);
     void setHeader(const std::string& name, const std::string& value);
     void setHeader(std::string&& name, std::string&& value);  // the same, taking the texts over
+    void startHead();
+    void countHead(std::size_t bytes, const char* function);  // fails past the head limit
+    int readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line, const char* function);
 
     int m_multipart;
     int m_contentLength;
@@ -89,6 +105,8 @@ private:
     std::string m_contentType;
     std::string m_delimiter;
     HeaderTable m_headers;
+    std::size_t m_headLimit = 0;
+    std::size_t m_headLeft = static_cast<std::size_t>(-1);  // bytes the head may still take
 };
 
 #endif

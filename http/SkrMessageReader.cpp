@@ -137,17 +137,23 @@ void SkrMessageReader::resetSocketStream()
         m_sock_in->setTimeout(0);
 }
 
+const char* SkrMessageReader::tracingHeader(const char* name)
+{
+    const char* value = m_parser.getHeader(name);
+    return value && std::strlen(value) <= TRACING_VALUE_LIMIT ? value : nullptr;
+}
+
 void SkrMessageReader::saveRequestHeaders()
 {
     VexCVManager::getInstance().loadHeaders(m_parser.getHeaders());
-    const char* id = m_parser.getHeader(VexTolkData::getTolkHeaderIdString());
-    const char* xmotva = m_parser.getHeader(VexTolkData::getTolkHeaderXMOTVAString());
+    const char* id = tracingHeader(VexTolkData::getTolkHeaderIdString());
+    const char* xmotva = tracingHeader(VexTolkData::getTolkHeaderXMOTVAString());
     if (id) {
         VexTolkData* tolk = VexTolkThreadLocal::getInstance()->getTolkData();
         tolk->setTolkID(id);
-        tolk->setTolkSrc(m_parser.getHeader(VexTolkData::getTolkHeaderSrcString()));
-        tolk->setTolkSrcSvc(m_parser.getHeader(VexTolkData::getTolkHeaderSrcSvcString()));
-        tolk->setTolkStep(m_parser.getHeader(VexTolkData::getTolkHeaderStepString()));
+        tolk->setTolkSrc(tracingHeader(VexTolkData::getTolkHeaderSrcString()));
+        tolk->setTolkSrcSvc(tracingHeader(VexTolkData::getTolkHeaderSrcSvcString()));
+        tolk->setTolkStep(tracingHeader(VexTolkData::getTolkHeaderStepString()));
         if (xmotva)
             tolk->setTolkXMOTVA(xmotva);
     } else if (xmotva) {
@@ -157,7 +163,7 @@ void SkrMessageReader::saveRequestHeaders()
 
 void SkrMessageReader::saveTolkResponseHeaders()
 {
-    const char* step = m_parser.getHeader(VexTolkData::getTolkHeaderStepString());
+    const char* step = tracingHeader(VexTolkData::getTolkHeaderStepString());
     if (step)
         VexTolkThreadLocal::getInstance()->getTolkData()->setTolkStep(step);
 }

@@ -28,10 +28,11 @@ class SkrMPInputStream;
 // read the part, closeAttachment. openEnvelope once per reader.
 //
 // A request's header table goes to the header-propagation manager and its
-// tracing headers to the calling thread's tracing data; a response's tracing
-// step is taken over. Every failure disables the socket's reuse before it
-// leaves. A request carrying "Expect: 100-continue" gets the interim answer
-// "HTTP/1.1 100 Continue" on the socket once its head is read. The destructor reads the rest of the message (remaining parts, the
+// tracing headers (values of at most 1 KiB) to the calling thread's tracing
+// data; a response's tracing step is taken over. Every failure disables the
+// socket's reuse before it leaves. A request carrying "Expect: 100-continue"
+// gets the interim answer "HTTP/1.1 100 Continue" on the socket once its head
+// is read. The destructor reads the rest of the message (remaining parts, the
 // chunked body and its trailer, the rest of a length-delimited body) so that
 // the connection stands at the next message, and never throws. When the
 // rest cannot be read (a multipart message deleted inside its envelope part,
@@ -66,6 +67,11 @@ public:
     const char* getHeader(const char* name) override;
 
 private:
+    // A tracing header's value, or null when absent or longer than
+    // TRACING_VALUE_LIMIT: the thread's tracing data keeps what it is given
+    // (and the storage it grew to) beyond the request.
+    static const std::size_t TRACING_VALUE_LIMIT = 1024;
+    const char* tracingHeader(const char* name);
     void saveRequestHeaders();
     void saveTolkResponseHeaders();
     // "HTTP/1.1 100 Continue" for an HTTP/1.1 request carrying "Expect: 100-continue".

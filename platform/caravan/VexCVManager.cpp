@@ -20,9 +20,17 @@ void VexCVManager::loadHeaders(const std::map<std::string, std::string>& headers
 {
     std::map<std::string, std::string>& t = threadTable();
     t.clear();
-    for (const auto& h : headers)
-        if (h.first.size() > 2 && h.first.compare(0, 2, "x-") == 0)
-            t.insert(h);
+    std::size_t kept = 0;
+    for (const auto& h : headers) {
+        if (h.first.size() <= 2 || h.first.compare(0, 2, "x-") != 0)
+            continue;
+        // The texts and what a table entry costs besides them.
+        std::size_t size = h.first.size() + h.second.size() + 96;
+        if (size > KEEP_BYTES - kept)
+            continue;
+        kept += size;
+        t.insert(h);
+    }
 }
 
 const std::map<std::string, std::string>& VexCVManager::getPropagatedHeaders() const { return threadTable(); }

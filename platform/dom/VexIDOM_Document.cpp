@@ -1,6 +1,7 @@
 #include "platform/dom/VexIDOM_Document.h"
 
 #include "platform/dom/VexIDOM_Xerces.h"
+#include "platform/dom/VexIDOM_Tree.h"
 
 #include <xercesc/dom/DOMCDATASection.hpp>
 #include <xercesc/dom/DOMComment.hpp>
@@ -52,8 +53,7 @@ void VexIDOM_Document::releaseTree()
 {
     if (m_hosted) {
         // The host's document stays; only the fragment and its nodes go.
-        if (m_node)
-            m_node->release();
+        VexIDOM_Tree::release(m_node);
     } else if (m_doc) {
         m_doc->release();
     }
@@ -128,7 +128,7 @@ VexIDOM_Node VexIDOM_Document::importNode(const VexIDOM_Node& other, bool deep)
 {
     DOMNode* n = other.getXercesNode();
     try {
-        return VexIDOM_Node(m_doc->importNode(n, deep));
+        return VexIDOM_Node(deep && n ? VexIDOM_Tree::import(m_doc, n) : m_doc->importNode(n, deep));
     } catch (const DOMException& e) {
         VexIDOM_Xerces::raise(e, "VexIDOM_Document::importNode");
     }

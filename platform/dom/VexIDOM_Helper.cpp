@@ -3,6 +3,7 @@
 #include "platform/core/VexFileLocation.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_DOMException.h"
+#include "platform/dom/VexIDOM_Tree.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 
 #include <xercesc/dom/DOMAttr.hpp>
@@ -311,7 +312,7 @@ VexIDOM_Node VexIDOM_Helper::appendChild(VexIDOM_Node& parent, const VexIDOM_Nod
         DOMDocument* target = p->getNodeType() == DOMNode::DOCUMENT_NODE ? static_cast<DOMDocument*>(p)
                                                                           : p->getOwnerDocument();
         if (c->getOwnerDocument() != target)
-            c = target->importNode(c, true);
+            c = VexIDOM_Tree::import(target, c);
         return VexIDOM_Node(p->appendChild(c));
     } catch (const DOMException& e) {
         VexIDOM_Xerces::raise(e, "VexIDOM_Helper::appendChild");
@@ -347,5 +348,5 @@ I18NString VexIDOM_Helper::getElementText(const VexIDOM_Element& element)
 {
     if (element.isNull())
         return I18NString();
-    return element.getTextContent();
+    return VexIDOM_Tree::text(element.getXercesNode());
 }

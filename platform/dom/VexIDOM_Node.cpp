@@ -3,6 +3,7 @@
 #include "platform/core/VexFileLocation.h"
 #include "platform/dom/VexIDOM_DOMException.h"
 #include "platform/dom/VexIDOM_NodeList.h"
+#include "platform/dom/VexIDOM_Tree.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 
 #include <xercesc/dom/DOMException.hpp>
@@ -59,7 +60,7 @@ I18NString VexIDOM_Node::getPrefix() const
 
 I18NString VexIDOM_Node::getTextContent() const
 {
-    return VexIDOM_Xerces::toI18N(node("VexIDOM_Node::getTextContent")->getTextContent());
+    return VexIDOM_Tree::text(node("VexIDOM_Node::getTextContent"));
 }
 
 VexIDOM_Node VexIDOM_Node::getParentNode() const
@@ -120,5 +121,5 @@ bool VexIDOM_Node::isEqualNode(const VexIDOM_Node& other) const
 {
     if (!m_node || !other.m_node)
         return m_node == other.m_node;
-    return m_node->isEqualNode(other.m_node);
+    return VexIDOM_Tree::equal(m_node, other.m_node);
 }

@@ -65,7 +65,7 @@ public:
     // imports a foreign one) and returns it.
     VexIDOM_Node appendChild(const VexIDOM_Node& child);
     VexIDOM_Node removeChild(const VexIDOM_Node& child);
-    // Same type, names, values, attributes and children, recursively.
+    // Same type, names, values, attributes and children, at every level.
     bool isEqualNode(const VexIDOM_Node& other) const;
     bool isSameNode(const VexIDOM_Node& other) const { return m_node == other.m_node; }
 

@@ -13,21 +13,144 @@
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 using namespace XERCES_CPP_NAMESPACE;
 
 namespace {
 
-// Xerces reads the document through this: straight from the toolkit stream.
+// Counts the attributes of each start tag in the bytes before Xerces gets
+// them: Xerces reads a whole start tag before it reports it, so one tag with
+// a hundred thousand attributes would cost it a tenth of a second before the
+// limit is checked. Knows just enough XML to find start tags (comments, CDATA
+// sections, PIs and quoted values are passed over) in ASCII-compatible
+// encodings; a document in UTF-16 or UCS-4 is not scanned here.
+class Prescan {
+public:
+    void reset(unsigned limit)
+    {
+        m_limit = limit;
+        m_state = First;
+        m_count = 0;
+        m_line = 1;
+        m_column = 0;
+        m_last = m_before = 0;
+    }
+
+    // False when a start tag goes past the limit; line() and column() then
+    // tell where.
+    bool feed(const unsigned char* p, std::size_t n)
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            unsigned char c = p[i];
+            if (c == '\n') {
+                ++m_line;
+                m_column = 0;
+            } else {
+                ++m_column;
+            }
+            if (!step(c))
+                return false;
+            m_before = m_last;
+            m_last = c;
+        }
+        return true;
+    }
+
+    int line() const { return m_line; }
+    int column() const { return m_column; }
+
+private:
+    enum State { First, Off, Text, Open, Bang, Comment, CData, Pi, Markup, Start, Quoted, End };
+
+    bool step(unsigned char c)
+    {
+        switch (m_state) {
+        case First:
+            // A byte order mark or a NUL byte: not an ASCII-compatible encoding.
+            if (c == 0 || c == 0xFE || c == 0xFF || c == 0x4C) {
+                m_state = Off;
+                return true;
+            }
+            m_state = Text;
+            return step(c);
+        case Off: return true;
+        case Text:
+            if (c == '<')
+                m_state = Open;
+            return true;
+        case Open:
+            m_state = c == '!' ? Bang : c == '?' ? Pi : c == '/' ? End : Start;
+            m_count = 0;
+            return true;
+        case Bang:
+            m_state = c == '-' ? Comment : c == '[' ? CData : Markup;
+            return true;
+        case Comment: return close(c, '-');
+        case CData: return close(c, ']');
+        case Pi:
+            if (c == '>' && m_last == '?')
+                m_state = Text;
+            return true;
+        case Markup:
+        case End:
+            if (c == '>')
+                m_state = Text;
+            return true;
+        case Start:
+            if (c == '"' || c == '\'') {
+                m_quote = c;
+                m_state = Quoted;
+            } else if (c == '=') {
+                return ++m_count <= m_limit;
+            } else if (c == '>') {
+                m_state = Text;
+            }
+            return true;
+        case Quoted:
+            if (c == m_quote)
+                m_state = Start;
+            return true;
+        }
+        return true;
+    }
+
+    // The end of a comment ("-->") or a CDATA section ("]]>").
+    bool close(unsigned char c, unsigned char twice)
+    {
+        if (c == '>' && m_last == twice && m_before == twice)
+            m_state = Text;
+        return true;
+    }
+
+    unsigned m_limit = 0;
+    State m_state = First;
+    unsigned m_count = 0;
+    unsigned char m_quote = 0;
+    unsigned char m_last = 0;
+    unsigned char m_before = 0;
+    int m_line = 1;
+    int m_column = 0;
+};
+
+// Thrown from a callback or the input to end a parse that went past a limit.
+struct LimitReached {};
+
+// Xerces reads the document through this: straight from the toolkit stream,
+// through the pre-scan.
 class StreamBinInput : public BinInputStream {
 public:
-    StreamBinInput(QioInputStream& in, std::size_t& fed) : m_in(in), m_fed(fed) {}
+    StreamBinInput(QioInputStream& in, std::size_t& fed, Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
     XMLFilePos curPos() const override { return m_pos; }
     XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override
     {
@@ -41,6 +164,8 @@ public:
         }
         m_pos += got;
         m_fed += got;
+        if (!m_scan.feed(toFill, got))
+            throw LimitReached();
         return got;
     }
     const XMLCh* getContentType() const override { return nullptr; }
@@ -48,18 +173,20 @@ public:
 private:
     QioInputStream& m_in;
     std::size_t& m_fed;
+    Prescan& m_scan;
     XMLFilePos m_pos = 0;
     bool m_ended = false;
 };
 
 class StreamSource : public InputSource {
 public:
-    StreamSource(QioInputStream& in, std::size_t& fed) : m_in(in), m_fed(fed) {}
-    BinInputStream* makeStream() const override { return new StreamBinInput(m_in, m_fed); }
+    StreamSource(QioInputStream& in, std::size_t& fed, Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
+    BinInputStream* makeStream() const override { return new StreamBinInput(m_in, m_fed, m_scan); }
 
 private:
     QioInputStream& m_in;
     std::size_t& m_fed;
+    Prescan& m_scan;
 };
 
 // Xerces reports errors to the parser's error() only while a handler is set;
@@ -71,6 +198,14 @@ public:
     void fatalError(const SAXParseException&) override {}
     void resetErrors() override {}
 };
+
+std::mutex limitsLock;
+VexIDOM_Parser::Limits limits;
+
+bool isXmlns(const XMLCh* name)
+{
+    return XMLString::startsWith(name, XMLUni::fgXMLNSString) && (name[5] == 0 || name[5] == chColon);
+}
 
 }  // namespace
 
@@ -145,6 +280,140 @@ public:
         m_under = nullptr;
     }
 
+    // The limits are checked as the scanner reports each piece, before its
+    // node is made: an element's start tag has been read, nothing below it.
+    void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
+                      const RefVectorOf<XMLAttr>& attrs, const XMLSize_t count, const bool isEmpty,
+                      const bool isRoot) override
+    {
+        if (m_open.size() >= m_limits.depth)
+            refuse(TOO_DEEP, "elements are nested deeper than the limit of ", m_limits.depth);
+        if (count > m_limits.attributes)
+            refuse(TOO_MANY_ATTRIBUTES, "an element has more attributes than the limit of ", m_limits.attributes);
+        // What Xerces' work on the element is, in units of about half a
+        // microsecond: an element 2 (and 1 more per 64 levels of depth), an
+        // attribute 1 (and 1 more per 32 attributes before it on the element)
+        // and a namespace declaration 4 more.
+        std::size_t units = 2 + m_open.size() / 64;
+        addName(decl.getFullName());
+        unsigned declared = 0;
+        for (XMLSize_t i = 0; i < count; ++i) {
+            const XMLAttr* a = attrs.elementAt(i);
+            addName(a->getQName());
+            units += 1 + i / 32;
+            if (isXmlns(a->getQName())) {
+                ++declared;
+                units += 4;
+                addName(a->getValue());
+            }
+        }
+        addCost(units);
+        if (m_inScope + declared > m_limits.namespaces)
+            refuse(TOO_MANY_NAMESPACES, "more namespace declarations are in scope than the limit of ",
+                   m_limits.namespaces);
+        XercesDOMParser::startElement(decl, urlId, prefix, attrs, count, isEmpty, isRoot);
+        m_inText = false;
+        if (!isEmpty) {
+            m_open.push_back(declared);
+            m_inScope += declared;
+        }
+    }
+
+    void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
+                    const XMLCh* const prefix) override
+    {
+        if (!m_open.empty()) {
+            m_inScope -= m_open.back();
+            m_open.pop_back();
+        }
+        m_inText = false;
+        XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
+    }
+
+    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override
+    {
+        // Text that follows text joins its node; a CDATA section is a node of its own.
+        if (cdata || !m_inText)
+            addCost(1);
+        m_inText = !cdata;
+        XercesDOMParser::docCharacters(chars, length, cdata);
+    }
+
+    void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override
+    {
+        if (cdata || !m_inText)
+            addCost(1);
+        m_inText = !cdata;
+        XercesDOMParser::ignorableWhitespace(chars, length, cdata);
+    }
+
+    void docComment(const XMLCh* const text) override
+    {
+        addCost(1);
+        m_inText = false;
+        XercesDOMParser::docComment(text);
+    }
+
+    void docPI(const XMLCh* const target, const XMLCh* const data) override
+    {
+        addCost(1);
+        m_inText = false;
+        XercesDOMParser::docPI(target, data);
+    }
+
+    void addCost(std::size_t units)
+    {
+        m_cost += units;
+        if (m_cost > m_limits.cost)
+            refuse(TOO_COSTLY, "building the document costs more than the limit of ", m_limits.cost, " units");
+    }
+
+    // Element and attribute names and namespace names: Xerces keeps each
+    // distinct one in tables whose look-up slows down with their number.
+    void addName(const XMLCh* name)
+    {
+        if (!name)
+            return;
+        m_key.assign(reinterpret_cast<const char16_t*>(name));
+        if (m_names.size() < m_limits.names || m_names.count(m_key))
+            m_names.insert(m_key);
+        else
+            refuse(TOO_MANY_NAMES, "the document uses more distinct names than the limit of ", m_limits.names);
+    }
+
+    [[noreturn]] void refuse(int code, const char* what, std::size_t limit, const char* unit = "")
+    {
+        const Locator* at = getScanner()->getLocator();
+        refused(code, what + std::to_string(limit) + unit, static_cast<int>(at->getLineNumber()),
+                static_cast<int>(at->getColumnNumber()));
+        throw LimitReached();
+    }
+
+    void refused(int code, const std::string& text, int line, int column)
+    {
+        if (!m_failed) {
+            fail(code, I18NString(text));
+            m_line = line;
+            m_column = column;
+        }
+    }
+
+    // Before each parse: the limits of the moment, nothing counted.
+    void begin()
+    {
+        {
+            std::lock_guard<std::mutex> hold(limitsLock);
+            m_limits = limits;
+        }
+        m_open.clear();
+        m_inScope = 0;
+        m_cost = 0;
+        m_inText = false;
+        m_names.clear();
+        m_scan.reset(m_limits.attributes);
+        m_fedBefore = m_fed;
+    }
+
     void startDocument() override
     {
         if (!m_host) {
@@ -193,10 +462,20 @@ public:
     bool m_checking = true;
     bool m_checkingSaved = false;
     unsigned m_generation = 0;
+    // What the parse under way has built, against its limits.
+    Limits m_limits;
+    std::vector<unsigned> m_open;  // per open element: the namespaces it declares
+    std::size_t m_inScope = 0;     // namespace declarations of the open elements
+    std::size_t m_cost = 0;
+    Prescan m_scan;
+    bool m_inText = false;
+    std::unordered_set<std::u16string> m_names;
+    std::u16string m_key;
     // What this parser has read: Xerces keeps every element, attribute and
     // namespace name it meets in pools of the scanner that a reset does not
     // empty, so a parser is kept only for a bounded amount of text.
     std::size_t m_fed = 0;
+    std::size_t m_fedBefore = 0;  // m_fed when the last parse began
     unsigned m_parses = 0;
     bool m_failed = false;
     int m_code = 0;
@@ -215,9 +494,12 @@ namespace {
 std::atomic<unsigned> xercesGeneration{1};
 
 // A kept parser is replaced after this much text or this many parses (its
-// name pools then hold at most about that much).
+// name pools then hold at most about that much), and after a parse of more
+// than KEEP_AFTER bytes: the scanner's buffers grow with the longest text,
+// name or tag they met and do not shrink.
 const std::size_t KEEP_BYTES = 1u << 20;
 const unsigned KEEP_PARSES = 1000;
+const std::size_t KEEP_AFTER = 64u << 10;
 
 struct SpareParser {
     VexIDOM_Parser::Impl* impl = nullptr;
@@ -265,7 +547,7 @@ VexIDOM_Parser::~VexIDOM_Parser()
     m_impl->resetDocumentPool();
     m_impl->resetErrors();
     if (!spare.impl && m_impl->m_generation == xercesGeneration.load() && m_impl->m_fed < KEEP_BYTES &&
-        m_impl->m_parses < KEEP_PARSES)
+        m_impl->m_parses < KEEP_PARSES && m_impl->m_fed - m_impl->m_fedBefore <= KEEP_AFTER)
         spare.impl = m_impl;
     else
         delete m_impl;
@@ -288,6 +570,12 @@ int VexIDOM_Parser::parseSource(const void* source)
         m_impl->fail(static_cast<int>(e.getCode()), VexIDOM_Xerces::toI18N(e.getMessage()));
     } catch (const DOMException& e) {
         m_impl->fail(static_cast<int>(e.code), VexIDOM_Xerces::toI18N(e.getMessage()));
+    } catch (const LimitReached&) {
+        // From the pre-scan, unless a callback noted the failure first.
+        m_impl->refused(TOO_MANY_ATTRIBUTES,
+                        "an element has more attributes than the limit of " +
+                            std::to_string(m_impl->m_limits.attributes),
+                        m_impl->m_scan.line(), m_impl->m_scan.column());
     }
     if (!m_impl->m_failed && m_impl->getErrorCount() != 0)
         m_impl->fail(-1, I18NString("the document is not well-formed"));
@@ -298,15 +586,28 @@ int VexIDOM_Parser::parseSource(const void* source)
     return m_impl->m_failed ? m_code : 0;
 }
 
+void VexIDOM_Parser::setLimits(const Limits& l)
+{
+    std::lock_guard<std::mutex> hold(limitsLock);
+    limits = l;
+}
+
+VexIDOM_Parser::Limits VexIDOM_Parser::getLimits()
+{
+    std::lock_guard<std::mutex> hold(limitsLock);
+    return limits;
+}
+
 int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)
 {
-    StreamSource source(in, m_impl->m_fed);
+    StreamSource source(in, m_impl->m_fed, m_impl->m_scan);
     return parseInto(&source, doc);
 }
 
 int VexIDOM_Parser::parseInto(const void* source, VexIDOM_Document& doc)
 {
     reset();
+    m_impl->begin();
     ++m_impl->m_parses;
     // A hosted document gets its nodes straight in the host's document, in a
     // new fragment that replaces its children only when the parse succeeds.
@@ -320,16 +621,15 @@ int VexIDOM_Parser::parseInto(const void* source, VexIDOM_Document& doc)
     } catch (...) {
         m_impl->unhost();
         m_impl->resetDocumentPool();
-        if (fragment)
-            fragment->release();
         throw;
     }
     m_impl->unhost();
+    // The fragment of a failed parse is left to the host's memory pool, not
+    // released: releasing costs Xerces as much as building did, and the pool
+    // keeps the memory until the host's document goes either way.
     if (fragment) {
         if (rc == 0)
             doc.adoptChildren(fragment);
-        else
-            fragment->release();
     } else if (rc == 0) {
         doc.adopt(m_impl->adoptDocument());
     }

@@ -44,6 +44,34 @@ public:
     // Largest number of entity expansions Xerces allows in one document.
     static const unsigned ENTITY_EXPANSION_LIMIT = 1000;
 
+    // Limits on what one parse builds, process-wide. A document past one of
+    // them fails as soon as the piece that goes past it is read, before its
+    // node is made, with the code below and an error string naming the
+    // limit. They bound the time and memory a hostile document costs:
+    // Xerces' work per element grows with the nesting depth and the
+    // namespaces in scope, per attribute with the element's attribute count,
+    // per name with the distinct names met, and each node costs it half a
+    // microsecond or more.
+    struct Limits {
+        unsigned depth = 256;       // nesting of elements; the root is at depth 1
+        unsigned attributes = 128;  // attributes of one element, namespace declarations included
+        unsigned namespaces = 128;  // namespace declarations in scope at one element
+        unsigned names = 2048;      // distinct element, attribute and namespace names and namespaces
+        // The document's cost to build: a text run, CDATA section, comment or
+        // PI 1, an element 2 (1 more per 64 levels of depth), an attribute 1
+        // (1 more per 32 attributes before it on its element), a namespace
+        // declaration 4 more. A unit is about half a microsecond of Xerces' work.
+        unsigned cost = 128000;
+    };
+    static const int TOO_DEEP = -2;
+    static const int TOO_MANY_ATTRIBUTES = -3;
+    static const int TOO_MANY_NAMESPACES = -4;
+    static const int TOO_MANY_NAMES = -5;
+    static const int TOO_COSTLY = -6;
+    // Parses that start later use the new limits; Limits() are the defaults.
+    static void setLimits(const Limits& limits);
+    static Limits getLimits();
+
     class Impl;
 
 private:
