@@ -9,19 +9,17 @@
 #include "platform/core/VexGuard.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexMacros.h"
-#include "platform/core/VexThreadGuard.h"
 #include "platform/dom/XmlUrl.h"
 #include "session/SkrServerSession.h"
 #include "session/SkrSession.h"
 
 #include <xercesc/util/XMLException.hpp>
 
-#include <cstdio>
 #include <cstdlib>
 
 const char* SkrTheBus::getNamespaceURI() { return "http://skarn.invalid/mirra"; }
 
-SkrTheBus::SkrTheBus() : m_namespace(nullptr), m_properties_lock(0)
+SkrTheBus::SkrTheBus() : m_namespace(nullptr), m_properties({"non-SSL-sockets", "QSMSSLServer"})
 {
     m_namespace = VEX_GUARDED_NEW("SkrTheBus::SkrTheBus", new I18NString(getNamespaceURI()));
 }
@@ -34,35 +32,24 @@ SkrTheBus::~SkrTheBus()
 
 void SkrTheBus::setProperty(const std::string& key, int value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    setProperty(key, std::string(text));
+    setProperty(key, SkrPropertyTable::decimal(value));
 }
 
 void SkrTheBus::setProperty(const std::string& key, const std::string& value)
 {
-    if (key != "non-SSL-sockets" && key != "QSMSSLServer")
+    if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrTheBus::setProperty", "VEX_THROW");
-    VexThreadGuard guard(m_properties_lock);
-    m_properties[key] = value;
-}
-
-const char* SkrTheBus::getProperty(const char* key)
-{
-    VexThreadGuard guard(m_properties_lock);
-    auto it = m_properties.find(key);
-    return it == m_properties.end() ? nullptr : it->second.c_str();
 }
 
 int SkrTheBus::secureFlag()
 {
-    const char* plain = getProperty("non-SSL-sockets");
+    const char* plain = m_properties.get("non-SSL-sockets");
     return (!plain || std::atoi(plain) == 0) ? 1 : 0;
 }
 
 int SkrTheBus::serverSSLFlag()
 {
-    const char* ssl = getProperty("QSMSSLServer");
+    const char* ssl = m_properties.get("QSMSSLServer");
     return (secureFlag() == 1 && ssl && std::atoi(ssl) != 0) ? 1 : 0;
 }
 

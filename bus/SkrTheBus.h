@@ -2,9 +2,8 @@
 #define SKR_THE_BUS_H
 
 #include "api/Skarn.h"
-#include "platform/core/VexThreadCriticalSection.h"
+#include "session/SkrPropertyTable.h"
 
-#include <map>
 #include <string>
 
 class I18NString;
@@ -45,13 +44,11 @@ public:
     static const char* getNamespaceURI();
 
 private:
-    const char* getProperty(const char* key);
     int secureFlag();
     int serverSSLFlag();
 
     I18NString* m_namespace;
-    std::map<std::string, std::string> m_properties;
-    VexThreadCriticalSection m_properties_lock;
+    SkrPropertyTable m_properties;
 };
 
 #endif

@@ -7,14 +7,12 @@
 #include "platform/core/VexGuard.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexMacros.h"
-#include "platform/core/VexThreadGuard.h"
 #include "platform/dom/VexIDOM_Element.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 SkrServerSession::SkrServerSession(SkarnSocket* socket)
-    : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties_lock(0)
+    : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties({"boundary", "chunk-size", "send-content-length"})
 {
 }
 
@@ -26,24 +24,13 @@ SkrServerSession::~SkrServerSession()
 
 void SkrServerSession::setProperty(const std::string& key, int value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    setProperty(key, std::string(text));
+    setProperty(key, SkrPropertyTable::decimal(value));
 }
 
 void SkrServerSession::setProperty(const std::string& key, const std::string& value)
 {
-    VexThreadGuard guard(m_properties_lock);
-    if (key != "boundary" && key != "chunk-size" && key != "send-content-length")
+    if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrServerSession::setProperty", "VEX_THROW");
-    m_properties[key] = value;
-}
-
-const char* SkrServerSession::getProperty(const char* key)
-{
-    VexThreadGuard guard(m_properties_lock);
-    auto it = m_properties.find(key);
-    return it == m_properties.end() ? nullptr : it->second.c_str();
 }
 
 void SkrServerSession::echo(const char* sfilename)
@@ -91,18 +78,10 @@ void SkrServerSession::closeRequest(SkarnMessageReader& r)
 SkarnMessageWriter& SkrServerSession::openResponse(int attachments)
 {
     VEX_ASSERT(m_serv_writer == 0);
-    int chunked = 1;
-    int chunkSize = 0;
-    const char* sendLength = getProperty("send-content-length");
-    if (sendLength && std::atoi(sendLength) != 0) {
-        chunked = 0;
-    } else if (const char* size = getProperty("chunk-size")) {
-        chunkSize = std::atoi(size);
-    }
-    const char* boundary = getProperty("boundary");
+    const SkrPropertyTable::Transfer t = m_properties.transfer();
     SkrMessageWriter* writer = VEX_GUARDED_NEW(
         "SkrServerSession::openResponse",
-        new SkrMessageWriter("", 0, attachments, m_server_sock, chunked, chunkSize, boundary));
+        new SkrMessageWriter("", 0, attachments, m_server_sock, t.chunked, t.chunkSize, t.boundary));
     m_serv_writer = writer;
     writer->init();
     return *writer;

@@ -2,9 +2,8 @@
 #define SKR_SERVER_SESSION_H
 
 #include "api/SkarnServerSession.h"
-#include "platform/core/VexThreadCriticalSection.h"
+#include "session/SkrPropertyTable.h"
 
-#include <map>
 #include <string>
 
 // A server session around an accepted connection that the host keeps: the
@@ -44,13 +43,10 @@ public:
     void release() override;
 
 private:
-    // The value of a property, or null when unset.
-    const char* getProperty(const char* key);
 
     SkarnMessageWriter* m_serv_writer;
     SkarnMessageReader* m_serv_reader;
-    std::map<std::string, std::string> m_properties;
-    VexThreadCriticalSection m_properties_lock;
+    SkrPropertyTable m_properties;
 };
 
 #endif

@@ -8,13 +8,11 @@
 #include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/core/VexMacros.h"
-#include "platform/core/VexThreadGuard.h"
 #include "platform/dom/VexIDOM_Element.h"
 
 #include <strings.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 
 SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
@@ -24,7 +22,7 @@ SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
       m_request_open(0),
       m_current_writer(nullptr),
       m_current_reader(nullptr),
-      m_properties_lock(0),
+      m_properties({"boundary", "chunk-size", "send-content-length", "Authorization", "Host"}),
       m_timer("*Sending request", "MIRRA")
 {
 }
@@ -39,25 +37,13 @@ SkrSession::~SkrSession()
 
 void SkrSession::setProperty(const std::string& key, int value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    setProperty(key, std::string(text));
+    setProperty(key, SkrPropertyTable::decimal(value));
 }
 
 void SkrSession::setProperty(const std::string& key, const std::string& value)
 {
-    VexThreadGuard guard(m_properties_lock);
-    if (key != "boundary" && key != "chunk-size" && key != "send-content-length" && key != "Authorization" &&
-        key != "Host")
+    if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
-    m_properties[key] = value;
-}
-
-const char* SkrSession::getProperty(const char* key)
-{
-    VexThreadGuard guard(m_properties_lock);
-    auto it = m_properties.find(key);
-    return it == m_properties.end() ? nullptr : it->second.c_str();
 }
 
 void SkrSession::echo(const char* sfilename)
@@ -98,18 +84,10 @@ void SkrSession::getResponse(VexIDOM_Node& response)
 SkarnMessageWriter& SkrSession::openRequest(int attachments)
 {
     VEX_ASSERT(m_current_writer == NULL);
-    int chunked = 1;
-    int chunkSize = 0;
-    const char* sendLength = getProperty("send-content-length");
-    if (sendLength && std::atoi(sendLength) != 0) {
-        chunked = 0;
-    } else if (const char* size = getProperty("chunk-size")) {
-        chunkSize = std::atoi(size);
-    }
-    const char* boundary = getProperty("boundary");
+    const SkrPropertyTable::Transfer t = m_properties.transfer();
     SkrMessageWriter* writer = VEX_GUARDED_NEW(
         "SkrSession::openRequest",
-        new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, chunked, chunkSize, boundary));
+        new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, t.chunked, t.chunkSize, t.boundary));
     m_current_writer = writer;
     try {
         writer->init();
@@ -124,7 +102,7 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
         m_current_writer = nullptr;
         throw;
     }
-    writer->setProperties(&m_properties);
+    writer->setProperties(m_properties.map());
     m_request_open = 1;
     return *writer;
 }

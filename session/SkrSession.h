@@ -2,10 +2,9 @@
 #define SKR_SESSION_H
 
 #include "api/SkarnSession.h"
-#include "platform/core/VexThreadCriticalSection.h"
+#include "session/SkrPropertyTable.h"
 #include "platform/core/VexTolkTimer.h"
 
-#include <map>
 #include <string>
 
 class Skarn;
@@ -54,8 +53,6 @@ public:
     void release() override;
 
 private:
-    // The value of a property, or null when unset.
-    const char* getProperty(const char* key);
 
     Skarn* m_factory;
     SkarnSocket* m_session_sock;
@@ -63,8 +60,7 @@ private:
     int m_request_open;
     SkarnMessageWriter* m_current_writer;
     SkarnMessageReader* m_current_reader;
-    std::map<std::string, std::string> m_properties;
-    VexThreadCriticalSection m_properties_lock;
+    SkrPropertyTable m_properties;
     VexTolkTimer m_timer;
 };
 
