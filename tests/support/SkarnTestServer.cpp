@@ -36,7 +36,8 @@ SkarnTestServer::~SkarnTestServer()
 {
     m_stop = true;
     m_acceptor.join();
-    reap(true);
+    for (std::thread& t : m_threads)
+        t.join();
     m_listener->release();
     delete m_factory;
 }
@@ -50,28 +51,21 @@ void SkarnTestServer::awaitClosed(int n) const
 void SkarnTestServer::acceptLoop()
 {
     while (!m_stop) {
-        SkarnSocket* sock = nullptr;
         try {
-            sock = m_listener->awaitCommunicationAttempt(1);
+            if (SkarnSocket* sock = m_listener->awaitCommunicationAttempt(1)) {
+                ++m_accepted;
+                m_threads.emplace_back([this, sock] { serve(sock); });
+            }
         } catch (VexThrowable&) {
             // A client that failed its handshake; the listener goes on.
         }
-        reap(false);
-        if (!sock)
-            continue;
-        ++m_accepted;
-        m_connections.emplace_back();
-        Connection* c = &m_connections.back();
-        c->sock = sock;
-        c->thread = std::thread([this, c] { serve(c); });
     }
 }
 
-void SkarnTestServer::serve(Connection* c)
+void SkarnTestServer::serve(SkarnSocket* sock)
 {
-    bool more = true;
-    while (more) {
-        SkarnServerSession* session = m_factory->getServerSession(c->sock);
+    for (bool more = true; more;) {
+        SkarnServerSession* session = m_factory->getServerSession(sock);
         try {
             more = m_handler(*session);
         } catch (VexThrowable&) {
@@ -83,19 +77,8 @@ void SkarnTestServer::serve(Connection* c)
             more = false;
         }
     }
-    c->sock->release();  // not reusable: closed and deleted
+    sock->release();  // not reusable: closed and deleted
     ++m_closed;
-    c->done = true;
-}
-
-void SkarnTestServer::reap(bool all)
-{
-    m_connections.remove_if([all](Connection& c) {
-        if (!all && !c.done)
-            return false;
-        c.thread.join();
-        return true;
-    });
 }
 
 SkarnTestServer::Handler SkarnTestServer::echo()

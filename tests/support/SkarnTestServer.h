@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <functional>
-#include <list>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QioInputStream;
 class Skarn;
@@ -45,14 +45,8 @@ public:
     static Handler echo();
 
 private:
-    struct Connection {
-        SkarnSocket* sock;
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
     void acceptLoop();
-    void serve(Connection* c);
-    void reap(bool all);
+    void serve(SkarnSocket* sock);
 
     Handler m_handler;
     Skarn* m_factory;
@@ -61,7 +55,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0}, m_closed{0};
     std::thread m_acceptor;
-    std::list<Connection> m_connections;  // the accepting thread's only
+    std::vector<std::thread> m_threads;  // one per connection, the accepting thread's only
 };
 
 // A SOAP envelope whose body holds one element m:Echo with `text`; the caller's.
