@@ -76,26 +76,9 @@ TEST(AttachmentReader, PartsHeadersAndDecodedContent)
     }
 }
 
-TEST(AttachmentReader, SecondStreamRequestForAQuotedPrintablePart)
-{
-    Message m(0);
-    ASSERT_TRUE(m.next());
-    ASSERT_TRUE(m.next());
-    QioInputStream& first = m.reader.getInputStream();
-    EXPECT_EQ('c', first.read());
-    QioInputStream& second = m.reader.getInputStream();
-    EXPECT_NE(&first, &second);
-    // Both decode from the same multipart stream and the earlier one stays
-    // usable: it holds the rest of its decoded line, the new one goes on from there.
-    EXPECT_EQ('a', first.read());
-    EXPECT_EQ("line2=", drain(second));
-    EXPECT_EQ("f\xC3\xA9 soft\r\n", drain(first));
-}
-
 TEST(AttachmentReader, ContentEncodingHeaderErrorsAndShortParts)
 {
-    const std::pair<const char*, int> cases[] = {{"Content-Encoding: gzip\r\n", 1}, {"Content-Encoding: GZip\r\n", 1}, {"Content-Encoding: x-gzip\r\n", 0},
-                                                 {"Content-Encoding: gzip2\r\n", 0}, {"Content-Encoding: zip\r\n", 0}, {"", 0}};
+    const std::pair<const char*, int> cases[] = {{"Content-Encoding: GZip\r\n", 1}, {"Content-Encoding: gzip2\r\n", 0}, {"", 0}};
     for (const auto& c : cases) {
         Message m(0, "\r\n" + part(c.first, "x") + "--MIME_boundary--\r\n", "MIME_boundary");
         ASSERT_TRUE(m.next());

@@ -10,9 +10,6 @@
 #include <functional>
 #include <string>
 
-// Checks of what a body raises: a SkarnException in full, an assertion's text,
-// an illegal state's function, or nothing at all.
-
 // What a test expects of a raised SkarnException: code, the catalogue message
 // number of its first message, the literal text of a second message (empty:
 // none), and the function text of the first back-trace entry.

@@ -34,7 +34,6 @@ public:
     StringOutputStream& output() { return m_out; }
     // The input bytes not read yet.
     std::string unread() const { return m_in.bytes.rest(); }
-    unsigned reads() const { return m_in.bytes.reads(); }
 
 private:
     class Input : public SkarnSocketInputStream {

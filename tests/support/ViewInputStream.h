@@ -10,17 +10,13 @@
 // A stream over bytes that the caller keeps alive, without copying them (for
 // benchmarks, where a copy of the input per iteration would be measured too).
 // `maxRead` caps what one block read delivers (1 feeds a parser byte by byte);
-// 0 means no cap. It counts the reads it served.
+// 0 means no cap.
 class ViewInputStream : public QioInputStream {
 public:
     ViewInputStream(const char* data, std::size_t size, unsigned maxRead = 0) : m_data(data), m_size(size), m_maxRead(maxRead) {}
     explicit ViewInputStream(const std::string& s) : ViewInputStream(s.data(), s.size()) {}
 
-    int read() override
-    {
-        ++m_reads;
-        return m_pos < m_size ? static_cast<unsigned char>(m_data[m_pos++]) : -1;
-    }
+    int read() override { return m_pos < m_size ? static_cast<unsigned char>(m_data[m_pos++]) : -1; }
     unsigned read(char* buffer, unsigned length) override
     {
         const unsigned n = next(length);
@@ -37,7 +33,6 @@ public:
         buffer.commit(n == END ? 0 : n);
         return n;
     }
-    unsigned reads() const { return m_reads; }
 
 protected:
     const char* m_data;
@@ -50,7 +45,6 @@ private:
     {
         if (length == 0)
             return 0;
-        ++m_reads;
         if (m_pos >= m_size)
             return END;
         std::size_t n = m_size - m_pos;
@@ -63,7 +57,6 @@ private:
     }
 
     unsigned m_maxRead;
-    unsigned m_reads = 0;
 };
 
 #endif

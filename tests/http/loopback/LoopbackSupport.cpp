@@ -2,7 +2,6 @@
 
 #include "api/SkarnAttachmentReader.h"
 #include "http/SkrMessageReader.h"
-#include "http/SkrMessageWriter.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
@@ -49,27 +48,6 @@ std::string serialise(const VexIDOM_Node& node)
     return w.out;
 }
 
-void writeMessage(AcceptedPlainSocket& sock, bool request, VexIDOM_Document& envelope,
-                  const std::vector<OutPart>& parts, int chunkSize)
-{
-    SkrMessageWriter w(request ? "/svc/echo" : "", request ? 1 : 0, parts.empty() ? 0 : 1, &sock, chunkSize ? 1 : 0,
-                       chunkSize, nullptr);
-    SkrMessageWriter::Properties props{{"Host", "127.0.0.1"}};
-    w.init();
-    if (request)
-        w.setProperties(&props);
-    VexIDOM_Element root = envelope.getDocumentElement();
-    w.setEnvelope(root);
-    for (const OutPart& p : parts) {
-        if (p.domNode)
-            w.addAttachment(root, p.id.c_str());
-        else
-            w.addAttachment(p.contentType.empty() ? nullptr : p.contentType.c_str(), nullptr, p.data.data(),
-                            static_cast<unsigned>(p.data.size()), p.id.c_str());
-    }
-    w.close();
-}
-
 Received readMessage(AcceptedPlainSocket& sock, bool request)
 {
     Received got;
@@ -78,8 +56,6 @@ Received readMessage(AcceptedPlainSocket& sock, bool request)
     VexIDOM_Element h = holder->getDocumentElement();
     r.getEnvelope(h);
     got.envelope = serialise(h.getFirstChild());
-    if (const char* code = r.getHeader("skarn-status-code"))
-        got.statusCode = code;
     while (r.hasMoreAttachments()) {
         SkarnAttachmentReader& a = r.openNextAttachment();
         got.parts.push_back({a.getContentID(), a.getContentType(), drain(a.getInputStream(), 4096)});  // in this order

