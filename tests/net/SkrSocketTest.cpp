@@ -369,9 +369,9 @@ TEST(SkrSocketOptions, RefusedOptions)
     EXPECT_EQ(2, script.asked["QSM_SetSockOpt"]);
 }
 
-TEST(SkrSocketWrite, WithoutSocketBothModesRecordTheirPieces)
+TEST(SkrSocketWrite, NonBlockingWriteGoesInPieces)
 {
-    // Non-blocking writes go out in pieces of 32K; a blocking write in one.
+    // Non-blocking writes go out in pieces of 32K, each its own record.
     EchoFolder folder;
     ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
     const std::string bytes = pattern(2 * 32768 + 5, 9);
@@ -385,14 +385,6 @@ TEST(SkrSocketWrite, WithoutSocketBothModesRecordTheirPieces)
     EXPECT_EQ("\n<write[32768]>\n" + bytes.substr(0, 32768) + "\n<write[32768]>\n" + bytes.substr(32768, 32768) +
                   "\n<write[5]>\n" + bytes.substr(65536),
               fileText(folder.file("pieces", "pid_")));
-    SkrSocket blocking;
-    blocking.echo("first", "wb", 1);
-    blocking.echo("blocking", "wb", 0);  // headers once on stay on
-    blocking.WriteBuffer("abcdef", 6, &written);
-    EXPECT_EQ(6, written);
-    blocking.echo(nullptr, nullptr, 0);
-    EXPECT_EQ("", fileText(folder.file("first", "pid_")));
-    EXPECT_EQ("\n<write[6]>\nabcdef", fileText(folder.file("blocking", "pid_")));
 }
 
 // ---- real OpenSSL peers ------------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include "net/SkrSocketNonSSL.h"
 #include "NetTestSupport.h"
 #include "platform/core/VexByteBuffer.h"
-#include "platform/core/VexIllegalArgumentError.h"
 #include "platform/streams/QioIOCancelException.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
@@ -51,14 +50,6 @@ protected:
     const char* doc() const { return k.secure ? kPlainDoc : nullptr; }
     std::string fn(const char* name) const { return std::string(k.secure ? "SkrSocket::" : "SkrSocketNonSSL::") + name; }
     void openUrl(SkarnSocket& s, const LoopbackPeer& p) const { s.Open(p.url().c_str(), doc()); }
-    void readBuffer(SkarnSocket& s, char* b, unsigned length, int* n) const
-    {
-        k.secure ? static_cast<SkrSocket&>(s).ReadBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).ReadBuffer(b, length, n);
-    }
-    void writeBuffer(SkarnSocket& s, const char* b, unsigned length, int* n) const
-    {
-        k.secure ? static_cast<SkrSocket&>(s).WriteBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).WriteBuffer(b, length, n);
-    }
 };
 
 // Waiting reads: a blocking secure socket waits without a limit (SkrSocketTest).
@@ -133,36 +124,6 @@ TEST_P(Kinds, HugeReadLengthsTakeWhatIsThere)
     }
     ::munmap(space, size);
     EXPECT_EQ("abc", got);
-}
-
-TEST_P(Kinds, ArgumentsAreChecked)
-{
-    SocketPtr s = make();
-    char buf[4];
-    int n = 5;
-    const struct {
-        std::function<void()> body;
-        const char* function;
-        int count;  // the count afterwards: a refused write counts 0
-    } cases[] = {
-        {[&] { readBuffer(*s, nullptr, 4, &n); }, "ReadBuffer", 5},
-        {[&] { readBuffer(*s, buf, 0, &n); }, "ReadBuffer", 5},
-        {[&] { writeBuffer(*s, buf, 0, &n); }, "WriteBuffer", 0},
-        {[&] { writeBuffer(*s, buf, 4, nullptr); }, "WriteBuffer", 5},
-    };
-    for (const auto& c : cases) {
-        n = 5;
-        try {
-            c.body();
-            ADD_FAILURE() << c.function << ": nothing raised";
-        } catch (const VexIllegalArgumentError& e) {
-            EXPECT_EQ(fn(c.function), e.getBackTraceAt(0).function);
-        }
-        EXPECT_EQ(c.count, n) << c.function;
-    }
-    n = 42;
-    readBuffer(*s, buf, 4, &n);  // not open: nothing read; only the secure socket sets the count
-    EXPECT_EQ(k.secure ? 0 : 42, n);
 }
 
 TEST_P(Kinds, RefusedConnectionTriesFiveTimesAndKeepsOneDescriptor)
