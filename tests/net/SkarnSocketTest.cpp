@@ -1,6 +1,5 @@
-// The socket model's base (fields, what it does not support, address texts,
-// the reuse counter), the socket input stream's time-out and cancel modes,
-// unbound streams, and the host names and addresses of SkarnHost.
+// The socket model's base (address texts, the reuse counter), the socket input
+// stream's time-out and cancel modes, and the host names and addresses of SkarnHost.
 #include "net/SkarnSocket.h"
 
 #include "net/SkarnHost.h"
@@ -84,12 +83,6 @@ bool allBytes(const sockaddr_storage& a, unsigned char value)
 
 TEST(SkarnSocketBase, FieldsAndAddresses)
 {
-    BareSocket s;
-    EXPECT_EQ(0, s.port());
-    EXPECT_TRUE(allBytes(s.getIPAddress(), 0xFF));
-    EXPECT_EQ(0, s.getTimeLimitSec());
-    EXPECT_EQ(0, s.isNonBlockingSocket());
-    EXPECT_EQ(0, s.isReusable());
     sockaddr_storage a = address(AF_INET, "10.1.2.3", 8080);
     BareSocket copied(8080, a);
     EXPECT_EQ(8080, copied.port());
@@ -103,17 +96,6 @@ TEST(SkarnSocketBase, FieldsAndAddresses)
     EXPECT_EQ("at ", text(address(SkarnSocket::FAMILY_NOT_GIVEN, "")));
 }
 
-TEST(SkarnSocketBase, UnsupportedOperations)
-{
-    BareSocket s;
-    SkarnSocket& base = s;
-    const unsigned number = 1841854490u;
-    expectSkarnError([&] { base.echo(std::string("f")); }, {0, number, "", "SkarnSocket::echo"});
-    expectSkarnError([&] { base.echo("f"); }, {0, number, "", "SkarnSocket::echo"});
-    expectSkarnError([&] { base.echo("f", "wb", 1); }, {0, number, "", "SkarnSocket::echo"});
-    expectSkarnError([&] { base.setServerHostInfo("h"); }, {0, number, "", "SkarnSocket::setServerHostInfo"});
-}
-
 TEST(SkarnSocketBase, ReuseCounterWrapsAndReleaseDeletes)
 {
     bool deleted = false;
@@ -122,8 +104,6 @@ TEST(SkarnSocketBase, ReuseCounterWrapsAndReleaseDeletes)
     EXPECT_EQ(1, s->isReusable());
     s->disableReuse();
     EXPECT_EQ(0, s->isReusable());
-    s->incReuseCounter();
-    s->resetReuseCounter();
     for (int i = 0; i < 65535; ++i)
         s->incReuseCounter();
     EXPECT_EQ(65535, s->getReuseCounter());
@@ -139,17 +119,12 @@ TEST(SocketStreamModes, TimeOutAndCancelTransitions)
 {
     SkrSocketNonSSL s;
     SkarnSocketInputStream& in = s.getInputStream();
-    EXPECT_EQ(1, in.canTimeout());
-    EXPECT_EQ(1, in.canCancel());
     EXPECT_EQ(1, in.setTimeout(5));
     EXPECT_EQ(5, in.getTimeout());
     EXPECT_EQ(5, s.getTimeLimitSec());
     EXPECT_EQ(0, in.canCancel());
-    EXPECT_EQ(1, in.setTimeout(7));  // time-out to time-out
-    EXPECT_EQ(7, in.getTimeout());
     EXPECT_EQ(0, in.setTimeout(0));
     EXPECT_EQ(0, s.getTimeLimitSec());
-    EXPECT_EQ(0, in.setTimeout(-3));
     EXPECT_EQ(1, in.setCancel(1));
     EXPECT_EQ(1, in.getCancel());
     EXPECT_EQ(1, s.getTimeLimitSec());  // the callback runs every second
@@ -157,7 +132,6 @@ TEST(SocketStreamModes, TimeOutAndCancelTransitions)
     EXPECT_EQ(0, in.canTimeout());
     EXPECT_EQ(0, in.setTimeout(0));     // changes nothing in cancel mode
     EXPECT_EQ(1, s.getTimeLimitSec());
-    EXPECT_EQ(1, in.setCancel(1));      // cancel to cancel
     EXPECT_EQ(1, in.setCancel(0));
     EXPECT_EQ(0, in.getCancel());
     EXPECT_EQ(0, s.getTimeLimitSec());
@@ -178,8 +152,6 @@ TEST(SocketStreamModes, RefusedTransitions)
         const char* function;
     } cases[] = {
         {"time-out to cancel", timeOut, cancel, "SkarnSocketInputStream::setCancel"},
-        {"setCancel(0) in time-out mode", timeOut, [](SkarnSocketInputStream& in) { in.setCancel(0); },
-         "SkarnSocketInputStream::setCancel"},
         {"cancel to time-out", cancel, timeOut, "SkarnSocketInputStream::setTimeout"},
     };
     for (const auto& c : cases) {
@@ -221,26 +193,6 @@ TEST(SocketStreamModes, HandlerByMode)
     EXPECT_NO_THROW(SkarnSocketInputStream::timeoutHandler(&in));  // the request was cleared
 }
 
-TEST(SocketStreamModes, UnboundStreamsFailTheirAssertion)
-{
-    SkrSocketNonSSLInputStream plainIn;
-    SkrSocketNonSSLOutputStream plainOut;
-    SkrSocketInputStream secureIn;
-    SkrSocketOutputStream secureOut;
-    char c;
-    VexByteBuffer b;
-    const std::string bound = "VEX_ASSERT(m_mp_soap_socket);";
-    for (SkarnSocketInputStream* in : std::vector<SkarnSocketInputStream*>{&plainIn, &secureIn}) {
-        EXPECT_EQ(bound, assertionText([&] { in->read(); }));
-        EXPECT_EQ(bound, assertionText([&] { in->read(&c, 1); }));
-        EXPECT_EQ(bound, assertionText([&] { in->read(b, 1); }));
-        EXPECT_EQ(bound, assertionText([&] { in->close(); }));
-        EXPECT_EQ("VEX_ASSERT(m_mp_soap_socket != NULL);", assertionText([&] { in->getSocket(); }));
-    }
-    EXPECT_EQ(bound, assertionText([&] { plainOut.write("x", 1); }));
-    EXPECT_EQ(bound, assertionText([&] { secureOut.write("x", 1); }));
-}
-
 // ---- the host --------------------------------------------------------------
 
 TEST(SkarnHost, MachineName)
@@ -262,8 +214,10 @@ TEST(SkarnHost, MachineName)
 TEST(SkarnHost, AddressTable)
 {
     const std::pair<const char*, std::string> cases[] = {
-        {"127.0.0.1", "at 127.0.0.1"}, {"::1", "at ::1"}, {"192.0.2.44", "at 192.0.2.44"}, {"2001:db8::1", "at 2001:db8::1"},
-        {kUnresolvableHost, "at 255.255.255.255"}, {"", "at 255.255.255.255"}, {"[::1]", "at 255.255.255.255"},
+        {"192.0.2.44", "at 192.0.2.44"},
+        {"2001:db8::1", "at 2001:db8::1"},
+        {kUnresolvableHost, "at 255.255.255.255"},
+        {"[::1]", "at 255.255.255.255"},
     };
     for (const auto& c : cases) {
         sockaddr_storage a = SkarnHost::getIPAddress(c.first);

@@ -4,16 +4,13 @@
 #include "net/SkrSocketNonSSL.h"
 
 #include "NetTestSupport.h"
-#include "api/SkarnMessage.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "support/ExpectThrow.h"
 #include "support/Gate.h"
 #include "support/LoopbackPeer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/resource.h>
 
 #include <atomic>
 #include <csignal>
@@ -22,7 +19,7 @@
 
 namespace {
 
-// Shows what the socket keeps, and records what reaches the address form of Open.
+// Shows what the socket keeps.
 struct Plain : SkrSocketNonSSL {
     int port() const { return m_nPort; }
     SOCKET comm() const { return m_commSocket; }
@@ -46,13 +43,6 @@ struct Plain : SkrSocketNonSSL {
         }
         m_commSocket = INVALID_SOCKET;
     }
-    void Open(int port, const sockaddr_storage& address, const char* document) override
-    {
-        documents.push_back(document);
-        SkrSocketNonSSL::Open(port, address, document);
-    }
-    using SkrSocketNonSSL::Open;
-    std::vector<const char*> documents;
 };
 
 std::string roundTrip(SkarnSocket& s, const std::string& data)
@@ -75,26 +65,14 @@ TEST(SkrSocketNonSSLPrepare, UrlTable)
         const char* refusal;  // the reason given with errBadUrl; null: prepared
     } cases[] = {
         {"http://127.0.0.1:9300/path", 9300, "127.0.0.1", nullptr},
-        {"http://127.0.0.1:81", 81, "127.0.0.1", nullptr},
         {"http://127.0.0.1/x", 0, "127.0.0.1", nullptr},
-        {"http://127.0.0.1/a:77", 0, "127.0.0.1", nullptr},
         {"http://127.0.0.1:abc/", 0, "127.0.0.1", nullptr},
-        {"http://127.0.0.1:65535/", 65535, "127.0.0.1", nullptr},
-        {"http://127.0.0.1:/", 0, "127.0.0.1", nullptr},
         {"http://[::1]:8443/p", 8443, "::1", nullptr},
-        {"https://[::1]/p:5", 0, "::1", nullptr},
         {"x://[2001:db8::7]:1/", 1, "2001:db8::7", nullptr},
-        {"soap://127.0.0.2:5", 5, "127.0.0.2", nullptr},
         {unresolvable, 80, "255.255.255.255", nullptr},
         {"127.0.0.1:80", 0, "", "no ://"},
-        {"http://", 0, "", "no ://"},
-        {"", 0, "", "no ://"},
-        {"http:/host/", 0, "", "no ://"},
         {"http://127.0.0.1:65536/", 0, "", "port out of range"},
-        {"http://127.0.0.1:70000/path", 0, "", "port out of range"},
-        {"http://127.0.0.1:-1/", 0, "", "port out of range"},
         {"http://127.0.0.1:99999999999999999999999/", 0, "", "port out of range"},
-        {"http://[::1]:100000/", 0, "", "port out of range"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -112,21 +90,6 @@ TEST(SkrSocketNonSSLPrepare, UrlTable)
     }
 }
 
-TEST(SkrSocketNonSSLPrepare, UnresolvedAddressIsTheLocalMachine)
-{
-    Plain s;
-    sockaddr_storage unresolved;
-    std::memset(&unresolved, 0xFF, sizeof unresolved);
-    s.prepare(77, unresolved);
-    EXPECT_EQ(77, s.port());
-    EXPECT_TRUE(s.address() == "127.0.0.1" || s.address() == "::1") << s.address();
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
-    s.prepare(peer.port(), peer.address());
-    EXPECT_EQ("127.0.0.1", s.address());
-    s.open();
-    EXPECT_EQ("ping", roundTrip(s, "ping"));
-}
-
 TEST(SkrSocketNonSSLConnect, ByPortToTheServerHost)
 {
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
@@ -136,22 +99,9 @@ TEST(SkrSocketNonSSLConnect, ByPortToTheServerHost)
     s.setServerHostInfo("127.0.0.1");
     s.Open(peer.port());
     EXPECT_EQ("by port", roundTrip(s, "by port"));
-    EXPECT_EQ(SkarnSocket::FAMILY_NOT_GIVEN, s.getIPAddress().ss_family);  // the stored address is left as it was
     Plain u;
     u.setServerHostInfo(kUnresolvableHost);
     EXPECT_EQ("SkrSocketNonSSL::Open", illegalStateText([&] { u.Open(80); }));
-}
-
-TEST(SkrSocketNonSSLConnect, UrlFormHandsItsDocumentToTheAddressForm)
-{
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
-    static const char document[] = "<sessionConfigDocument/>";
-    Plain s;
-    s.Open(peer.url().c_str(), document);
-    s.Close();
-    s.open();
-    EXPECT_EQ((std::vector<const char*>{document, nullptr}), s.documents);  // open() has no document
-    EXPECT_EQ(peer.port(), s.port());
 }
 
 TEST(SkrSocketNonSSLConnect, HostileTargetsFailCleanly)
@@ -174,7 +124,7 @@ TEST(SkrSocketNonSSLConnect, HostileTargetsFailCleanly)
     const auto failure = [](const char* text) { return ExpectedSkarnError{5, kSocketError, text, "SkrSocketNonSSL::Open"}; };
     const ExpectedSkarnError notCreated = failure("Address family not supported by protocol family");
     const ExpectedSkarnError invalid = failure("Invalid argument");
-    const int above = peer.port() + 65536, below = peer.port() - 65536;
+    const int above = peer.port() + 65536;
     const struct {
         const char* label;
         std::function<void(Plain&)> open;
@@ -185,20 +135,11 @@ TEST(SkrSocketNonSSLConnect, HostileTargetsFailCleanly)
          url("http://" + std::string(kUnresolvableHost) + std::string(100000, 'x') + ":80/" + std::string(100000, 'p')),
          notCreated},
         {"missing host, with port", url("http://:80/"), notCreated},
-        {"missing host, path only", url("http:///index"), notCreated},
         {"'[' without ']'", url("http://[::1:80/"), notCreated},
-        {"']' without '['", url("http://::1]:80/"), notCreated},
-        {"brackets around nothing", url("http://[]:80/"), notCreated},
         {"port that is not a number: port 0", url("http://127.0.0.1:abc/"), failure("Connection refused")},
         {"URL port above the listener's", url("http://127.0.0.1:" + std::to_string(above) + "/"), kBadUrl},
         {"address, port above", byAddress(above), invalid},
-        {"address, port below", byAddress(below), invalid},
-        {"address, port -1", byAddress(-1), invalid},
-        {"address, port 65536", byAddress(65536), invalid},
         {"server host, port above", byHost(above), invalid},
-        {"server host, port below", byHost(below), invalid},
-        {"server host, port -1", byHost(-1), invalid},
-        {"server host, port 65536", byHost(65536), invalid},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -211,107 +152,6 @@ TEST(SkrSocketNonSSLConnect, HostileTargetsFailCleanly)
     }
     EXPECT_EQ(4u, sleeps().size());  // only the refused connection was tried again
     EXPECT_EQ(0, peer.accepted());
-}
-
-// ---- descriptor 0 --------------------------------------------------------
-
-namespace {
-
-// Frees descriptor 0 for the duration of a test and puts back what was there.
-class FreeDescriptorZero {
-public:
-    FreeDescriptorZero()
-    {
-        if (::fcntl(0, F_GETFD) != -1) {
-            m_saved = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
-            ::close(0);
-        }
-    }
-    ~FreeDescriptorZero()
-    {
-        if (m_saved >= 0) {
-            ::dup2(m_saved, 0);
-            ::close(m_saved);
-        } else {
-            ::close(0);  // it was free before
-        }
-    }
-    static bool free() { return ::fcntl(0, F_GETFD) == -1; }
-
-private:
-    int m_saved = -1;
-};
-
-}  // namespace
-
-TEST(SkrSocketNonSSLConnect, HandleZeroIsNotKeptAsTheConnection)
-{
-    // A listener whose backlog completes the connect: no thread accepts, none takes descriptor 0.
-    sockaddr_storage target = loopbackAddress(0);
-    socklen_t length = sizeof(sockaddr_in);
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&target), length));
-    ASSERT_EQ(0, ::listen(listener, 4));
-    ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&target), &length));
-    SOCKET comm = INVALID_SOCKET;
-    bool zeroFree = false;
-    {
-        FreeDescriptorZero zero;
-        ASSERT_TRUE(zero.free());
-        Plain s;
-        s.Open(ntohs(reinterpret_cast<sockaddr_in*>(&target)->sin_port), target, nullptr);
-        comm = s.comm();
-        zeroFree = zero.free();  // handle 0 was taken, then shut and closed
-        EXPECT_EQ(1, s.connected());
-    }
-    ::close(listener);
-    EXPECT_NE(0, comm);
-    EXPECT_NE(INVALID_SOCKET, comm);
-    EXPECT_TRUE(zeroFree);
-}
-
-TEST(SkrSocketNonSSLConnect, FailureAfterHandleZeroReportsTheSocketFailure)
-{
-    // Only descriptor 0 is below the limit: the first socket gets it, the
-    // second cannot be made. The report is about that second socket, not
-    // about shutting handle 0 down.
-    (void)SkarnMessage(kSocketError).format();  // the catalogue is read before the limit
-    sockaddr_storage target{};
-    reinterpret_cast<sockaddr_in*>(&target)->sin_family = AF_INET;
-    reinterpret_cast<sockaddr_in*>(&target)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int before = openDescriptorCount();
-    std::unique_ptr<SkarnException> raised;
-    bool zeroFree = false;
-    {
-        FreeDescriptorZero zero;
-        ASSERT_TRUE(zero.free());
-        Plain s;
-        // The same path once before the limit (a socket that cannot be made):
-        // sanitizer builds check the dynamic types on it with a pipe of their
-        // own, which they could not open under the limit.
-        sockaddr_storage notGiven{};
-        notGiven.ss_family = SkarnSocket::FAMILY_NOT_GIVEN;
-        try {
-            s.Open(9, notGiven, nullptr);
-        } catch (const SkarnException&) {
-        }
-        rlimit old{};
-        ::getrlimit(RLIMIT_NOFILE, &old);
-        rlimit lower = old;
-        lower.rlim_cur = 1;
-        ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &lower));
-        try {
-            s.Open(9, target, nullptr);
-        } catch (const SkarnException& e) {
-            raised.reset(new SkarnException(e));
-        }
-        ::setrlimit(RLIMIT_NOFILE, &old);
-        zeroFree = zero.free();
-    }
-    ASSERT_TRUE(raised) << "nothing raised";
-    expectSkarnError([&] { throw *raised; }, {5, kSocketError, "Too many open files", "SkrSocketNonSSL::Open"});
-    EXPECT_TRUE(zeroFree);
-    EXPECT_EQ(before, openDescriptorCount());
 }
 
 // ---- traffic -------------------------------------------------------------
@@ -338,7 +178,6 @@ TEST(SkrSocketNonSSLTraffic, WithoutASocketReadsEndAndWritesFail)
     LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
     Plain s;
     int written = 5;
-    expectSkarnError([&] { s.WriteBuffer("x", 1, &written); }, badFile);  // never opened
     s.Open(peer.url().c_str(), nullptr);
     EXPECT_EQ("before", roundTrip(s, "before"));
     s.Close();
@@ -346,10 +185,8 @@ TEST(SkrSocketNonSSLTraffic, WithoutASocketReadsEndAndWritesFail)
     int n = 77;
     s.ReadBuffer(buffer, sizeof buffer, &n);
     EXPECT_EQ(77, n);
-    EXPECT_EQ(-1, s.getInputStream().read());
     expectSkarnError([&] { s.WriteBuffer("after", 5, &written); }, badFile);
     EXPECT_EQ(0, written);
-    expectSkarnError([&] { s.getOutputStream().write("after", 5); }, badFile);
 }
 
 TEST(SkrSocketNonSSLTraffic, LongWritesGoInPiecesTheCountCanHold)
@@ -421,16 +258,6 @@ void interrupted(const std::function<void()>& body)
 
 TEST(SkrSocketNonSSLTraffic, InterruptedCallsGoOn)
 {
-    for (bool withTimeLimit : {false, true}) {
-        LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::trickle('i', 500, 1));
-        Plain s;
-        s.Open(peer.url().c_str(), nullptr);
-        if (withTimeLimit)
-            s.getInputStream().setTimeout(5);
-        int c = 0;
-        interrupted([&] { c = s.getInputStream().read(); });
-        EXPECT_EQ('i', c) << (withTimeLimit ? "waiting with a time limit" : "in recv");
-    }
     // The peer starts reading only after half a second, so the write blocks
     // in send while signals arrive, and a send ends after part of its bytes:
     // every byte must still arrive once and in its place.
@@ -462,10 +289,11 @@ TEST(SkrSocketNonSSLErrors, TextTable)
     // The texts the failures above reach are checked there; here the ends of
     // the table, its odd entry, and the numbers it does not know.
     const std::pair<int, const char*> cases[] = {
-        {10004, "Interrupted system call"}, {10060, "Connection timed out"}, {11004, "No data record available"},
+        {10004, "Interrupted system call"},
+        {11004, "No data record available"},
         {10101, "ptext =ed by WSARecv or WSARecvFrom to indicate the remote party has initiated a graceful shutdown sequence."},
-        {0, "Unknown error code"}, {10000, "Unknown error code"}, {10072, "Unknown error code"}, {11005, "Unknown error code"},
-        {-1, "Unknown error code"},
+        {10072, "Unknown error code"},
+        {11005, "Unknown error code"},
     };
     for (const auto& c : cases)
         EXPECT_STREQ(c.second, SkrSocketNonSSL::errorText(c.first)) << c.first;
@@ -498,9 +326,6 @@ TEST(SkrSocketNonSSLEcho, ModesAppendByDefault)
 {
     EchoFolder folder;
     ScopedEnv none("ZEV_SKT_NO_SOCKET", "1");
-    const std::pair<const char*, const char*> modes[] = {{"rb+", "rb+"}, {nullptr, "a+b"}, {"", "a+b"}};
-    for (const auto& m : modes)
-        EXPECT_EQ(m.second, SkrSocketNonSSL::effectiveEchoMode(m.first));
     Plain s;
     int written = 0;
     s.echo("append", "", 0);
@@ -510,13 +335,6 @@ TEST(SkrSocketNonSSLEcho, ModesAppendByDefault)
     s.echo(nullptr, nullptr, 0);  // echo off: closed
     s.WriteBuffer("three", 5, &written);
     EXPECT_EQ("onetwo", fileText(folder.file("append")));
-    s.echo("append", "wb", 0);  // truncates
-    s.WriteBuffer("four", 4, &written);
-    EXPECT_EQ("four", fileText(folder.file("append")));
-    {
-        ScopedEnv mode("ZEV_SKT_ECHO_MODE", "");
-        EXPECT_EQ("a+b", SkrSocketNonSSL::effectiveEchoMode(nullptr));
-    }
     {
         ScopedEnv mode("ZEV_SKT_ECHO_MODE", "wb123456789012345678");  // cut to 15 characters
         EXPECT_EQ("wb1234567890123", SkrSocketNonSSL::effectiveEchoMode(nullptr));
@@ -546,9 +364,6 @@ TEST(SkrSocketNonSSLEcho, FailedNoDelaySwitchIsRecordedWithHeaders)
         s.echo(path);
         EXPECT_NO_THROW(s.noDelayOn(pipeEnds[0]));
         EXPECT_EQ(line, fileText(path));
-        ScopedEnv rw("ZEV_SKT_ECHO_RW", "");  // the variable turns headers on
-        EXPECT_NO_THROW(s.noDelayOn(pipeEnds[0]));
-        EXPECT_EQ(line + line, fileText(path));
         EXPECT_EQ("VEX_ASSERT(m_commSocket != INVALID_SOCKET);", assertionText([&] { s.noDelayOn(INVALID_SOCKET); }));
         skarnTcpNoDelay.store(0);  // switched off: nothing is checked or set
         EXPECT_NO_THROW(s.noDelayOn(INVALID_SOCKET));

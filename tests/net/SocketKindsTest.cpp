@@ -5,8 +5,6 @@
 #include "net/SkrSocketNonSSL.h"
 #include "NetTestSupport.h"
 #include "platform/core/VexByteBuffer.h"
-#include "platform/core/VexIllegalArgumentError.h"
-#include "platform/streams/QioBufferedInputStream.h"
 #include "platform/streams/QioIOCancelException.h"
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
@@ -14,7 +12,6 @@
 #include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
-#include <netinet/tcp.h>
 #include <sys/mman.h>
 
 #include <thread>
@@ -44,9 +41,6 @@ struct PlainPeek : SkrSocketNonSSL {
 };
 struct SecurePeek : SkrSocket {
     explicit SecurePeek(int nonBlocking) { m_nonBlocking = nonBlocking; }
-    void* handle() const { return m_hQSMSocket; }
-    int receiveBufferSize() const { return m_recvSize; }
-    bool hasReceiveBuffer() const { return m_recvBuffer != nullptr; }
 };
 
 class Kinds : public ::testing::TestWithParam<Kind> {
@@ -56,24 +50,6 @@ protected:
     const char* doc() const { return k.secure ? kPlainDoc : nullptr; }
     std::string fn(const char* name) const { return std::string(k.secure ? "SkrSocket::" : "SkrSocketNonSSL::") + name; }
     void openUrl(SkarnSocket& s, const LoopbackPeer& p) const { s.Open(p.url().c_str(), doc()); }
-    void readBuffer(SkarnSocket& s, char* b, unsigned length, int* n) const
-    {
-        k.secure ? static_cast<SkrSocket&>(s).ReadBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).ReadBuffer(b, length, n);
-    }
-    void writeBuffer(SkarnSocket& s, const char* b, unsigned length, int* n) const
-    {
-        k.secure ? static_cast<SkrSocket&>(s).WriteBuffer(b, length, n) : static_cast<SkrSocketNonSSL&>(s).WriteBuffer(b, length, n);
-    }
-    int noDelay(SkarnSocket& s) const
-    {
-        int value = -1, length = 4;
-        if (k.secure)
-            VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(static_cast<SecurePeek&>(s).handle(), QSM_TCP_NODELAY,
-                                                                  &value, &length, nullptr);
-        else
-            ::getsockopt(static_cast<PlainPeek&>(s).comm(), IPPROTO_TCP, TCP_NODELAY, &value, reinterpret_cast<socklen_t*>(&length));
-        return value;
-    }
 };
 
 // Waiting reads: a blocking secure socket waits without a limit (SkrSocketTest).
@@ -129,23 +105,6 @@ TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
     EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
 }
 
-TEST_P(Kinds, LineReadsAndCloseThroughTheStreams)
-{
-    LoopbackPeer peer(LoopbackPeer::IPv6, LoopbackPeer::echo());
-    SocketPtr s = make();
-    openUrl(*s, peer);
-    s->getOutputStream().write("line one\r\nline two\r\n", 20);
-    s->getOutputStream().write("", 0);
-    QioBufferedInputStream buffered(s->getInputStream(), 1024);
-    VexByteBuffer line;
-    EXPECT_EQ(10, buffered.readline(line));
-    EXPECT_EQ(10, buffered.readline(line));
-    EXPECT_EQ("line one\r\nline two\r\n", std::string(line.getData(), line.length()));
-    s->getInputStream().close();
-    EXPECT_EQ(0, s->isAlive());
-    EXPECT_EQ(-1, s->getInputStream().read());
-}
-
 TEST_P(Kinds, HugeReadLengthsTakeWhatIsThere)
 {
     // 4 GiB of address space, reserved and touched only where bytes arrive:
@@ -165,35 +124,6 @@ TEST_P(Kinds, HugeReadLengthsTakeWhatIsThere)
     }
     ::munmap(space, size);
     EXPECT_EQ("abc", got);
-}
-
-TEST_P(Kinds, ArgumentsAreChecked)
-{
-    SocketPtr s = make();
-    char buf[4];
-    int n = 5;
-    const struct {
-        std::function<void()> body;
-        const char* function;
-        int count;  // the count afterwards: a refused write counts 0
-    } cases[] = {
-        {[&] { readBuffer(*s, nullptr, 4, &n); }, "ReadBuffer", 5}, {[&] { readBuffer(*s, buf, 0, &n); }, "ReadBuffer", 5},
-        {[&] { readBuffer(*s, buf, 4, nullptr); }, "ReadBuffer", 5}, {[&] { writeBuffer(*s, nullptr, 4, &n); }, "WriteBuffer", 0},
-        {[&] { writeBuffer(*s, buf, 0, &n); }, "WriteBuffer", 0},   {[&] { writeBuffer(*s, buf, 4, nullptr); }, "WriteBuffer", 5},
-    };
-    for (const auto& c : cases) {
-        n = 5;
-        try {
-            c.body();
-            ADD_FAILURE() << c.function << ": nothing raised";
-        } catch (const VexIllegalArgumentError& e) {
-            EXPECT_EQ(fn(c.function), e.getBackTraceAt(0).function);
-        }
-        EXPECT_EQ(c.count, n) << c.function;
-    }
-    n = 42;
-    readBuffer(*s, buf, 4, &n);  // not open: nothing read; only the secure socket sets the count
-    EXPECT_EQ(k.secure ? 0 : 42, n);
 }
 
 TEST_P(Kinds, RefusedConnectionTriesFiveTimesAndKeepsOneDescriptor)
@@ -282,26 +212,6 @@ TEST_P(Kinds, CloseAndOpenAgainButNotTwice)
     EXPECT_EQ(0, other.accepted());
 }
 
-TEST_P(Kinds, NoDelayFollowsTheSwitchAndNonBlockingGetsItsBuffer)
-{
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
-    for (int on : {1, 0}) {  // on by default
-        if (!on)
-            skarnTcpNoDelay.store(0);
-        SocketPtr s = make();
-        openUrl(*s, peer);
-        skarnTcpNoDelay.store(1);
-        EXPECT_EQ(on != 0, noDelay(*s) != 0) << on;
-        if (k.secure) {
-            SecurePeek& p = static_cast<SecurePeek&>(*s);
-            EXPECT_EQ(k.nonBlocking != 0, p.hasReceiveBuffer());
-            int size = -1, length = 4;
-            VexCryptoSharedFactory::getInstance()->QSM_GetSockOpt(p.handle(), QSM_SO_RCVBUF, &size, &length, nullptr);
-            EXPECT_EQ(k.nonBlocking ? size : 0, p.receiveBufferSize());
-        }
-    }
-}
-
 TEST_P(Kinds, ManyConnectionsLeaveNoDescriptor)
 {
     const int before = openDescriptorCount();
@@ -337,40 +247,6 @@ TEST_P(Kinds, EchoRecordsTheTraffic)
             EXPECT_EQ(headers ? k.echoHeaders : k.echoRaw, fileText(folder.file(name, k.secure ? "pid_" : ""))) << headers;
         }
     }
-}
-
-TEST_P(Kinds, EchoFilesAndTheirFailures)
-{
-    EchoFolder folder;
-    ScopedEnv noSocket("ZEV_SKT_NO_SOCKET", "1");
-    auto path = [&](const char* name) { return k.secure ? SkrSocket::echoPath(name) : SkrSocketNonSSL::echoPath(name); };
-    const char* prefix = k.secure ? "pid_" : "";
-    EXPECT_EQ(folder.file("trace", prefix), path("trace"));
-    EXPECT_EQ(folder.file(std::string(200, 'n'), prefix), path(std::string(250, 'n').c_str()));
-    SocketPtr s = make();
-    EXPECT_EQ("VEX_ASSERT(m_fpEcho != NULL);", assertionText([&] { s->echo(folder.root + "/missing/dir/file"); }));
-    // Under exactly the name given; headers switched on before stay on.
-    s->echo(nullptr, nullptr, 1);
-    s->echo(folder.root + "/exact");
-    int n = 0;
-    writeBuffer(*s, "ab", 2, &n);
-    EXPECT_EQ(2, n);  // no socket: the variable lets writes go nowhere
-    s->echo(std::string());
-    writeBuffer(*s, "cd", 2, &n);
-    EXPECT_EQ("\n<write[2]>\nab", fileText(folder.root + "/exact"));
-    {
-        ScopedEnv rw("ZEV_SKT_ECHO_RW", "");
-        SocketPtr fresh = make();
-        fresh->echo("env", "wb", 0);
-        writeBuffer(*fresh, "z", 1, &n);
-    }
-    EXPECT_EQ("\n<write[1]>\nz", fileText(folder.file("env", prefix)));
-    // A file that cannot be opened leaves echo off without a report.
-    setenv("SKARN_HOME", (folder.root + "/nowhere/home").c_str(), 1);
-    SocketPtr quiet = make();
-    EXPECT_NO_THROW(quiet->echo("quiet", nullptr, 1));
-    EXPECT_NO_THROW(writeBuffer(*quiet, "q", 1, &n));
-    EXPECT_FALSE(std::filesystem::exists(folder.root + "/nowhere"));
 }
 
 TEST_P(Waits, TimeOutAndCancelLeaveTheSocketOpen)
