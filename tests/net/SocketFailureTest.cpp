@@ -1,5 +1,6 @@
 // Secure-layer failures under the secure socket (through the status hook), a
-// non-blocking gigabyte write on a small stack.
+// non-blocking gigabyte write on a small stack, and a plain socket made while
+// ZEV_SKT_NONBLOCKING is set.
 #include "net/SkrSocket.h"
 #include "support/ExpectThrow.h"
 #include "support/LoopbackPeer.h"
@@ -82,6 +83,19 @@ TEST(SecureSocketFailure, NonBlockingGigabyteWriteOnASmallStack)
     pthread_join(t, &written);
     pthread_attr_destroy(&attr);
     EXPECT_EQ(1L << 30, reinterpret_cast<long>(written));
+}
+
+TEST(PlainSocketNonBlockingVariable, FlagIsSetAndTheSocketStillReadsAndWrites)
+{
+    ScopedEnv nonBlocking("ZEV_SKT_NONBLOCKING", "");
+    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
+    std::unique_ptr<SkarnSocket> s(SkarnSocket::getSocket(0, 0));
+    EXPECT_EQ(1, s->isNonBlockingSocket());
+    s->Open(peer.port(), peer.address(), nullptr);
+    s->getOutputStream().write("ping", 4);
+    char got[4];
+    EXPECT_EQ(4u, s->getInputStream().readFully(got, 4));
+    EXPECT_EQ("ping", std::string(got, 4));
 }
 
 }  // namespace
