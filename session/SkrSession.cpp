@@ -92,19 +92,22 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
     try {
         writer->init();
     } catch (VexThrowable& t) {
-        m_session_sock->disableReuse();
-        delete writer;
-        m_current_writer = nullptr;
+        dropWriter();
         VEX_RETHROW(t, "SkrSession::openRequest");
     } catch (...) {
-        m_session_sock->disableReuse();
-        delete writer;
-        m_current_writer = nullptr;
+        dropWriter();
         throw;
     }
     writer->setProperties(m_properties.map());
     m_request_open = 1;
     return *writer;
+}
+
+void SkrSession::dropWriter()
+{
+    m_session_sock->disableReuse();
+    delete m_current_writer;
+    m_current_writer = nullptr;
 }
 
 void SkrSession::closeRequest(SkarnMessageWriter& w)
@@ -115,14 +118,10 @@ void SkrSession::closeRequest(SkarnMessageWriter& w)
     try {
         m_current_writer->close();
     } catch (VexThrowable& t) {
-        m_session_sock->disableReuse();
-        delete m_current_writer;
-        m_current_writer = nullptr;
+        dropWriter();
         VEX_RETHROW(t, "SkrSession::closeRequest");
     } catch (...) {
-        m_session_sock->disableReuse();
-        delete m_current_writer;
-        m_current_writer = nullptr;
+        dropWriter();
         throw;
     }
     delete m_current_writer;

@@ -53,6 +53,8 @@ public:
     void release() override;
 
 private:
+    // A writer whose start or end failed: the connection may not be reused, the writer goes.
+    void dropWriter();
 
     Skarn* m_factory;
     SkarnSocket* m_session_sock;
