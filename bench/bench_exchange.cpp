@@ -1,15 +1,27 @@
-// SOAP echo through the public entry points (a client session's doRequest
-// with an envelope carrying the payload as text; the support server loop
-// answering with an envelope carrying it back) on keep-alive loopback
-// connections, beside a raw-socket HTTP ping-pong of the same bytes in the
-// same run. Payloads of 1 KiB and 64 KiB; one session, and eight sessions on
-// eight threads. Counters: exchanges per second and CPU microseconds per
-// exchange, client and server together (one process). Every answer is checked.
+// Echo through the public entry points on keep-alive loopback connections,
+// beside a raw-socket HTTP ping-pong of the same bytes in the same run:
+//   - dom:     a client session's doRequest with an envelope carrying the
+//              payload as text, the support server loop answering with
+//              getEnvelope/setEnvelope (what hosts do);
+//   - stream:  the same envelope bytes written and read through the writer's
+//              and reader's envelope streams, with Content-Length or chunked;
+//   - raw:     send/recv of the same HTTP bytes, the baseline.
+// Payloads of 1 KiB and 64 KiB; one session, and eight on eight threads.
+// Counters: exchanges per second, its ratio to the raw run of the same size
+// and thread count (raw runs first), CPU microseconds per exchange (client
+// and server together, one process), and allocations per exchange on each
+// side (every malloc, calloc and realloc, counted by the thread that made it:
+// benchmark threads are the client, the rest the server). Every answer is
+// checked, so a broken fast path cannot look fast.
 #include "api/Skarn.h"
+#include "api/SkarnMessageReader.h"
+#include "api/SkarnMessageWriter.h"
 #include "api/SkarnProcess.h"
+#include "api/SkarnServerSession.h"
 #include "api/SkarnSession.h"
 #include "conn/SkrConnectionPoolFactory.h"
 #include "platform/dom/VexIDOM_Document.h"
+#include "platform/streams/QioOutputStream.h"
 #include "support/LoopbackPeer.h"
 #include "support/SkarnTestServer.h"
 
@@ -20,10 +32,51 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+// Every allocation of the process goes through these (the toolkit, Xerces and
+// the C++ library call malloc), so counting here misses none.
+extern "C" void* __libc_malloc(std::size_t);
+extern "C" void* __libc_calloc(std::size_t, std::size_t);
+extern "C" void* __libc_realloc(void*, std::size_t);
+
+namespace {
+
+std::atomic<long> clientAllocations{0}, serverAllocations{0};
+thread_local bool clientThread = false;
+
+void countAllocation()
+{
+    (clientThread ? clientAllocations : serverAllocations).fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+extern "C" void* malloc(std::size_t n)
+{
+    countAllocation();
+    return __libc_malloc(n);
+}
+
+extern "C" void* calloc(std::size_t n, std::size_t size)
+{
+    countAllocation();
+    return __libc_calloc(n, size);
+}
+
+extern "C" void* realloc(void* p, std::size_t n)
+{
+    countAllocation();
+    return __libc_realloc(p, n);
+}
 
 namespace {
 
@@ -42,51 +95,145 @@ std::string payload(std::size_t n)
     return s;
 }
 
-// Process CPU over the run of thread 0, per exchange of all threads.
-struct CpuMeter {
-    double start = 0;
-    void begin(benchmark::State& st)
-    {
-        if (st.thread_index() == 0)
-            start = cpuSeconds();
+// The serialised request envelope of a payload size, as the DOM path writes it.
+const std::string& envelopeBytes(std::size_t n)
+{
+    static std::map<std::size_t, std::string> made;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
+    std::string& bytes = made[n];
+    if (bytes.empty()) {
+        std::unique_ptr<VexIDOM_Document> req(soapEnvelope(payload(n)));
+        bytes = serialiseNode(req->getDocumentElement());
     }
-    void end(benchmark::State& st)
+    return bytes;
+}
+
+// Exchanges per second of the raw runs, by payload size and thread count.
+std::map<std::pair<int64_t, int>, double> rawRate;
+
+// Measures the run of thread 0, per exchange of all threads: CPU of the
+// process, allocations of each side, the rate and its ratio to raw.
+class Meter {
+public:
+    explicit Meter(benchmark::State& st) : m_st(st)
     {
-        st.SetItemsProcessed(st.iterations());
-        if (st.thread_index() == 0)
-            st.counters["cpu_us_per_exchange"] = benchmark::Counter(
-                (cpuSeconds() - start) * 1e6 / (static_cast<double>(st.iterations()) * st.threads()));
+        clientThread = true;
+        if (st.thread_index() == 0) {
+            m_cpu = cpuSeconds();
+            m_client = clientAllocations.load();
+            m_server = serverAllocations.load();
+            m_start = std::chrono::steady_clock::now();
+        }
     }
+    void finish(bool raw)
+    {
+        m_st.SetItemsProcessed(m_st.iterations());
+        if (m_st.thread_index() != 0)
+            return;
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        double exchanges = static_cast<double>(m_st.iterations()) * m_st.threads();
+        double rate = exchanges / wall;
+        std::pair<int64_t, int> key(m_st.range(0), m_st.threads());
+        if (raw)
+            rawRate[key] = rate;
+        if (rawRate.count(key))
+            m_st.counters["ratio"] = rate / rawRate[key];
+        m_st.counters["cpu_us"] = (cpuSeconds() - m_cpu) * 1e6 / exchanges;
+        m_st.counters["allocs_client"] = (clientAllocations.load() - m_client) / exchanges;
+        m_st.counters["allocs_server"] = (serverAllocations.load() - m_server) / exchanges;
+    }
+
+private:
+    benchmark::State& m_st;
+    double m_cpu = 0;
+    long m_client = 0, m_server = 0;
+    std::chrono::steady_clock::time_point m_start;
 };
 
-SkarnTestServer* soapServer()
+std::string urlOf(const SkarnTestServer& server)
+{
+    return "http://127.0.0.1:" + std::to_string(server.port()) + "/svc";
+}
+
+SkarnTestServer* domServer()
 {
     static SkarnTestServer* server = new SkarnTestServer(SkarnTestServer::echo());
     return server;
 }
 
-CpuMeter soapMeter, rawMeter;
+// Echoes the envelope's bytes through the envelope streams, framed as the request.
+SkarnTestServer* streamServer()
+{
+    static SkarnTestServer* server = new SkarnTestServer([](SkarnServerSession& s) {
+        SkarnMessageReader& r = s.openRequest();
+        QioInputStream& in = r.openEnvelope();
+        std::string bytes = readStream(in);
+        r.closeEnvelope(in);
+        s.setProperty("send-content-length", r.getHeader("content-length") ? 1 : 0);
+        s.closeRequest(r);
+        SkarnMessageWriter& w = s.openResponse(0);
+        QioOutputStream& out = w.openEnvelope();
+        out.write(bytes.data(), static_cast<unsigned>(bytes.size()));
+        w.closeEnvelope(out);
+        s.closeResponse(w);
+        return true;
+    });
+    return server;
+}
 
-void BM_SoapEcho(benchmark::State& st)
+// One session of a thread, released when the benchmark ends.
+struct Client {
+    std::unique_ptr<Skarn> bus{Skarn::getSessionFactory()};
+    SkarnSession* session = nullptr;
+    explicit Client(const SkarnTestServer& server, bool contentLength)
+    {
+        bus->setProperty("non-SSL-sockets", 1);
+        std::string url = urlOf(server);
+        session = bus->getSession(&url[0], nullptr, 0);
+        session->setProperty("send-content-length", contentLength ? 1 : 0);
+    }
+    ~Client() { session->release(); }
+};
+
+void BM_Dom(benchmark::State& st)
 {
     const std::string text = payload(static_cast<std::size_t>(st.range(0)));
-    std::unique_ptr<Skarn> bus(Skarn::getSessionFactory());
-    bus->setProperty("non-SSL-sockets", 1);
-    std::string url = "http://127.0.0.1:" + std::to_string(soapServer()->port()) + "/svc";
-    SkarnSession* s = bus->getSession(&url[0], nullptr, 0);
-    s->setProperty("send-content-length", 1);
+    Client c(*domServer(), true);
     std::unique_ptr<VexIDOM_Document> req(soapEnvelope(text));
     VexIDOM_Element root = req->getDocumentElement();
-    soapMeter.begin(st);
+    Meter meter(st);
     for (auto _ : st) {
         std::unique_ptr<VexIDOM_Document> resp(soapEnvelope(""));
         VexIDOM_Element holder = resp->getDocumentElement();
-        s->doRequest(root, holder);
+        c.session->doRequest(root, holder);
         if (holder.getLastChild().getTextContent().str() != text)
             throw std::runtime_error("echo differs");
     }
-    soapMeter.end(st);
-    s->release();
+    meter.finish(false);
+}
+
+// The envelope's bytes through the streams; arg 1: 1 Content-Length, 0 chunked.
+void BM_Stream(benchmark::State& st)
+{
+    const std::string& bytes = envelopeBytes(static_cast<std::size_t>(st.range(0)));
+    Client c(*streamServer(), st.range(1) != 0);
+    Meter meter(st);
+    for (auto _ : st) {
+        SkarnMessageWriter& w = c.session->openRequest(0);
+        QioOutputStream& out = w.openEnvelope();
+        out.write(bytes.data(), static_cast<unsigned>(bytes.size()));
+        w.closeEnvelope(out);
+        c.session->closeRequest(w);
+        SkarnMessageReader& r = c.session->openResponse();
+        QioInputStream& in = r.openEnvelope();
+        std::string got = readStream(in);
+        r.closeEnvelope(in);
+        c.session->closeResponse(r);
+        if (got != bytes)
+            throw std::runtime_error("stream echo differs");
+    }
+    meter.finish(false);
 }
 
 // The raw peer answers each request (head, then Content-Length bytes) with a
@@ -118,38 +265,45 @@ void rawServe(int fd, const std::atomic<bool>& stop)
     }
 }
 
-void BM_RawPingPong(benchmark::State& st)
+void BM_Raw(benchmark::State& st)
 {
     static LoopbackPeer* peer = new LoopbackPeer(LoopbackPeer::IPv4, rawServe);
-    std::unique_ptr<VexIDOM_Document> req(soapEnvelope(payload(static_cast<std::size_t>(st.range(0)))));
-    const std::string body = serialiseNode(req->getDocumentElement());
+    const std::string& body = envelopeBytes(static_cast<std::size_t>(st.range(0)));
     const std::string request = "POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml; charset=UTF-8\r\n"
                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_storage a = peer->address();
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(sockaddr_in)) != 0)
         throw std::runtime_error("connect");
-    rawMeter.begin(st);
+    Meter meter(st);
     for (auto _ : st) {
         LoopbackPeer::sendAll(fd, request.data(), request.size());
         std::string got = readUntil(fd, body);
         if (got.size() < body.size() || got.compare(got.size() - body.size(), body.size(), body) != 0)
             throw std::runtime_error("ping-pong differs");
     }
-    rawMeter.end(st);
+    meter.finish(true);
     ::close(fd);
 }
 
-BENCHMARK(BM_SoapEcho)->Arg(1024)->Arg(65536)->UseRealTime();
-BENCHMARK(BM_RawPingPong)->Arg(1024)->Arg(65536)->UseRealTime();
-BENCHMARK(BM_SoapEcho)->Arg(1024)->Arg(65536)->Threads(8)->UseRealTime();
-BENCHMARK(BM_RawPingPong)->Arg(1024)->Arg(65536)->Threads(8)->UseRealTime();
+// Raw first for each size and thread count: the others' ratios divide by it.
+void registerAll(int threads)
+{
+    for (int size : {1024, 65536}) {
+        benchmark::RegisterBenchmark("raw", BM_Raw)->Arg(size)->Threads(threads)->UseRealTime();
+        benchmark::RegisterBenchmark("stream_length", BM_Stream)->Args({size, 1})->Threads(threads)->UseRealTime();
+        benchmark::RegisterBenchmark("stream_chunked", BM_Stream)->Args({size, 0})->Threads(threads)->UseRealTime();
+        benchmark::RegisterBenchmark("dom", BM_Dom)->Arg(size)->Threads(threads)->UseRealTime();
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     SkarnProcessInitialize("bench");
+    registerAll(1);
+    registerAll(8);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
