@@ -1,6 +1,6 @@
 // Parsing a typical SOAP request head (request line and 8 headers, 400
 // bytes) from memory, as the message reader does it: a 1024-byte buffered
-// stream and a new parser per message. Beside it, in the same run, the floors:
+// stream and a new parser per message, its fields looked up by name. Beside it, in the same run, the floors:
 // finding the head's line ends with memchr, and reading its lines through the
 // buffered stream without parsing them.
 #include "http/SkrHTTPParser.h"
@@ -83,13 +83,22 @@ void BM_ParseRequestHead(benchmark::State& state)
         QioBufferedInputStream in(mem, 1024);
         auto parser = SkrHTTPParserTestPeer::make();
         parser->parseRequest(&in);
-        // 8 headers and 3 pseudo-headers; a broken fast path must not look fast.
-        if (parser->getHeaders().size() != 11 || parser->getContentLength() != 1834 ||
-            std::strcmp(parser->getHeader("soapaction"), "\"urn:example:quotes#getQuote\"") != 0)
+        // Looked up as the reader does; a broken fast path must not look fast.
+        if (parser->getContentLength() != 1834 ||
+            std::strcmp(parser->getHeader("soapaction"), "\"urn:example:quotes#getQuote\"") != 0 ||
+            std::strcmp(parser->getHeader("skarn-uri"), "/services/QuoteService/getQuote") != 0 ||
+            std::strcmp(parser->getHeader("x-tolk-src"), "trading-gateway-07") != 0)
             state.SkipWithError("parse result wrong");
         benchmark::DoNotOptimize(parser.get());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(h.size()));
+    // 8 headers and 3 pseudo-headers, once outside the timing (the sorted table is built on demand).
+    ViewInputStream mem(h);
+    QioBufferedInputStream in(mem, 1024);
+    auto parser = SkrHTTPParserTestPeer::make();
+    parser->parseRequest(&in);
+    if (parser->getHeaders().size() != 11)
+        state.SkipWithError("header count wrong");
     if (h.size() != 404)
         state.SkipWithError("the head is not the size it is named for");
     state.counters["head_bytes"] = static_cast<double>(h.size());

@@ -5,9 +5,6 @@
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexUtConvert.h"
 #include "platform/httptools/HTTPHeader.h"
-#include "platform/httptools/HTTPMessage.h"
-#include "platform/httptools/NoSuchElementExceptionST.h"
-#include "platform/httptools/VexStringTokenizer.h"
 #include "platform/streams/QioBufferedInputStream.h"
 
 #include <atomic>
@@ -15,8 +12,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
-#include <utility>
+#include <string_view>
 
 namespace {
 
@@ -52,6 +50,53 @@ std::string lowered(const char* text)
     std::string s(text);
     VexUtConvert::strlwr(s);
     return s;
+}
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The start line's words: runs of bytes between blanks and tabs, up to the
+// line's first NUL.
+class Words {
+public:
+    explicit Words(const char* text) : m_at(text) {}
+    // The next word, or false when none is left.
+    bool next(const char*& word, std::size_t& length)
+    {
+        skipBlanks();
+        if (*m_at == '\0')
+            return false;
+        word = m_at;
+        while (*m_at != '\0' && *m_at != ' ' && *m_at != '\t')
+            ++m_at;
+        length = static_cast<std::size_t>(m_at - word);
+        return true;
+    }
+    // Everything after the blanks that follow the last word read.
+    const char* rest()
+    {
+        skipBlanks();
+        return m_at;
+    }
+
+private:
+    void skipBlanks()
+    {
+        while (*m_at == ' ' || *m_at == '\t')
+            ++m_at;
+    }
+    const char* m_at;
+};
+
+bool equals(const char* word, std::size_t length, const char* literal)
+{
+    return length == std::strlen(literal) && std::memcmp(word, literal, length) == 0;
+}
+
+bool isVersion(const char* word, std::size_t length)
+{
+    return equals(word, length, "HTTP/1.1") || equals(word, length, "HTTP/1.0");
 }
 
 // The request line's first bytes: empty lines, then "POST" or "GET".
@@ -139,7 +184,12 @@ int SkrHTTPParser::readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line,
     }
 }
 
-SkrHTTPParser::SkrHTTPParser() : m_multipart(0), m_contentLength(0), m_chunked(0) {}
+// Room for a usual head up front: no growth while it is read.
+SkrHTTPParser::SkrHTTPParser() : m_multipart(0), m_contentLength(0), m_chunked(0), m_index(0, NameHash{this}, NameEqual{this}), m_line(256, 256)
+{
+    m_text.reserve(1024);
+    m_fields.reserve(24);
+}
 
 SkrHTTPParser::~SkrHTTPParser() = default;
 
@@ -149,21 +199,104 @@ int SkrHTTPParser::getContentLength() const { return m_contentLength; }
 const std::string& SkrHTTPParser::getContentID() { return m_contentID; }
 const std::string& SkrHTTPParser::getContentType() { return m_contentType; }
 const std::string& SkrHTTPParser::getMultipartDelimiter() { return m_delimiter; }
-const SkrHTTPParser::HeaderTable& SkrHTTPParser::getHeaders() const { return m_headers; }
+const SkrHTTPParser::HeaderTable& SkrHTTPParser::getHeaders() const
+{
+    if (!m_tableValid) {
+        m_table.clear();
+        for (const Field& f : m_fields)
+            m_table.emplace(std::string(m_text, f.name, f.nameLength), std::string(m_text.c_str() + f.value));
+        m_tableValid = true;
+    }
+    return m_table;
+}
+
+bool SkrHTTPParser::hasExtensionHeaders() const
+{
+    for (const Field& f : m_fields)
+        if (f.nameLength > 2 && m_text.compare(f.name, 2, "x-") == 0)
+            return true;
+    return false;
+}
 
 const char* SkrHTTPParser::getHeader(const char* name)
 {
     if (!name)
         return nullptr;
-    HeaderTable::const_iterator it = m_headers.find(name);
-    return it == m_headers.end() ? nullptr : it->second.c_str();
+    std::size_t length = std::strlen(name);
+    std::uint32_t hash = hashOf(name, length);
+    for (const Field& f : m_fields)
+        if (f.hash == hash && f.nameLength == length && std::memcmp(m_text.data() + f.name, name, length) == 0)
+            return m_text.c_str() + f.value;
+    return nullptr;
 }
 
-void SkrHTTPParser::setHeader(const std::string& name, const std::string& value) { m_headers[name] = value; }
-
-void SkrHTTPParser::setHeader(std::string&& name, std::string&& value)
+void SkrHTTPParser::clearFields()
 {
-    m_headers.insert_or_assign(std::move(name), std::move(value));
+    m_text.clear();
+    m_fields.clear();
+    m_index.clear();
+    m_tableValid = false;
+}
+
+std::size_t SkrHTTPParser::append(const char* bytes, std::size_t length)
+{
+    std::size_t at = m_text.size();
+    m_text.append(bytes, length);
+    m_text += '\0';
+    return at;
+}
+
+std::size_t SkrHTTPParser::NameHash::operator()(std::uint32_t i) const { return parser->m_fields[i].hash; }
+
+bool SkrHTTPParser::NameEqual::operator()(std::uint32_t i, std::uint32_t j) const
+{
+    const Field& a = parser->m_fields[i];
+    const Field& b = parser->m_fields[j];
+    return a.hash == b.hash && a.nameLength == b.nameLength &&
+           std::memcmp(parser->m_text.data() + a.name, parser->m_text.data() + b.name, a.nameLength) == 0;
+}
+
+std::uint32_t SkrHTTPParser::hashOf(const char* name, std::size_t length)
+{
+    std::uint32_t h = 2166136261u;  // FNV-1a
+    for (std::size_t i = 0; i < length; ++i)
+        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
+    return h;
+}
+
+void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::size_t valueAt)
+{
+    m_tableValid = false;
+    const char* text = m_text.data();
+    const Field added{static_cast<std::uint32_t>(nameAt), static_cast<std::uint32_t>(nameLength),
+                      static_cast<std::uint32_t>(valueAt), hashOf(text + nameAt, nameLength)};
+    if (m_index.empty()) {
+        for (Field& f : m_fields)
+            if (f.hash == added.hash && f.nameLength == added.nameLength &&
+                std::memcmp(text + f.name, text + nameAt, nameLength) == 0) {
+                // The last occurrence wins; the old value's bytes stay unused until the next head.
+                f.value = added.value;
+                m_text.resize(nameAt);
+                return;
+            }
+    }
+    m_fields.push_back(added);
+    // Past a usual head's count, names are found through a hash index, so that
+    // a head of many thousand fields costs no quadratic search.
+    const std::size_t LINEAR = 32;
+    if (m_fields.size() <= LINEAR)
+        return;
+    if (m_index.empty()) {
+        m_index.reserve(2 * m_fields.size());
+        for (std::uint32_t i = 0; i + 1 < m_fields.size(); ++i)
+            m_index.insert(i);
+    }
+    auto found = m_index.insert(static_cast<std::uint32_t>(m_fields.size() - 1));
+    if (!found.second) {
+        m_fields[*found.first].value = added.value;
+        m_fields.pop_back();
+        m_text.resize(nameAt);
+    }
 }
 
 void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
@@ -173,7 +306,8 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     m_contentLength = 0;
     m_chunked = 0;
     startHead();
-    VexByteBuffer line(256, 256);
+    VexByteBuffer& line = m_line;
+    line.reset();
 
     MethodState state = LineStart;
     while (state != MethodRead) {
@@ -204,22 +338,37 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     processHeaders(is, 1);
 }
 
+void SkrHTTPParser::setHeader(const std::string& name, const std::string& value)
+{
+    std::size_t valueAt = append(value.data(), value.size());
+    setField(append(name.data(), name.size()), name.size(), valueAt);
+}
+
+void SkrHTTPParser::setPseudoField(const char* name, const char* value, std::size_t length)
+{
+    std::size_t valueAt = append(value, length);
+    setField(append(name, std::strlen(name)), std::strlen(name), valueAt);
+}
+
 void SkrHTTPParser::validateRequestLine(VexByteBuffer& line)
 {
-    VexStringTokenizer tokens(line.getData(), " \t", 0);
-    try {
-        std::string method = tokens.nextToken();
-        if (method != "POST" && method != "GET")
-            fail(VEX_LOCATION, "SkrHTTPParser::validateRequestLine", SkarnException::errBadMethod, &line);
-        setHeader("skarn-method", method);
-        setHeader(std::string("skarn-uri"), tokens.nextToken());
-        std::string version = tokens.nextToken();
-        if (version != "HTTP/1.1" && version != "HTTP/1.0")
-            fail(VEX_LOCATION, "SkrHTTPParser::validateRequestLine", SkarnException::errBadHttpVersion, &line);
-        setHeader("skarn-http-version", version);
-    } catch (NoSuchElementExceptionST&) {
-        fail(VEX_LOCATION, "SkrHTTPParser::validateRequestLine", SkarnException::errBadRequestLine, &line);
-    }
+    static const char FUNCTION[] = "SkrHTTPParser::validateRequestLine";
+    Words words(line.getData());
+    const char* word;
+    std::size_t length;
+    if (!words.next(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
+    if (!equals(word, length, "POST") && !equals(word, length, "GET"))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadMethod, &line);
+    setPseudoField("skarn-method", word, length);
+    if (!words.next(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
+    setPseudoField("skarn-uri", word, length);
+    if (!words.next(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
+    if (!isVersion(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadHttpVersion, &line);
+    setPseudoField("skarn-http-version", word, length);
 }
 
 void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
@@ -229,7 +378,7 @@ void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
     m_contentLength = 0;
     m_chunked = 0;
     startHead();
-    VexByteBuffer line(256, 256);
+    VexByteBuffer& line = m_line;
     for (;;) {
         line.reset();
         if (readHeadLine(is, line, "SkrHTTPParser::parseResponse") < 0)
@@ -247,25 +396,29 @@ void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
 
 int SkrHTTPParser::validateResponseLine(VexByteBuffer& line)
 {
-    VexStringTokenizer tokens(line.getData(), " \t", 0);
-    try {
-        std::string version = tokens.nextToken();
-        if (version != "HTTP/1.1" && version != "HTTP/1.0")
-            fail(VEX_LOCATION, "SkrHTTPParser::validateResponseLine", SkarnException::errBadHttpVersion, &line);
-        setHeader("skarn-http-version", version);
-        std::string status = tokens.nextToken();
-        setHeader("skarn-status-code", status);
-        setHeader(std::string("skarn-reason-phrase"), tokens.theRest());
-        return toInt(status.c_str());
-    } catch (NoSuchElementExceptionST&) {
-        fail(VEX_LOCATION, "SkrHTTPParser::validateResponseLine", SkarnException::errBadStatusLine, &line);
-    }
+    static const char FUNCTION[] = "SkrHTTPParser::validateResponseLine";
+    Words words(line.getData());
+    const char* word;
+    std::size_t length;
+    if (!words.next(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadStatusLine, &line);
+    if (!isVersion(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadHttpVersion, &line);
+    setPseudoField("skarn-http-version", word, length);
+    if (!words.next(word, length))
+        fail(VEX_LOCATION, FUNCTION, SkarnException::errBadStatusLine, &line);
+    std::size_t statusAt = m_text.size();
+    setPseudoField("skarn-status-code", word, length);
+    int status = toInt(m_text.c_str() + statusAt);
+    const char* reason = words.rest();
+    setPseudoField("skarn-reason-phrase", reason, std::strlen(reason));
+    return status;
 }
 
 void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
 {
     VEX_ASSERT(is);
-    VexByteBuffer line(256, 256);
+    VexByteBuffer& line = m_line;
     for (;;) {
         line.reset();
         if (readHeadLine(is, line, "SkrHTTPParser::processHeaders") < 0)
@@ -284,11 +437,28 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     const char* colon = static_cast<const char*>(std::memchr(text, ':', line.length()));
     if (!colon)
         return;
-    std::string name(text, static_cast<std::size_t>(colon - text));
-    HTTPMessage::trim(name);
-    VexUtConvert::strlwr(name);
+    // The name trimmed and in lower case.
+    const char* nameEnd = colon;
+    while (nameEnd > text && isSpace(nameEnd[-1]))
+        --nameEnd;
+    const char* name = text;
+    while (name < nameEnd && isSpace(*name))
+        ++name;
+    const std::size_t n = static_cast<std::size_t>(nameEnd - name);
+    // `literal` is in lower case; the length test keeps the other names cheap.
+    auto is = [&](const char* literal, std::size_t length) {
+        if (n != length)
+            return false;
+        for (std::size_t i = 0; i < n; ++i)
+            if (lower(name[i]) != literal[i])
+                return false;
+        return true;
+    };
 
-    // One header object per thread, reused: parse() replaces its content and
+    // A value without ';' has no attributes: its normal form is the value
+    // itself, trimmed, and goes straight into the field text. Others (and
+    // every Content-Type, whose boundary is looked at) are parsed by a header
+    // object, one per thread and reused: parse() replaces its content and
     // keeps the storage, so a head costs no allocation per header here.
     static thread_local HTTPHeader header;
     struct Shrink {
@@ -301,13 +471,27 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
                 new (&header) HTTPHeader();
             }
         }
-    } shrink{line.length()};
-    header.parse(colon + 1);
-    const char* value = header.getValue();
+    } shrink{0};
+    const char* valueText = colon + 1;
+    const bool parsed = is("content-type", 12) || std::strchr(valueText, ';') != nullptr;
+    std::size_t valueAt = m_text.size();
+    const char* value;
+    if (parsed) {
+        shrink.length = line.length();
+        header.parse(valueText);
+        value = header.getValue();
+    } else {
+        while (isSpace(*valueText))
+            ++valueText;
+        const char* valueEnd = valueText + std::strlen(valueText);
+        while (valueEnd > valueText && isSpace(valueEnd[-1]))
+            --valueEnd;
+        append(valueText, static_cast<std::size_t>(valueEnd - valueText));
+        value = m_text.c_str() + valueAt;
+    }
 
-    // The four names with checks; the length test keeps the other headers cheap.
-    const std::size_t n = name.size();
-    if (n == 12 && name == "content-type") {
+    // The four names with checks.
+    if (is("content-type", 12)) {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentType, &line);
         m_contentType = value;
@@ -322,24 +506,33 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
             m_delimiter = boundary;
             m_multipart = 1;
         }
-    } else if (n == 10 && name == "content-id") {
+    } else if (is("content-id", 10)) {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentId, &line);
         m_contentID = value;
-    } else if (n == 14 && name == "content-length") {
-        if (isEmpty(value) || toInt(value) <= 0)
+    } else if (is("content-length", 14)) {
+        int length = isEmpty(value) ? 0 : toInt(value);
+        if (length <= 0)
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentLength, &line);
-        m_contentLength = toInt(value);
-    } else if (n == 17 && name == "transfer-encoding") {
+        m_contentLength = length;
+    } else if (is("transfer-encoding", 17)) {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadTransferEncoding, &line);
         m_chunked = lowered(value) == "chunked" ? 1 : 0;
     }
 
-    // The value in normal form, re-serialised straight into the string the table keeps.
-    std::string dumped;
-    header.dump(dumped);
-    setHeader(std::move(name), std::move(dumped));
+    // A parsed value in normal form, re-serialised straight into the field
+    // text; then the name in lower case.
+    if (parsed) {
+        header.dump(m_text);
+        m_text += '\0';
+    }
+    std::size_t nameAt = m_text.size();
+    m_text.resize(nameAt + n + 1);
+    char* lowered = &m_text[nameAt];  // a local pointer: stores through it cannot move the text
+    for (std::size_t i = 0; i < n; ++i)
+        lowered[i] = lower(name[i]);
+    setField(nameAt, n, valueAt);
 }
 
 void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)
@@ -350,7 +543,7 @@ void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)
     m_multipart = 0;
     m_contentLength = 0;
     m_chunked = 0;
-    m_headers.clear();
+    clearFields();
     m_headLeft = UNLIMITED;
     processHeaders(is, 1);
 }

@@ -3,12 +3,16 @@
 
 #include "platform/core/SkarnExport.h"
 
+#include "platform/core/VexByteBuffer.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 class QioBufferedInputStream;
-class VexByteBuffer;
 
 // Reads the head of an HTTP message (start line and header lines up to the
 // empty line) from a buffered stream and never reads past that empty line:
@@ -45,6 +49,10 @@ class VexByteBuffer;
 // parser has read at most <n> bytes of it. Header blocks of multipart parts
 // are not limited.
 //
+// The fields live in one flat table (names and values side by side in one
+// text, in arrival order), so a head costs no allocation per header;
+// getHeaders() builds the sorted table from it when a caller asks.
+//
 // Only the message reader and the attachment reader create parsers.
 class SKARN_EXPORT SkrHTTPParser {
     friend class SkrMessageReader;
@@ -77,6 +85,9 @@ public:
     // The bare "boundary" attribute of a multipart content type.
     const std::string& getMultipartDelimiter();
     const HeaderTable& getHeaders() const;
+    // Whether a received header's name starts with "x-" (what the reader hands
+    // on to the thread's header table): no table is built when none does.
+    bool hasExtensionHeaders() const;
     // The stored value for exactly `name`, or null; valid until the entry is
     // replaced or the parser destroyed.
     const char* getHeader(const char* name);
@@ -93,7 +104,14 @@ private:
     void processHeaders(QioBufferedInputStream* is, int process);
     void processHeader(VexByteBuffer& line);
     void setHeader(const std::string& name, const std::string& value);
-    void setHeader(std::string&& name, std::string&& value);  // the same, taking the texts over
+    // Appends bytes and a NUL to the field text; returns where they start.
+    std::size_t append(const char* bytes, std::size_t length);
+    // Makes a field of the name and value already in the field text (the name
+    // last): a new field, or the new value of the field of that name, the
+    // name's copy then dropped.
+    void setField(std::size_t nameAt, std::size_t nameLength, std::size_t valueAt);
+    void setPseudoField(const char* name, const char* value, std::size_t length);
+    void clearFields();
     void startHead();
     void countHead(std::size_t bytes, const char* function);  // fails past the head limit
     int readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line, const char* function);
@@ -104,7 +122,25 @@ private:
     std::string m_contentID;
     std::string m_contentType;
     std::string m_delimiter;
-    HeaderTable m_headers;
+    // A field: offsets into m_text of its name and its value, each followed by a NUL.
+    struct Field {
+        std::uint32_t name, nameLength, value, hash;
+    };
+    static std::uint32_t hashOf(const char* name, std::size_t length);
+    struct NameHash {
+        const SkrHTTPParser* parser;
+        std::size_t operator()(std::uint32_t field) const;
+    };
+    struct NameEqual {
+        const SkrHTTPParser* parser;
+        bool operator()(std::uint32_t a, std::uint32_t b) const;
+    };
+    std::string m_text;
+    std::vector<Field> m_fields;
+    std::unordered_set<std::uint32_t, NameHash, NameEqual> m_index;  // only for heads of many fields
+    mutable HeaderTable m_table;  // built by getHeaders() from the fields
+    mutable bool m_tableValid = false;
+    VexByteBuffer m_line;         // the head line being read
     std::size_t m_headLimit = 0;
     std::size_t m_headLeft = static_cast<std::size_t>(-1);  // bytes the head may still take
 };

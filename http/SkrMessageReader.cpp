@@ -145,7 +145,9 @@ const char* SkrMessageReader::tracingHeader(const char* name)
 
 void SkrMessageReader::saveRequestHeaders()
 {
-    VexCVManager::getInstance().loadHeaders(m_parser.getHeaders());
+    // The thread's table takes the "x-" headers; without any, no sorted table is built.
+    static const SkrHTTPParser::HeaderTable none;
+    VexCVManager::getInstance().loadHeaders(m_parser.hasExtensionHeaders() ? m_parser.getHeaders() : none);
     const char* id = tracingHeader(VexTolkData::getTolkHeaderIdString());
     const char* xmotva = tracingHeader(VexTolkData::getTolkHeaderXMOTVAString());
     if (id) {
