@@ -24,6 +24,37 @@ using namespace XERCES_CPP_NAMESPACE;
 
 namespace {
 
+// The escape of each ASCII character in text or in an attribute value; null
+// for a character written as it is. NUL has an entry so that scans stop there.
+struct Escapes {
+    const char* of[0x80] = {};
+    explicit Escapes(bool attribute)
+    {
+        of[0] = "";
+        of['&'] = "&amp;";
+        of['<'] = "&lt;";
+        of['>'] = "&gt;";
+        of['\r'] = "&#13;";
+        if (attribute) {
+            of['"'] = "&quot;";
+            of['\t'] = "&#9;";
+            of['\n'] = "&#10;";
+        }
+    }
+};
+
+const Escapes& textEscapes()
+{
+    static const Escapes e(false);
+    return e;
+}
+
+const Escapes& attributeEscapes()
+{
+    static const Escapes e(true);
+    return e;
+}
+
 const std::size_t FLUSH_AT = 16 * 1024;
 
 bool same(const XMLCh* a, const XMLCh* b)
@@ -113,32 +144,31 @@ private:
         return a->getNodeValue();
     }
 
+    // Writes `t` escaped in one pass: runs of plain ASCII are narrowed
+    // straight into the output, runs of other characters go through UTF-8.
     void text(const XMLCh* t, bool attribute)
     {
         if (!t)
             return;
-        const XMLCh* run = t;
-        for (const XMLCh* p = t;; ++p) {
-            XMLCh c = *p;
-            const char* esc = nullptr;
-            switch (c) {
-            case 0: break;
-            case '&': esc = "&amp;"; break;
-            case '<': esc = "&lt;"; break;
-            case '>': esc = "&gt;"; break;
-            case '\r': esc = "&#13;"; break;
-            case '"': esc = attribute ? "&quot;" : nullptr; break;
-            case '\t': esc = attribute ? "&#9;" : nullptr; break;
-            case '\n': esc = attribute ? "&#10;" : nullptr; break;
-            default: break;
-            }
-            if (c == 0 || esc) {
+        const Escapes& escapes = attribute ? attributeEscapes() : textEscapes();
+        const XMLCh* p = t;
+        for (;;) {
+            const XMLCh* run = p;
+            while (*p < 0x80 && !escapes.of[*p])
+                ++p;
+            if (p > run)
+                VexIDOM_Xerces::appendAscii(m_out, run, static_cast<std::size_t>(p - run));
+            if (*p >= 0x80) {
+                run = p;
+                while (*p >= 0x80)
+                    ++p;
                 VexIDOM_Xerces::appendUtf8(m_out, run, static_cast<std::size_t>(p - run));
-                if (c == 0)
-                    return;
-                m_out += esc;
-                run = p + 1;
+                continue;
             }
+            if (*p == 0)
+                return;
+            m_out += escapes.of[*p];
+            ++p;
         }
     }
 

@@ -20,6 +20,7 @@
 #include <xercesc/util/XMLUni.hpp>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -52,6 +53,18 @@ public:
     bool feed(const unsigned char* p, std::size_t n)
     {
         for (std::size_t i = 0; i < n; ++i) {
+            if (m_state == Text || m_state == Off) {
+                // Character data (or a document not scanned) up to the next
+                // '<', in one step.
+                const void* lt = m_state == Text ? std::memchr(p + i, '<', n - i) : nullptr;
+                std::size_t end = lt ? static_cast<std::size_t>(static_cast<const unsigned char*>(lt) - p) : n;
+                if (end > i) {
+                    pass(p + i, end - i);
+                    i = end;
+                    if (i == n)
+                        break;
+                }
+            }
             unsigned char c = p[i];
             if (c == '\n') {
                 ++m_line;
@@ -72,6 +85,22 @@ public:
 
 private:
     enum State { First, Off, Text, Open, Bang, Comment, CData, Pi, Markup, Start, Quoted, End };
+
+    // Lines, column and last two bytes after a run that changes no state.
+    void pass(const unsigned char* run, std::size_t length)
+    {
+        const unsigned char* end = run + length;
+        const unsigned char* lastLf = nullptr;
+        for (const unsigned char* at = run;
+             (at = static_cast<const unsigned char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))));
+             ++at) {
+            ++m_line;
+            lastLf = at;
+        }
+        m_column = lastLf ? static_cast<int>(end - lastLf - 1) : m_column + static_cast<int>(length);
+        m_before = length >= 2 ? run[length - 2] : m_last;
+        m_last = run[length - 1];
+    }
 
     bool step(unsigned char c)
     {

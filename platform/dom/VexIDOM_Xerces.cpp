@@ -37,6 +37,17 @@ const int registered = vexRegisterModule("VexIDOM", startXerces, stopXerces);
 
 void VexIDOM_Xerces::ensureRegistered() { (void)registered; }
 
+void VexIDOM_Xerces::appendAscii(std::string& out, const XMLCh* text, std::size_t length)
+{
+    std::size_t at = out.size();
+    out.resize(at + length);
+    // Through a local pointer: a store through the string's own operator[]
+    // makes the compiler reload its data pointer for every character.
+    char* o = &out[at];
+    for (std::size_t k = 0; k < length; ++k)
+        o[k] = static_cast<char>(text[k]);
+}
+
 void VexIDOM_Xerces::appendUtf8(std::string& out, const XMLCh* text, std::size_t length)
 {
     if (!text)
@@ -47,12 +58,8 @@ void VexIDOM_Xerces::appendUtf8(std::string& out, const XMLCh* text, std::size_t
         std::size_t start = i;
         while (i < length && text[i] < 0x80)
             ++i;
-        if (i > start) {
-            std::size_t at = out.size();
-            out.resize(at + (i - start));
-            for (std::size_t k = start; k < i; ++k)
-                out[at + k - start] = static_cast<char>(text[k]);
-        }
+        if (i > start)
+            appendAscii(out, text + start, i - start);
         if (i == length)
             break;
         // Non-ASCII run: through Xerces' UTF-8 transcoder. Lone surrogates,

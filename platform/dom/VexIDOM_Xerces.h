@@ -33,6 +33,8 @@ public:
     // Appends the UTF-8 form of `length` UTF-16 units (a lone surrogate
     // becomes U+FFFD).
     static void appendUtf8(std::string& out, const XMLCh* text, std::size_t length);
+    // Characters all below 0x80, narrowed to bytes.
+    static void appendAscii(std::string& out, const XMLCh* text, std::size_t length);
     static void appendUtf8(std::string& out, const XMLCh* text);
     static I18NString toI18N(const XMLCh* text);
 
