@@ -4,6 +4,8 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/streams/QioOutputStream.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -13,11 +15,22 @@ namespace {
 const std::size_t GATHER_LIMIT = 64 * 1024;
 // Chunks at least this large are written from the caller's bytes.
 const unsigned DIRECT_CHUNK = 32 * 1024;
+// Room for a usual head and a first body piece, taken once instead of growing
+// a character at a time.
+const std::size_t HEAD_ROOM = 256;
+const std::size_t BODY_ROOM = 4096;
+
+// Moves the start line, appended at `at`, in front of the header lines given before it.
+void putStartLine(std::string& head, std::size_t at)
+{
+    std::rotate(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(at), head.end());
+}
 
 }  // namespace
 
 HttpMsgNode::HttpMsgNode(QioOutputStream* out, int chunkSize) : m_out(out), m_chunkSize(chunkSize > 0 ? chunkSize : 0)
 {
+    m_head.reserve(HEAD_ROOM);
 }
 
 HttpMsgNode::~HttpMsgNode() = default;
@@ -45,19 +58,20 @@ void HttpMsgNode::startRequest(const char* path, int method)
     checkOpen("HttpMsgNode::startRequest - the message was already ended");
     if (m_headSent || m_hasStartLine)
         VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::startRequest - the start line was already given", "VEX_THROW");
-    std::string line = method == 1 ? "GET " : "POST ";
+    const std::size_t given = m_head.size();  // header lines given before the start line
+    m_head += method == 1 ? "GET " : "POST ";
     // The path is one token of the line: blanks and line ends are escaped.
     for (const char* p = (path && *path) ? path : "/"; *p; ++p) {
         switch (*p) {
-        case ' ': line += "%20"; break;
-        case '\t': line += "%09"; break;
-        case '\r': line += "%0D"; break;
-        case '\n': line += "%0A"; break;
-        default: line += *p; break;
+        case ' ': m_head += "%20"; break;
+        case '\t': m_head += "%09"; break;
+        case '\r': m_head += "%0D"; break;
+        case '\n': m_head += "%0A"; break;
+        default: m_head += *p; break;
         }
     }
-    line += " HTTP/1.1\r\n";
-    m_head.insert(0, line);
+    m_head += " HTTP/1.1\r\n";
+    putStartLine(m_head, given);
     m_hasStartLine = true;
 }
 
@@ -68,16 +82,17 @@ void HttpMsgNode::startResponse(int code, const char* reason)
         VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::startResponse - the start line was already given", "VEX_THROW");
     char num[16];
     std::snprintf(num, sizeof num, "%d", code);
-    std::string line = "HTTP/1.1 ";
-    line += num;
-    line += ' ';
-    std::size_t at = line.size();
-    line += reason ? reason : "";
-    for (std::size_t i = at; i < line.size(); ++i)
-        if (line[i] == '\r' || line[i] == '\n')
-            line[i] = ' ';
-    line += "\r\n";
-    m_head.insert(0, line);
+    const std::size_t given = m_head.size();  // header lines given before the start line
+    m_head += "HTTP/1.1 ";
+    m_head += num;
+    m_head += ' ';
+    std::size_t at = m_head.size();
+    m_head += reason ? reason : "";
+    for (std::size_t i = at; i < m_head.size(); ++i)
+        if (m_head[i] == '\r' || m_head[i] == '\n')
+            m_head[i] = ' ';
+    m_head += "\r\n";
+    putStartLine(m_head, given);
     m_hasStartLine = true;
 }
 
@@ -102,6 +117,9 @@ void HttpMsgNode::sendHead(unsigned long long contentLength, bool chunked)
 {
     if (!m_hasStartLine)
         VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::end - the message has no start line", "VEX_THROW");
+    // Room for the head, its framing lines and a body that goes out with it.
+    std::size_t body = chunked || contentLength > GATHER_LIMIT ? 0 : static_cast<std::size_t>(contentLength);
+    m_gather.reserve(m_gather.size() + m_head.size() + 64 + body);
     m_gather += m_head;
     addOwnHeaders(m_gather);
     if (chunked) {
@@ -150,6 +168,8 @@ void HttpMsgNode::writeBody(const char* data, unsigned length)
     if (length == 0)
         return;
     if (m_chunkSize == 0) {
+        if (m_body.capacity() < BODY_ROOM)
+            m_body.reserve(BODY_ROOM);
         m_body.append(data, length);
         return;
     }
