@@ -1,14 +1,22 @@
 #include "session/SkrPropertyTable.h"
 
+#include "platform/core/VexMacros.h"
 #include "platform/core/VexThreadGuard.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+SkrPropertyTable::SkrPropertyTable(std::initializer_list<const char*> keys) : m_lock(0)
+{
+    VEX_ASSERT(keys.size() <= MAX_KEYS);
+    for (const char* key : keys)
+        m_keys[m_keyCount++] = key;
+}
+
 bool SkrPropertyTable::set(const std::string& key, const std::string& value)
 {
-    if (std::find(m_keys.begin(), m_keys.end(), key) == m_keys.end())
+    if (std::find(m_keys, m_keys + m_keyCount, key) == m_keys + m_keyCount)
         return false;
     VexThreadGuard guard(m_lock);
     m_map[key] = value;
@@ -18,8 +26,11 @@ bool SkrPropertyTable::set(const std::string& key, const std::string& value)
 const char* SkrPropertyTable::get(const char* key)
 {
     VexThreadGuard guard(m_lock);
-    auto it = m_map.find(key);
-    return it == m_map.end() ? nullptr : it->second.c_str();
+    // A few entries: compared in place, without making a string of the key.
+    for (const auto& entry : m_map)
+        if (entry.first == key)
+            return entry.second.c_str();
+    return nullptr;
 }
 
 SkrPropertyTable::Transfer SkrPropertyTable::transfer()

@@ -3,10 +3,10 @@
 
 #include "platform/core/VexThreadCriticalSection.h"
 
+#include <cstddef>
 #include <initializer_list>
 #include <map>
 #include <string>
-#include <vector>
 
 // The property table of the factory and of both sessions: an ordered map from
 // key to text value that takes only the keys its owner lists (compared
@@ -17,7 +17,8 @@ class SkrPropertyTable {
 public:
     using Map = std::map<std::string, std::string>;
 
-    explicit SkrPropertyTable(std::initializer_list<const char*> keys) : m_keys(keys.begin(), keys.end()), m_lock(0) {}
+    // `keys`: literals, at most MAX_KEYS of them.
+    explicit SkrPropertyTable(std::initializer_list<const char*> keys);
     SkrPropertyTable(const SkrPropertyTable&) = delete;
     SkrPropertyTable& operator=(const SkrPropertyTable&) = delete;
 
@@ -41,8 +42,13 @@ public:
     // "%d" of value.
     static std::string decimal(int value);
 
+    static constexpr std::size_t MAX_KEYS = 8;
+
 private:
-    std::vector<std::string> m_keys;
+    // The listed keys, kept as the literals they are: a session made per
+    // request costs no copy of them.
+    const char* m_keys[MAX_KEYS];
+    std::size_t m_keyCount = 0;
     Map m_map;
     VexThreadCriticalSection m_lock;
 };

@@ -17,25 +17,62 @@ char* allocate(std::size_t size)
     return p;
 }
 
+// One spare buffer per thread: a stream takes the buffer that the last one
+// destroyed on this thread gave back, so the messages of a keep-alive
+// connection cost no allocation for it. Larger buffers are not kept, so that
+// what a thread holds between messages stays bounded.
+const unsigned SPARE_LIMIT = 128 * 1024;
+
+struct Spare {
+    char* buf = nullptr;
+    unsigned size = 0;
+    ~Spare() { std::free(buf); }
+};
+
+thread_local Spare spare;
+
+// A buffer of at least `size` bytes; `got` is its actual size.
+char* take(unsigned size, unsigned& got)
+{
+    if (spare.buf && spare.size >= size) {
+        char* p = spare.buf;
+        got = spare.size;
+        spare.buf = nullptr;
+        spare.size = 0;
+        return p;
+    }
+    got = size;
+    return allocate(size);
+}
+
+void giveBack(char* buf, unsigned size)
+{
+    if (buf && size <= SPARE_LIMIT && size > spare.size) {
+        std::free(spare.buf);
+        spare.buf = buf;
+        spare.size = size;
+    } else {
+        std::free(buf);
+    }
+}
+
 }  // namespace
 
 QioBufferedInputStream::QioBufferedInputStream(QioInputStream& in, int bufferSize)
     : QioFilterInputStream(&in), m_capacity(bufferSize > 0 ? static_cast<unsigned>(bufferSize) : 0)
 {
     if (m_capacity)
-        m_buf = allocate(m_capacity);
-    m_bufSize = m_capacity;
+        m_buf = take(m_capacity, m_bufSize);
 }
 
 QioBufferedInputStream::QioBufferedInputStream(int bufferSize)
     : QioFilterInputStream(nullptr), m_capacity(bufferSize > 0 ? static_cast<unsigned>(bufferSize) : 0)
 {
     if (m_capacity)
-        m_buf = allocate(m_capacity);
-    m_bufSize = m_capacity;
+        m_buf = take(m_capacity, m_bufSize);
 }
 
-QioBufferedInputStream::~QioBufferedInputStream() { std::free(m_buf); }
+QioBufferedInputStream::~QioBufferedInputStream() { giveBack(m_buf, m_bufSize); }
 
 bool QioBufferedInputStream::fill()
 {
@@ -58,10 +95,8 @@ bool QioBufferedInputStream::fill()
     unsigned want = m_capacity;
     if (m_readAhead > m_capacity) {
         if (m_bufSize < m_readAhead) {
-            char* grown = allocate(m_readAhead);
-            std::free(m_buf);
-            m_buf = grown;
-            m_bufSize = m_readAhead;
+            giveBack(m_buf, m_bufSize);
+            m_buf = take(m_readAhead, m_bufSize);
         }
         want = m_readAhead;
     } else if (want > m_bufSize) {
