@@ -1,7 +1,7 @@
 #ifndef SKARN_H
 #define SKARN_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_ATTACHMENT_READER_H
 #define SKARN_ATTACHMENT_READER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 class QioInputStream;
 

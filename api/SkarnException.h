@@ -1,9 +1,9 @@
 #ifndef SKARN_EXCEPTION_H
 #define SKARN_EXCEPTION_H
 
-#include "api/SkarnMessage.h"
-#include "platform/core/VexException.h"
-#include "platform/core/VexMessageString.h"
+#include "SkarnMessage.h"
+#include "../platform/core/VexException.h"
+#include "../platform/core/VexMessageString.h"
 
 #include <initializer_list>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_MESSAGE_H
 #define SKARN_MESSAGE_H
 
-#include "platform/core/VexMessage.h"
+#include "../platform/core/VexMessage.h"
 
 // A message of the toolkit's catalogue "vexsktmsgs", by number. Parameters are
 // attached with << VexMessageParm(...), in the order of the message's places.

@@ -1,7 +1,7 @@
 #ifndef SKARN_MESSAGE_READER_H
 #define SKARN_MESSAGE_READER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 class QioInputStream;
 class SkarnAttachmentReader;

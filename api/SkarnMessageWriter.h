@@ -1,7 +1,7 @@
 #ifndef SKARN_MESSAGE_WRITER_H
 #define SKARN_MESSAGE_WRITER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <string>
 

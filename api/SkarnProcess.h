@@ -1,7 +1,7 @@
 #ifndef SKARN_PROCESS_H
 #define SKARN_PROCESS_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 // Start and stop of the toolkit in a process. A host calls
 // SkarnProcessInitialize (or SkarnCoreProcessInitialize) before anything else

@@ -1,7 +1,7 @@
 #ifndef SKARN_SESSION_H
 #define SKARN_SESSION_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <string>
 

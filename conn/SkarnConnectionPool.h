@@ -1,7 +1,7 @@
 #ifndef SKARN_CONNECTION_POOL_H
 #define SKARN_CONNECTION_POOL_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <sys/socket.h>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_SERVER_SOCKET_H
 #define SKARN_SERVER_SOCKET_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 class SkarnSocket;
 

@@ -1,7 +1,7 @@
 #ifndef SKR_CONNECTION_POOL_FACTORY_H
 #define SKR_CONNECTION_POOL_FACTORY_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 class SkarnConnectionPool;
 

@@ -1,7 +1,7 @@
 #ifndef SKR_HTTP_PARSER_H
 #define SKR_HTTP_PARSER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include "platform/core/VexByteBuffer.h"
 

@@ -1,8 +1,8 @@
 #ifndef SKR_MESSAGE_READER_H
 #define SKR_MESSAGE_READER_H
 
-#include "api/SkarnMessageReader.h"
-#include "http/SkrHTTPParser.h"
+#include "../api/SkarnMessageReader.h"
+#include "SkrHTTPParser.h"
 
 class QioBlockInputStream;
 class QioBufferedInputStream;

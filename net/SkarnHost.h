@@ -1,7 +1,7 @@
 #ifndef SKARN_HOST_H
 #define SKARN_HOST_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <sys/socket.h>
 

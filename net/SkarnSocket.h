@@ -1,7 +1,7 @@
 #ifndef SKARN_SOCKET_H
 #define SKARN_SOCKET_H
 
-#include "platform/core/SkarnExport.h"
+#include "../platform/core/SkarnExport.h"
 
 #include <sys/socket.h>
 

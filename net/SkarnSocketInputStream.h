@@ -1,8 +1,8 @@
 #ifndef SKARN_SOCKET_INPUT_STREAM_H
 #define SKARN_SOCKET_INPUT_STREAM_H
 
-#include "platform/streams/QioInputStream.h"
-#include "platform/streams/QioPushback.h"
+#include "../platform/streams/QioInputStream.h"
+#include "../platform/streams/QioPushback.h"
 
 #include <atomic>
 

@@ -2,10 +2,11 @@
 # Installs what building and testing the toolkit needs on Debian 12, if missing.
 set -euo pipefail
 # libclang-rt-14-dev holds clang's libFuzzer and sanitizer runtimes, which clang does not pull in.
-# curl, python3 and openssl serve as independent peers in the interop tests.
+# curl, python3 and openssl serve as independent peers in the interop tests;
+# pkgconf builds the examples against the installed toolkit.
 pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev clang
       libclang-rt-14-dev
-      curl python3)
+      curl python3 pkgconf)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,7 +1,7 @@
 #ifndef VEX_CV_MANAGER_H
 #define VEX_CV_MANAGER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 #include <cstddef>
 #include <map>

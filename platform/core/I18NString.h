@@ -1,7 +1,7 @@
 #ifndef I18N_STRING_H
 #define I18N_STRING_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <cstddef>
 #include <string>

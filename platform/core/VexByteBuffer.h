@@ -1,7 +1,7 @@
 #ifndef VEX_BYTE_BUFFER_H
 #define VEX_BYTE_BUFFER_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
 #ifndef VEX_CORE_H
 #define VEX_CORE_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 // Start and stop of the core library for a process. Layers above the core that
 // need process-wide set-up (the XML parser) register a module; vexInitialize

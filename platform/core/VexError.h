@@ -1,7 +1,7 @@
 #ifndef VEX_ERROR_H
 #define VEX_ERROR_H
 
-#include "platform/core/VexException.h"
+#include "VexException.h"
 
 // Base of the core library's error classes: broken preconditions and
 // environment failures. Severity VEX_SEVERITY_ERROR; the code is the caller's

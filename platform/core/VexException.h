@@ -1,8 +1,8 @@
 #ifndef VEX_EXCEPTION_H
 #define VEX_EXCEPTION_H
 
-#include "platform/core/VexMessageSet.h"
-#include "platform/core/VexThrowable.h"
+#include "VexMessageSet.h"
+#include "VexThrowable.h"
 
 // A throwable with a severity, an error code and messages. Bases: VexThrowable
 // first, VexMessageSet second.

@@ -1,7 +1,7 @@
 #ifndef VEX_FILE_LOCATION_H
 #define VEX_FILE_LOCATION_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #ifndef VEX_FM_DIR_H
 #define VEX_FM_DIR_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #ifndef VEX_HIGH_RESOLUTION_TIME_H
 #define VEX_HIGH_RESOLUTION_TIME_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 // A monotonic clock in milliseconds; only differences of two readings mean anything.
 class SKARN_EXPORT VexHighResolutionTime {

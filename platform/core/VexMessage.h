@@ -1,7 +1,7 @@
 #ifndef VEX_MESSAGE_H
 #define VEX_MESSAGE_H
 
-#include "platform/core/VexMessageComponents.h"
+#include "VexMessageComponents.h"
 
 // A message of a named catalogue file, by number.
 class SKARN_EXPORT VexMessage : public VexMessageComponents {

@@ -1,7 +1,7 @@
 #ifndef VEX_MESSAGE_BASE_H
 #define VEX_MESSAGE_BASE_H
 
-#include "platform/core/I18NString.h"
+#include "I18NString.h"
 
 #include <string>
 #include <vector>

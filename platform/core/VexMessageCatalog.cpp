@@ -8,6 +8,12 @@
 #include <mutex>
 #include <unordered_map>
 
+// Where an installed library finds share/skarn: set by the build from the
+// install folders (lib/x86_64-linux-gnu needs one more "..").
+#ifndef SKARN_CATALOGUE_FROM_LIBRARY
+#define SKARN_CATALOGUE_FROM_LIBRARY "../share/skarn"
+#endif
+
 namespace {
 
 struct Catalog {
@@ -74,7 +80,7 @@ std::string VexMessageCatalog::locate(const std::string& file)
     std::string module = moduleDirectory();
     if (!module.empty()) {
         dirs.push_back(module);
-        dirs.push_back(module + "/../share/skarn");
+        dirs.push_back(module + "/" SKARN_CATALOGUE_FROM_LIBRARY);
     }
     for (const std::string& dir : dirs) {
         std::string path = dir + "/" + file;

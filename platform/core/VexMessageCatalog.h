@@ -12,7 +12,8 @@
 //
 // A catalogue is looked for, in this order, in $SKARN_HOME, $SKARN_HOME/share/skarn,
 // the directory of the module that holds this code (the library or a program
-// linking it statically) and that directory's ../share/skarn. Each file is read
+// linking it statically) and the installed share/skarn reached from there
+// (../share/skarn for a library in lib/). Each file is read
 // once, on first use, under a lock; a missing file leaves every text unknown.
 class VexMessageCatalog {
 public:

@@ -1,8 +1,8 @@
 #ifndef VEX_MESSAGE_COMPONENTS_H
 #define VEX_MESSAGE_COMPONENTS_H
 
-#include "platform/core/VexMessageBase.h"
-#include "platform/core/VexMessageParm.h"
+#include "VexMessageBase.h"
+#include "VexMessageParm.h"
 
 // A catalogue message that takes parameters with <<, in the order of its places.
 class SKARN_EXPORT VexMessageComponents : public VexMessageBase {

@@ -1,7 +1,7 @@
 #ifndef VEX_MESSAGE_PARM_H
 #define VEX_MESSAGE_PARM_H
 
-#include "platform/core/I18NString.h"
+#include "I18NString.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #ifndef VEX_MESSAGE_SET_H
 #define VEX_MESSAGE_SET_H
 
-#include "platform/core/VexMessageBase.h"
+#include "VexMessageBase.h"
 
 #include <memory>
 #include <vector>

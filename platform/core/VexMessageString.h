@@ -1,7 +1,7 @@
 #ifndef VEX_MESSAGE_STRING_H
 #define VEX_MESSAGE_STRING_H
 
-#include "platform/core/VexMessageBase.h"
+#include "VexMessageBase.h"
 
 // A literal text carried as a message (number 0): the offending line, a
 // library's failure text.

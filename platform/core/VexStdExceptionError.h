@@ -1,7 +1,7 @@
 #ifndef VEX_STD_EXCEPTION_ERROR_H
 #define VEX_STD_EXCEPTION_ERROR_H
 
-#include "platform/core/VexError.h"
+#include "VexError.h"
 
 #include <exception>
 

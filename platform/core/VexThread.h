@@ -1,7 +1,7 @@
 #ifndef VEX_THREAD_H
 #define VEX_THREAD_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 // Thread helpers. sleep() goes through a replaceable function so that tests of
 // retry loops (connect attempts two seconds apart) need not wait for real.

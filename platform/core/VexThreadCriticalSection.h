@@ -1,7 +1,7 @@
 #ifndef VEX_THREAD_CRITICAL_SECTION_H
 #define VEX_THREAD_CRITICAL_SECTION_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <mutex>
 

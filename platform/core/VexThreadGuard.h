@@ -1,7 +1,7 @@
 #ifndef VEX_THREAD_GUARD_H
 #define VEX_THREAD_GUARD_H
 
-#include "platform/core/VexThreadCriticalSection.h"
+#include "VexThreadCriticalSection.h"
 
 // Holds a critical section for the guard's scope.
 class SKARN_EXPORT VexThreadGuard {

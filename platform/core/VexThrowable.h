@@ -1,8 +1,8 @@
 #ifndef VEX_THROWABLE_H
 #define VEX_THROWABLE_H
 
-#include "platform/core/I18NString.h"
-#include "platform/core/VexFileLocation.h"
+#include "I18NString.h"
+#include "VexFileLocation.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #ifndef VEX_TOLK_DATA_H
 #define VEX_TOLK_DATA_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <string>
 

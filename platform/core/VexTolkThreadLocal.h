@@ -1,7 +1,7 @@
 #ifndef VEX_TOLK_THREAD_LOCAL_H
 #define VEX_TOLK_THREAD_LOCAL_H
 
-#include "platform/core/VexTolkData.h"
+#include "VexTolkData.h"
 
 // The way to the calling thread's tracing data: getInstance()->getTolkData().
 // Each thread has its own VexTolkData, created on first use, never null.

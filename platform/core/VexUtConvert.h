@@ -1,7 +1,7 @@
 #ifndef VEX_UT_CONVERT_H
 #define VEX_UT_CONVERT_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 #ifndef VEX_UT_SYSTEM_INFO_H
 #define VEX_UT_SYSTEM_INFO_H
 
-#include "platform/core/SkarnExport.h"
+#include "SkarnExport.h"
 
 class SKARN_EXPORT VexUtSystemInfo {
 public:

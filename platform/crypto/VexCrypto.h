@@ -1,7 +1,7 @@
 #ifndef VEX_CRYPTO_H
 #define VEX_CRYPTO_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>

@@ -1,7 +1,7 @@
 #ifndef VEX_SOCKET_ADDRESS_H
 #define VEX_SOCKET_ADDRESS_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 #include <sys/socket.h>
 

@@ -1,7 +1,7 @@
 #ifndef DOM_WRITER_H
 #define DOM_WRITER_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 // Where VexIDOM_Helper::write puts serialised XML: UTF-8 bytes, already
 // escaped. A subclass supplies writeChars; the serialiser gathers its output

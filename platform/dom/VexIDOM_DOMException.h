@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_DOM_EXCEPTION_H
 #define VEX_IDOM_DOM_EXCEPTION_H
 
-#include "platform/core/VexException.h"
+#include "../core/VexException.h"
 
 // A DOM operation that the tree refused (wrong document, wrong node type,
 // a name that is not an XML name, ...). The code is the DOM's own exception

@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_DOM_IMPLEMENTATION_H
 #define VEX_IDOM_DOM_IMPLEMENTATION_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 class VexIDOM_Document;
 

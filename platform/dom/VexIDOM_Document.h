@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_DOCUMENT_H
 #define VEX_IDOM_DOCUMENT_H
 
-#include "platform/dom/VexIDOM_Element.h"
+#include "VexIDOM_Element.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;

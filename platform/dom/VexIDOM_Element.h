@@ -1,8 +1,8 @@
 #ifndef VEX_IDOM_ELEMENT_H
 #define VEX_IDOM_ELEMENT_H
 
-#include "platform/dom/VexIDOM_Node.h"
-#include "platform/dom/VexIDOM_NodeList.h"
+#include "VexIDOM_Node.h"
+#include "VexIDOM_NodeList.h"
 
 // A handle on an element node. Built from a node handle, it checks the type:
 // a node that is not an element raises VexIDOM_DOMException TYPE_MISMATCH_ERR

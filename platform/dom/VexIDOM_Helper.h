@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_HELPER_H
 #define VEX_IDOM_HELPER_H
 
-#include "platform/dom/VexIDOM_Element.h"
+#include "VexIDOM_Element.h"
 
 class DomWriter;
 

@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_NODE_H
 #define VEX_IDOM_NODE_H
 
-#include "platform/core/I18NString.h"
+#include "../core/I18NString.h"
 
 #include <xercesc/util/XercesDefs.hpp>
 

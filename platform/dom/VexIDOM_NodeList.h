@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_NODE_LIST_H
 #define VEX_IDOM_NODE_LIST_H
 
-#include "platform/dom/VexIDOM_Node.h"
+#include "VexIDOM_Node.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMNodeList;

@@ -1,7 +1,7 @@
 #ifndef VEX_IDOM_PARSER_H
 #define VEX_IDOM_PARSER_H
 
-#include "platform/core/I18NString.h"
+#include "../core/I18NString.h"
 
 class QioInputStream;
 class VexIDOM_Document;

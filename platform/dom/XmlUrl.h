@@ -1,7 +1,7 @@
 #ifndef XML_URL_H
 #define XML_URL_H
 
-#include "platform/core/I18NString.h"
+#include "../core/I18NString.h"
 
 #include <xercesc/util/XercesDefs.hpp>
 

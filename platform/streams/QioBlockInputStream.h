@@ -1,8 +1,8 @@
 #ifndef QIO_BLOCK_INPUT_STREAM_H
 #define QIO_BLOCK_INPUT_STREAM_H
 
-#include "platform/streams/QioBufferedInputStream.h"
-#include "platform/streams/QioPushback.h"
+#include "QioBufferedInputStream.h"
+#include "QioPushback.h"
 
 
 // A body of known length over a buffered stream (not owned): after

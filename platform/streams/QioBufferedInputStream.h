@@ -1,7 +1,7 @@
 #ifndef QIO_BUFFERED_INPUT_STREAM_H
 #define QIO_BUFFERED_INPUT_STREAM_H
 
-#include "platform/streams/QioFilterInputStream.h"
+#include "QioFilterInputStream.h"
 
 // A buffer over another stream (not owned), with lines and push-back.
 // Slots after QioInputStream's sixteen: 16 wrap, 17 unWrap, 18 readline.

@@ -1,8 +1,8 @@
 #ifndef QIO_CHUNKED_INPUT_STREAM_H
 #define QIO_CHUNKED_INPUT_STREAM_H
 
-#include "platform/streams/QioBufferedInputStream.h"
-#include "platform/streams/QioPushback.h"
+#include "QioBufferedInputStream.h"
+#include "QioPushback.h"
 
 
 // Decodes an HTTP chunked body from a buffered stream (not owned).

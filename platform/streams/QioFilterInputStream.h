@@ -1,7 +1,7 @@
 #ifndef QIO_FILTER_INPUT_STREAM_H
 #define QIO_FILTER_INPUT_STREAM_H
 
-#include "platform/streams/QioInputStream.h"
+#include "QioInputStream.h"
 
 // A stream over another one (not owned). close() and the time-out and cancel
 // slots (9..15) pass to the stream underneath; without one they answer 0.

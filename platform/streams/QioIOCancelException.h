@@ -1,7 +1,7 @@
 #ifndef QIO_IO_CANCEL_EXCEPTION_H
 #define QIO_IO_CANCEL_EXCEPTION_H
 
-#include "platform/streams/QioIOException.h"
+#include "QioIOException.h"
 
 // A blocking read ended because another thread cancelled it. Built with 0.
 class SKARN_EXPORT QioIOCancelException : public QioIOException {

@@ -1,7 +1,7 @@
 #ifndef QIO_IO_EXCEPTION_H
 #define QIO_IO_EXCEPTION_H
 
-#include "platform/core/VexException.h"
+#include "../core/VexException.h"
 
 // Failures of the stream layer: a stream whose framing is broken (a chunked
 // body with a bad size line, a body that ends before its announced length).

@@ -1,7 +1,7 @@
 #ifndef QIO_IO_TIMEOUT_EXCEPTION_H
 #define QIO_IO_TIMEOUT_EXCEPTION_H
 
-#include "platform/streams/QioIOException.h"
+#include "QioIOException.h"
 
 // A blocking read ran past its time limit. Built with 0 by the socket streams.
 class SKARN_EXPORT QioIOTimeoutException : public QioIOException {

@@ -1,7 +1,7 @@
 #ifndef QIO_INPUT_STREAM_H
 #define QIO_INPUT_STREAM_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 class VexByteBuffer;
 

@@ -1,7 +1,7 @@
 #ifndef QIO_OUTPUT_STREAM_H
 #define QIO_OUTPUT_STREAM_H
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 // A byte sink. Slots: 0 destructor, 1 write (pure), 2 flush(), 3 close(); the
 // base flush and close do nothing. write() takes all the bytes or raises.

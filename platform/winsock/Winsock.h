@@ -14,7 +14,7 @@
 //                 limit on descriptor numbers
 // connect, setsockopt, shutdown, htons and ntohs are the POSIX calls themselves.
 
-#include "platform/core/SkarnExport.h"
+#include "../core/SkarnExport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
