@@ -2,8 +2,7 @@
 #define SKR_HTTP_PARSER_H
 
 #include "../platform/core/SkarnExport.h"
-
-#include "platform/core/VexByteBuffer.h"
+#include "../platform/core/VexByteBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
