@@ -223,9 +223,9 @@ const char* SkrHTTPParser::getHeader(const char* name)
     if (!name)
         return nullptr;
     std::size_t length = std::strlen(name);
-    std::uint32_t hash = hashOf(name, length);
+    std::uint32_t tag = tagOf(name, length);
     for (const Field& f : m_fields)
-        if (f.hash == hash && f.nameLength == length && std::memcmp(m_text.data() + f.name, name, length) == 0)
+        if (f.tag == tag && f.nameLength == length && std::memcmp(m_text.data() + f.name, name, length) == 0)
             return m_text.c_str() + f.value;
     return nullptr;
 }
@@ -246,22 +246,26 @@ std::size_t SkrHTTPParser::append(const char* bytes, std::size_t length)
     return at;
 }
 
-std::size_t SkrHTTPParser::NameHash::operator()(std::uint32_t i) const { return parser->m_fields[i].hash; }
+std::size_t SkrHTTPParser::NameHash::operator()(std::uint32_t i) const
+{
+    const Field& f = parser->m_fields[i];
+    return std::hash<std::string_view>()(std::string_view(parser->m_text.data() + f.name, f.nameLength));
+}
 
 bool SkrHTTPParser::NameEqual::operator()(std::uint32_t i, std::uint32_t j) const
 {
     const Field& a = parser->m_fields[i];
     const Field& b = parser->m_fields[j];
-    return a.hash == b.hash && a.nameLength == b.nameLength &&
+    return a.tag == b.tag && a.nameLength == b.nameLength &&
            std::memcmp(parser->m_text.data() + a.name, parser->m_text.data() + b.name, a.nameLength) == 0;
 }
 
-std::uint32_t SkrHTTPParser::hashOf(const char* name, std::size_t length)
+std::uint32_t SkrHTTPParser::tagOf(const char* name, std::size_t length)
 {
-    std::uint32_t h = 2166136261u;  // FNV-1a
-    for (std::size_t i = 0; i < length; ++i)
-        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    return h;
+    // First and last byte: most names of one head differ in one of them.
+    if (length == 0)
+        return 0;
+    return static_cast<unsigned char>(name[0]) | static_cast<std::uint32_t>(static_cast<unsigned char>(name[length - 1])) << 8;
 }
 
 void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::size_t valueAt)
@@ -269,10 +273,10 @@ void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::si
     m_tableValid = false;
     const char* text = m_text.data();
     const Field added{static_cast<std::uint32_t>(nameAt), static_cast<std::uint32_t>(nameLength),
-                      static_cast<std::uint32_t>(valueAt), hashOf(text + nameAt, nameLength)};
+                      static_cast<std::uint32_t>(valueAt), tagOf(text + nameAt, nameLength)};
     if (m_index.empty()) {
         for (Field& f : m_fields)
-            if (f.hash == added.hash && f.nameLength == added.nameLength &&
+            if (f.tag == added.tag && f.nameLength == added.nameLength &&
                 std::memcmp(text + f.name, text + nameAt, nameLength) == 0) {
                 // The last occurrence wins; the old value's bytes stay unused until the next head.
                 f.value = added.value;

@@ -123,9 +123,9 @@ private:
     std::string m_delimiter;
     // A field: offsets into m_text of its name and its value, each followed by a NUL.
     struct Field {
-        std::uint32_t name, nameLength, value, hash;
+        std::uint32_t name, nameLength, value, tag;  // tag: a cheap first test of equal names
     };
-    static std::uint32_t hashOf(const char* name, std::size_t length);
+    static std::uint32_t tagOf(const char* name, std::size_t length);
     struct NameHash {
         const SkrHTTPParser* parser;
         std::size_t operator()(std::uint32_t field) const;
