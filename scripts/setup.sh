@@ -3,7 +3,7 @@
 set -euo pipefail
 # libclang-rt-14-dev holds clang's libFuzzer and sanitizer runtimes, which clang does not pull in.
 # curl, python3 and openssl serve as independent peers in the interop tests.
-pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev clang
+pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang
       libclang-rt-14-dev
       curl python3)
 missing=()
