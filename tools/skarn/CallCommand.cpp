@@ -43,22 +43,28 @@ CallCommand::CallCommand(CLI::App& parent)
     m_app = parent.add_subcommand("call", "Send an envelope to a SOAP endpoint and print the response");
     m_app->add_option("URL", m_url, "http://host:port/path or https://...")->required();
     m_app->add_option("ENVELOPE", m_envelope, "Request envelope file, - for standard input")->capture_default_str();
-    m_app->add_option("--attach", m_attach, "FILE[;type=MIME][;id=CID] sent as an attachment (repeatable)");
+    m_app->add_option("--attach", m_attach, "FILE[;type=MIME][;id=CID] sent as an attachment (repeatable)")
+        ->type_name("SPEC")
+        ->allow_extra_args(false);
     m_app->add_option("--action", m_action, "SOAPAction of the request");
     auto* chunk = m_app->add_option("--chunk-size", m_chunkSize, "Send the request in chunks of N bytes")
+                      ->type_name("N")
                       ->check(CLI::Range(2, 1 << 30));
     m_app->add_flag("--content-length", m_contentLength, "Send the request with a Content-Length")->excludes(chunk);
-    m_app->add_option("--header", m_headers, "'Name: value' request header (Authorization, Host)");
-    m_app->add_option("--timeout", m_timeout, "Read time-out in seconds")->check(CLI::Range(1, 86400))->capture_default_str();
-    m_app->add_option("--cacert", m_caFile, "Trusted CA certificates (PEM) for https");
-    m_app->add_option("--cert", m_certFile, "Client certificate (PEM)");
-    m_app->add_option("--key", m_keyFile, "Private key of the client certificate (PEM)");
+    m_app->add_option("--header", m_headers, "'Name: value' request header (Authorization, Host)")
+        ->type_name("HEADER")
+        ->allow_extra_args(false);
+    m_app->add_option("--timeout", m_timeout, "Read time-out in seconds")->type_name("S")->check(CLI::Range(1, 86400))->capture_default_str();
+    m_app->add_option("--cacert", m_caFile, "Trusted CA certificates (PEM) for https")->type_name("FILE");
+    m_app->add_option("--cert", m_certFile, "Client certificate (PEM)")->type_name("FILE");
+    m_app->add_option("--key", m_keyFile, "Private key of the client certificate (PEM)")->type_name("FILE");
     m_app->add_flag("--insecure", m_insecure, "Do not verify the server certificate");
-    m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids");
+    m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids")->type_name("DIR");
     m_app->add_flag("--raw", m_raw, "Print the response envelope as received");
     m_app->add_flag("--verbose", m_verbose, "Request and response heads on stderr; back traces of failures");
-    auto* repeat = m_app->add_option("--repeat", m_repeat, "Load mode: N exchanges")->check(CLI::Range(1, 100000000));
+    auto* repeat = m_app->add_option("--repeat", m_repeat, "Load mode: N exchanges")->type_name("N")->check(CLI::Range(1, 100000000));
     m_app->add_option("--concurrency", m_concurrency, "Load mode: on C threads, each on its own session")
+        ->type_name("C")
         ->check(CLI::Range(1, 1024))->needs(repeat);
 }
 

@@ -92,7 +92,7 @@ int LoadRunner::run(int repeat, int concurrency, std::ostream& out)
     out << line;
     std::snprintf(line, sizeof line, "latency ms: p50 %.3f p90 %.3f p99 %.3f max %.3f\n", percentile(all.millis, 0.5),
                   percentile(all.millis, 0.9), percentile(all.millis, 0.99), all.millis.empty() ? 0.0 : all.millis.back());
-    out << line << "errors " << all.errors << std::endl;
+    out << line << "answered " << all.millis.size() << ", errors " << all.errors << std::endl;
     if (all.errors == 0)
         return ToolError::Ok;
     std::cerr << "skarn: " << all.errors << " exchanges failed; the first: " << all.firstError << std::endl;

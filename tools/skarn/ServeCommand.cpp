@@ -61,18 +61,23 @@ ServeCommand::ServeCommand(CLI::App& parent)
 {
     m_app = parent.add_subcommand("serve", "Answer SOAP requests: echo them back, or answer with a fixed envelope");
     m_app->add_option("--port", m_port, "Port to listen on (0: any free port, printed on the first line)")
+        ->type_name("P")
         ->required()
         ->check(CLI::Range(0, 65535));
-    m_app->add_option("--bind", m_bind, "Address to listen on: 127.0.0.1, ::1, 0.0.0.0, ...")->capture_default_str();
-    m_app->add_option("--respond", m_respond, "Answer every request with the envelope in FILE instead of echoing");
-    m_app->add_option("--tls-cert", m_tlsCert, "Server certificate (PEM): TLS connections only");
-    m_app->add_option("--tls-key", m_tlsKey, "Private key of the server certificate (PEM)");
-    m_app->add_option("--threads", m_threads, "Connections served at once")->check(CLI::Range(1, 1024))->capture_default_str();
+    m_app->add_option("--bind", m_bind, "Address to listen on: 127.0.0.1, ::1, 0.0.0.0, ...")->type_name("ADDR")->capture_default_str();
+    m_app->add_option("--respond", m_respond, "Answer every request with the envelope in FILE instead of echoing")
+        ->type_name("FILE");
+    m_app->add_option("--tls-cert", m_tlsCert, "Server certificate (PEM): TLS connections only")->type_name("FILE");
+    m_app->add_option("--tls-key", m_tlsKey, "Private key of the server certificate (PEM)")->type_name("FILE");
+    m_app->add_option("--threads", m_threads, "Connections served at once")->type_name("N")->check(CLI::Range(1, 1024))->capture_default_str();
     m_app->add_option("--idle-timeout", m_idleTimeout, "Close a connection silent for S seconds")
+        ->type_name("S")
         ->check(CLI::Range(1, 86400))->capture_default_str();
     m_app->add_option("--request-timeout", m_requestTimeout, "Close a connection whose request is not read whole in S seconds")
+        ->type_name("S")
         ->check(CLI::Range(1, 86400))->capture_default_str();
     m_app->add_option("--max-head", m_maxHead, "Longest request head accepted, in bytes")
+        ->type_name("BYTES")
         ->check(CLI::Range(256L, 64L * 1024 * 1024))->capture_default_str();
     m_app->add_flag("--log", m_log, "One access-log line per request on stdout");
 }
