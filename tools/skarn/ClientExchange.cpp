@@ -7,6 +7,7 @@
 #include "platform/streams/QioInputStream.h"
 #include "platform/streams/QioOutputStream.h"
 #include "skarn/ClientSession.h"
+#include "skarn/MimeBoundary.h"
 #include "skarn/ToolError.h"
 
 #include <algorithm>
@@ -44,6 +45,12 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
     s.setProperty("send-content-length", request.contentLength ? 1 : 0);
     if (request.chunkSize > 0)
         s.setProperty("chunk-size", request.chunkSize);
+    if (!request.attachments.empty()) {
+        std::vector<const std::string*> parts{&request.envelope};
+        for (const AttachmentSpec& a : request.attachments)
+            parts.push_back(&a.bytes);
+        s.setProperty("boundary", MimeBoundary::choose(parts));
+    }
     for (const auto& header : request.headers) {
         if (header.first != "Authorization" && header.first != "Host")
             throw ToolError(ToolError::Usage, "--header " + header.first +

@@ -10,6 +10,7 @@
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/streams/QioInputStream.h"
 #include "platform/streams/QioOutputStream.h"
+#include "skarn/MimeBoundary.h"
 #include "skarn/SoapFault.h"
 #include "skarn/ToolError.h"
 #include "skarn/WatchedSocket.h"
@@ -103,6 +104,12 @@ RequestHandler::Outcome RequestHandler::serve(WatchedSocket& socket)
     try {
         s->setProperty("send-content-length", !fault.empty() || http10 || request.hadLength ? 1 : 0);
         const bool echo = fault.empty() && m_fixedResponse.empty();
+        if (echo && !request.parts.empty()) {
+            std::vector<const std::string*> parts;
+            for (const Part& p : request.parts)
+                parts.push_back(&p.bytes);
+            s->setProperty("boundary", MimeBoundary::choose(parts));
+        }
         SkarnMessageWriter& w = s->openResponse(echo && !request.parts.empty() ? 1 : 0);
         outcome.status = fault.empty() ? 200 : 500;
         if (!fault.empty())
