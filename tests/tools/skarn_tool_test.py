@@ -149,9 +149,10 @@ class SkarnTool(unittest.TestCase):
                      ["--cacert", path("ca.pem"), "--header", "Authorization: Basic dTpw"])):
                 with self.subTest(label):
                     self.call_and_compare(url, *extra)
-            raw = run("call", plain.url, "-", "--raw", input=ENVELOPE)
+            raw = run("call", plain.url, "-", "--raw", "--verbose", input=ENVELOPE)
             self.assertEqual(raw.returncode, 0)
             self.assertEqual(raw.stdout, ENVELOPE[ENVELOPE.index("<soap:"):].rstrip("\n"))
+            self.assertRegex(raw.stderr, r"^> POST /svc HTTP/1.1\n(> .+\n)+< HTTP/1.1 200 OK\n(< .+\n)+$")
 
     def test_curl_posts_to_serve_and_reads_the_echo(self):
         with Server() as server:
@@ -186,11 +187,15 @@ class SkarnTool(unittest.TestCase):
         self.assertEqual(rc, 0)
         statuses = [line.split()[4] for line in log.splitlines()]
         self.assertEqual(statuses, ["500", "200"] * len(cases))
+        self.assertRegex(log.splitlines()[1], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1 POST /svc 200 \d+ \d+ \d+$")
 
     def test_failures_give_their_exit_status_and_one_line(self):
         refused = "http://127.0.0.1:%d/svc" % free_port()
-        with Server(tls="wrong") as wrong, Server("--respond", path("fault.xml")) as faulty:
-            cases = (("server unreachable", ["call", refused, path("env.xml")], 3, "Connection refused"),
+        silent = socket.create_server(("127.0.0.1", 0))  # the system completes connections nobody accepts
+        with silent, Server(tls="wrong") as wrong, Server("--respond", path("fault.xml")) as faulty:
+            cases = (("no answer within --timeout", ["call", "http://127.0.0.1:%d/svc" % silent.getsockname()[1],
+                                                     path("env.xml"), "--timeout", "1"], 3, "no data from the server"),
+                     ("server unreachable", ["call", refused, path("env.xml")], 3, "Connection refused"),
                      ("TLS name mismatch", ["call", wrong.url, path("env.xml"), "--cacert", path("ca.pem")], 3,
                       "mismatch"),
                      ("missing input file", ["call", faulty.url, path("absent.xml")], 2, "cannot read"),
