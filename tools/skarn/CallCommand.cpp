@@ -1,6 +1,7 @@
 #include "skarn/CallCommand.h"
 
 #include "api/Skarn.h"
+#include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/streams/QioIOTimeoutException.h"
@@ -12,7 +13,6 @@
 #include "skarn/SoapFault.h"
 #include "skarn/ToolError.h"
 #include "skarn/XmlIndenter.h"
-#include "platform/dom/DomWriter.h"
 
 #include <CLI/CLI.hpp>
 #include <sys/stat.h>

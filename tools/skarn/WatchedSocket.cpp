@@ -9,7 +9,6 @@
 
 WatchedSocket::WatchedSocket(SkarnSocket* inner, const Limits& limits) : m_inner(inner), m_limits(limits)
 {
-    m_nPort = 0;
     if (limits.idleSeconds > 0 || limits.silenceSeconds > 0 || limits.messageSeconds > 0 || limits.stop)
         m_inner->getInputStream().setTimeout(1);
 }
