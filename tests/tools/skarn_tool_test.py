@@ -2,7 +2,9 @@
 """End-to-end tests of the skarn program on loopback: call against serve (plain
 and TLS), curl against serve, faults, exit statuses, time-outs, signals, load."""
 import os
+import pty
 import re
+import select
 import signal
 import socket
 import ssl
@@ -154,6 +156,18 @@ class SkarnTool(unittest.TestCase):
             self.assertEqual(raw.stdout, ENVELOPE[ENVELOPE.index("<soap:"):].rstrip("\n"))
             self.assertRegex(raw.stderr, r"^> POST /svc HTTP/1.1\n(> .+\n)+< HTTP/1.1 200 OK\n(< .+\n)+$")
 
+    def test_progress_line_on_a_terminal_for_transfers_over_1_mib(self):
+        master, slave = pty.openpty()
+        with Server() as server, open(slave, "w") as terminal, open(master, "rb", buffering=0) as screen:
+            r = subprocess.run([SKARN, "call", server.url, path("env.xml"), "--attach", path("big.dat"), "--out",
+                                path("progress")], stdout=subprocess.PIPE, stderr=terminal, timeout=30)
+            self.assertEqual(r.returncode, 0)
+            shown = b""
+            while select.select([screen], [], [], 0.5)[0]:
+                shown += screen.read(4096)
+        self.assertRegex(shown.decode(), r"\rskarn: \d+ bytes \([\d.]+ MiB\), [\d.]+ MiB/s")
+        self.assertTrue(shown.endswith(b"\r\n"), shown)
+
     def test_curl_posts_to_serve_and_reads_the_echo(self):
         with Server() as server:
             for label, options in (("HTTP/1.1", []), ("HTTP/1.0", ["-0"])):
@@ -232,11 +246,12 @@ class SkarnTool(unittest.TestCase):
         with Server("--log") as server:
             load = subprocess.Popen([SKARN, "call", server.url, path("env.xml"), "--repeat", "10000000",
                                      "--concurrency", "4"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            time.sleep(1)
+            first = server.proc.stdout.readline() if select.select([server.proc.stdout], [], [], 10)[0] else ""
+            time.sleep(0.3)
             rc, log, _ = server.stop()
             out, _ = load.communicate(timeout=60)
         self.assertEqual(rc, 0)
-        logged = [line.split()[4] for line in log.splitlines()]
+        logged = [line.split()[4] for line in (first + log).splitlines()]
         answered = int(re.search(r"answered (\d+)", out).group(1))
         self.assertGreater(answered, 0)
         self.assertEqual(logged, ["200"] * answered)
