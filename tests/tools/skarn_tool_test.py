@@ -185,7 +185,7 @@ class SkarnTool(unittest.TestCase):
         def post(body, extra=b""):
             return (b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: text/xml\r\n" + extra +
                     b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body.encode())
-        cases = (("not well-formed", post("<a><b>x</a>"), "not well-formed"),
+        cases = (("not well-formed, 800 KB unread behind the error", post("<a><b>x</a>" + "<c/>" * 200000), "not well-formed"),
                  ("entity declarations", post(BOMB), "not well-formed"),
                  ("bad method", b"BREW /svc HTTP/1.1\r\nHost: t\r\nContent-Length: 4\r\n\r\n<a/>", "method"),
                  ("head over --max-head", post(ENVELOPE, b"X-Pad: " + b"p" * 2000 + b"\r\n"), "longer than the limit of 1024"))

@@ -42,9 +42,10 @@ ClientSession::ClientSession(Skarn& factory, const ClientTarget& target, const W
     pool->returnSocket(m_socket);
     m_session = factory.getSession(&url[0], &document[0], 0);
     if (gone->load()) {
-        // The pool found the connection closed already and made another one.
+        // The pool found the connection closed already (or too old by its
+        // settings) and made another one, which the tool cannot watch.
         m_session->release();
-        throw ToolError(ToolError::Transport, "the server closed the connection at once");
+        throw ToolError(ToolError::Transport, "the new connection was closed before the session could use it");
     }
 }
 

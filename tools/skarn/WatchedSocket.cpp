@@ -35,6 +35,21 @@ void WatchedSocket::expectMessage()
     m_headInDone = m_headOutDone = false;
 }
 
+void WatchedSocket::discardInput(unsigned long long limit)
+{
+    char buffer[16384];
+    try {
+        for (unsigned long long dropped = 0; dropped < limit;) {
+            const unsigned n = m_inner->getInputStream().read(buffer, sizeof buffer);
+            if (n == QioInputStream::END)
+                return;
+            dropped += n;
+        }
+    } catch (VexThrowable&) {
+        // Silent for a second, or gone: nothing more to wait for.
+    }
+}
+
 void WatchedSocket::getIPAddress(VexByteBuffer& text) const { m_inner->getIPAddress(text); }
 
 const sockaddr_storage& WatchedSocket::getIPAddress() const { return m_inner->getIPAddress(); }

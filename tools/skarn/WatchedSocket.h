@@ -47,6 +47,10 @@ public:
     // Reads answer the end of the stream from now on: after a failure, the
     // readers' clean-up must not wait for the rest of a message.
     void stopReading() { m_readsStopped = true; }
+    // Reads and drops what the peer still sends, until it stops for a
+    // second, closes, or `limit` bytes went: a connection closed with unread
+    // bytes is reset, and the peer could lose the answer it was sent.
+    void discardInput(unsigned long long limit);
     Expiry expiry() const { return m_expiry; }
     bool messageStarted() const { return m_firstByte != Clock::time_point(); }
     unsigned long long bytesIn() const { return m_bytesIn; }
