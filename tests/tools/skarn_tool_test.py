@@ -151,10 +151,12 @@ class SkarnTool(unittest.TestCase):
                      ["--cacert", path("ca.pem"), "--header", "Authorization: Basic dTpw"])):
                 with self.subTest(label):
                     self.call_and_compare(url, *extra)
-            raw = run("call", plain.url, "-", "--raw", "--verbose", input=ENVELOPE)
+            raw = run("call", plain.url, "-", "--raw", "--verbose", "--action", "urn:echo", "--header",
+                      "Authorization: Basic dTpw", input=ENVELOPE)
             self.assertEqual(raw.returncode, 0)
             self.assertEqual(raw.stdout, ENVELOPE[ENVELOPE.index("<soap:"):].rstrip("\n"))
             self.assertRegex(raw.stderr, r"^> POST /svc HTTP/1.1\n(> .+\n)+< HTTP/1.1 200 OK\n(< .+\n)+$")
+            self.assertIn('> SOAPAction: "urn:echo"\n> Authorization: Basic dTpw\n', raw.stderr)
 
     def test_progress_line_on_a_terminal_for_transfers_over_1_mib(self):
         master, slave = pty.openpty()
