@@ -75,6 +75,20 @@ SkrSocket::SkrSocket(void* handle, int port, const sockaddr_storage& address)
     m_in.bind(this);
     m_out.bind(this);
     setNoDelay();
+    // Like every socket the factory makes: with ZEV_SKT_NONBLOCKING present an
+    // accepted connection works in non-blocking mode, so that read time-outs
+    // and cancel reach a server's reads too.
+    if (std::getenv("ZEV_SKT_NONBLOCKING")) {
+        m_nonBlocking = 1;
+        try {
+            allocateReceiveBuffer();
+            setNonBlocking();
+        } catch (...) {
+            std::free(m_recvBuffer);
+            m_recvBuffer = nullptr;
+            throw;
+        }
+    }
 }
 
 SkrSocket::~SkrSocket()

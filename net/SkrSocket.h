@@ -53,7 +53,8 @@
 class SkrSocket : public SkarnSocket {
 public:
     SkrSocket();
-    // An accepted connection: open, with TCP_NODELAY switched on. Owns `handle`.
+    // An accepted connection: open, with TCP_NODELAY switched on, and in
+    // non-blocking mode when ZEV_SKT_NONBLOCKING is present. Owns `handle`.
     SkrSocket(void* handle, int port, const sockaddr_storage& address);
     // Closes the echo file and the connection (errors are not reported here).
     ~SkrSocket() override;

@@ -3,8 +3,8 @@
 set -euo pipefail
 # libclang-rt-14-dev holds clang's libFuzzer and sanitizer runtimes, which clang does not pull in.
 # curl, python3 and openssl serve as independent peers in the interop tests;
-# pkgconf builds the examples against the installed toolkit.
-pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev clang
+# pkgconf builds the examples against the installed toolkit; CLI11 parses the tool's arguments.
+pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang
       libclang-rt-14-dev
       curl python3 pkgconf)
 missing=()

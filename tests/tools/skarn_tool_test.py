@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the skarn program on loopback: call against serve (plain
+and TLS), curl against serve, faults, exit statuses, time-outs, signals, load."""
+import os
+import pty
+import re
+import select
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SKARN, VERSION = sys.argv.pop(1), sys.argv.pop(1)
+ENVELOPE = ('<?xml version="1.0" encoding="UTF-8"?>\n<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/">'
+            '<soap:Body><m:Echo xmlns:m="urn:t">caf\u00e9 &amp; &lt;x&gt;</m:Echo></soap:Body></soap:Envelope>\n')
+ECHO_LINE = '<m:Echo xmlns:m="urn:t">caf\u00e9 &amp; &lt;x&gt;</m:Echo>'
+FAULT = ('<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body><soap:Fault>'
+         '<faultcode>soap:Server</faultcode><faultstring>no such account</faultstring></soap:Fault></soap:Body></soap:Envelope>')
+BOMB = ('<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>'
+        '<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body>&b;</soap:Body></soap:Envelope>')
+TMP = tempfile.mkdtemp(prefix="skarn-tool-")
+
+
+def path(name):
+    return os.path.join(TMP, name)
+
+
+def read(name):
+    with open(name, "rb") as f:
+        return f.read()
+
+
+def write(name, data):
+    with open(path(name), "wb") as f:
+        f.write(data.encode() if isinstance(data, str) else data)
+    return path(name)
+
+
+def run(*args, timeout=30, **kw):
+    return subprocess.run([SKARN, *args], capture_output=True, text=True, timeout=timeout, **kw)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def make_certificates():
+    def ssl_cmd(*args):
+        subprocess.run(["openssl", *args], check=True, capture_output=True, timeout=60)
+    ssl_cmd("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
+            "-days", "2", "-subj", "/CN=skarn test CA")
+    for name, san in (("good", "subjectAltName=IP:127.0.0.1,DNS:localhost"), ("wrong", "subjectAltName=DNS:elsewhere.invalid")):
+        ssl_cmd("req", "-newkey", "rsa:2048", "-nodes", "-keyout", path(name + ".key"), "-out", path(name + ".csr"),
+                "-subj", "/CN=" + name)
+        ssl_cmd("x509", "-req", "-in", path(name + ".csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
+                "-CAcreateserial", "-out", path(name + ".pem"), "-days", "2", "-extfile", write(name + ".ext", san))
+
+
+class Server:
+    """skarn serve on a port of the system's choosing; stop() sends SIGTERM."""
+
+    def __init__(self, *args, tls=None):
+        cert = ["--tls-cert", path(tls + ".pem"), "--tls-key", path(tls + ".key")] if tls else []
+        self.proc = subprocess.Popen([SKARN, "serve", "--port", "0", *cert, *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True)
+        self.port = int(self.proc.stdout.readline())
+        self.url = "%s://127.0.0.1:%d/svc" % ("https" if tls else "http", self.port)
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        out, err = self.proc.communicate(timeout=10)
+        return self.proc.returncode, out, err
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.communicate()
+
+
+def exchange(port, request, tls=False):
+    """Sends raw bytes on a new connection and reads until the server closes (10 s at most)."""
+    sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+    if tls:
+        sock = ssl.create_default_context(cafile=path("ca.pem")).wrap_socket(sock, server_hostname="localhost")
+    with sock:
+        sock.sendall(request)
+        got = b""
+        while True:
+            data = sock.recv(65536)
+            if not data:
+                return got
+            got += data
+
+
+def closed_by_server(port, tls=False, trickle=b""):
+    """True when the server closes a connection that says nothing (or trickles 40 bytes of `trickle`, one
+    every 0.2 s) within 15 s."""
+    sock = socket.create_connection(("127.0.0.1", port), timeout=15)
+    if tls:
+        sock = ssl.create_default_context(cafile=path("ca.pem")).wrap_socket(sock, server_hostname="localhost")
+    with sock:
+        try:
+            for i in range(min(len(trickle), 40)):
+                sock.sendall(trickle[i:i + 1])
+                time.sleep(0.2)
+            return sock.recv(100) == b""
+        except socket.timeout:
+            return False
+        except OSError:  # reset, broken pipe, TLS connection cut
+            return True
+
+
+class SkarnTool(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        make_certificates()
+        write("env.xml", ENVELOPE)
+        write("fault.xml", FAULT)
+        write("every-byte.bin", bytes(range(256)) * 4 + b"\r\n--=_=mirra-mp-boundary=_=\r\n\0")
+        write("big.dat", os.urandom(3 << 19))
+        write("note.txt", "plain text\n")
+
+    def call_and_compare(self, url, *extra):
+        out = path("out-%d" % len(os.listdir(TMP)))
+        attach = [path("every-byte.bin") + ";type=application/x-raw;id=<part one@t>", path("big.dat"), path("note.txt")]
+        r = run("call", url, path("env.xml"), "--out", out, *[a for f in attach for a in ("--attach", f)], *extra)
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        self.assertIn("\n    " + ECHO_LINE + "\n", r.stdout)
+        saved = {n: read(os.path.join(out, n)) for n in os.listdir(out)}
+        expected = {n: read(path(f)) for n, f in
+                    (("_part_one_t_", "every-byte.bin"), ("big.dat", "big.dat"), ("note.txt", "note.txt"))}
+        self.assertEqual(saved, expected)
+
+    def test_call_against_serve_plain_and_tls_with_attachments_both_ways(self):
+        with Server() as plain, Server(tls="good") as secure:
+            for label, url, extra in (
+                    ("plain, chunks", plain.url, []),
+                    ("plain, length", plain.url, ["--content-length"]),
+                    ("plain, 100-byte chunks, action", plain.url, ["--chunk-size", "100", "--action", "urn:echo"]),
+                    ("TLS", secure.url, ["--cacert", path("ca.pem")]),
+                    ("TLS by name, client header", secure.url.replace("127.0.0.1", "localhost"),
+                     ["--cacert", path("ca.pem"), "--header", "Authorization: Basic dTpw"])):
+                with self.subTest(label):
+                    self.call_and_compare(url, *extra)
+            raw = run("call", plain.url, "-", "--raw", "--verbose", "--action", "urn:echo", "--header",
+                      "Authorization: Basic dTpw", input=ENVELOPE)
+            self.assertEqual(raw.returncode, 0)
+            self.assertEqual(raw.stdout, ENVELOPE[ENVELOPE.index("<soap:"):].rstrip("\n"))
+            self.assertRegex(raw.stderr, r"^> POST /svc HTTP/1.1\n(> .+\n)+< HTTP/1.1 200 OK\n(< .+\n)+$")
+            self.assertIn('> SOAPAction: "urn:echo"\n> Authorization: Basic dTpw\n', raw.stderr)
+
+    def test_progress_line_on_a_terminal_for_transfers_over_1_mib(self):
+        master, slave = pty.openpty()
+        with Server() as server, open(slave, "w") as terminal, open(master, "rb", buffering=0) as screen:
+            r = subprocess.run([SKARN, "call", server.url, path("env.xml"), "--attach", path("big.dat"), "--out",
+                                path("progress")], stdout=subprocess.PIPE, stderr=terminal, timeout=30)
+            self.assertEqual(r.returncode, 0)
+            shown = b""
+            while select.select([screen], [], [], 0.5)[0]:
+                shown += screen.read(4096)
+        self.assertRegex(shown.decode(), r"\rskarn: \d+ bytes \([\d.]+ MiB\), [\d.]+ MiB/s")
+        self.assertTrue(shown.endswith(b"\r\n"), shown)
+
+    def test_curl_posts_to_serve_and_reads_the_echo(self):
+        with Server() as server:
+            for label, options in (("HTTP/1.1", []), ("HTTP/1.0", ["-0"])):
+                with self.subTest(label):
+                    r = subprocess.run(["curl", "-sS", "-i", *options, "-H", "Content-Type: text/xml", "--data-binary",
+                                        "@" + path("env.xml"), server.url], capture_output=True, timeout=30)
+                    head, _, body = r.stdout.partition(b"\r\n\r\n")
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertTrue(head.startswith(b"HTTP/1.1 200 OK"), head)
+                    self.assertIn(ECHO_LINE.encode(), body)
+                    if options:
+                        self.assertIn(b"Content-Length: %d" % len(body), head)
+
+    def test_bad_requests_get_a_client_fault_and_the_server_goes_on(self):
+        def post(body, extra=b""):
+            return (b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: text/xml\r\n" + extra +
+                    b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body) + body.encode())
+        cases = (("not well-formed, 800 KB unread behind the error", post("<a><b>x</a>" + "<c/>" * 200000), "not well-formed"),
+                 ("entity declarations", post(BOMB), "not well-formed"),
+                 ("bad method", b"BREW /svc HTTP/1.1\r\nHost: t\r\nContent-Length: 4\r\n\r\n<a/>", "method"),
+                 ("head over --max-head", post(ENVELOPE, b"X-Pad: " + b"p" * 2000 + b"\r\n"), "longer than the limit of 1024"))
+        with Server("--max-head", "1024", "--log") as server:
+            for label, request, why in cases:
+                with self.subTest(label):
+                    answer = exchange(server.port, request).decode("utf-8", "replace")
+                    self.assertTrue(answer.startswith("HTTP/1.1 500 "), answer)
+                    self.assertIn("<faultcode>soap:Client</faultcode>", answer)
+                    self.assertRegex(answer, "<faultstring>[^<]*%s[^<]*</faultstring>" % re.escape(why))
+                    self.assertEqual(run("call", server.url, path("env.xml")).returncode, 0)
+            rc, log, _ = server.stop()
+        self.assertEqual(rc, 0)
+        statuses = [line.split()[4] for line in log.splitlines()]
+        self.assertEqual(statuses, ["500", "200"] * len(cases))
+        self.assertRegex(log.splitlines()[1], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1 POST /svc 200 \d+ \d+ \d+$")
+
+    def test_failures_give_their_exit_status_and_one_line(self):
+        refused = "http://127.0.0.1:%d/svc" % free_port()
+        silent = socket.create_server(("127.0.0.1", 0))  # the system completes connections nobody accepts
+        with silent, Server(tls="wrong") as wrong, Server("--respond", path("fault.xml")) as faulty:
+            cases = (("no answer within --timeout", ["call", "http://127.0.0.1:%d/svc" % silent.getsockname()[1],
+                                                     path("env.xml"), "--timeout", "1"], 3, "no data from the server"),
+                     ("server unreachable", ["call", refused, path("env.xml")], 3, "Connection refused"),
+                     ("TLS name mismatch", ["call", wrong.url, path("env.xml"), "--cacert", path("ca.pem")], 3,
+                      "mismatch"),
+                     ("missing input file", ["call", faulty.url, path("absent.xml")], 2, "cannot read"),
+                     ("missing attachment", ["call", faulty.url, path("env.xml"), "--attach", path("absent.bin")], 2,
+                      "cannot read"),
+                     ("envelope not XML", ["call", faulty.url, path("note.txt")], 2, "not a usable envelope"),
+                     ("bad URL", ["call", "127.0.0.1/svc", path("env.xml")], 2, "not a URL"),
+                     ("SOAP fault answered", ["call", faulty.url, path("env.xml")], 1, "no such account"))
+            procs = [(c, subprocess.Popen([SKARN, *c[1]], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+                     for c in cases]
+            for (label, _, status, text), proc in procs:
+                with self.subTest(label):
+                    _, err = proc.communicate(timeout=60)
+                    self.assertEqual(proc.returncode, status, err)
+                    self.assertEqual(len(err.splitlines()), 1, err)
+                    self.assertTrue(err.startswith("skarn: "), err)
+                    self.assertIn(text, err)
+
+    def test_silent_and_trickling_connections_are_closed(self):
+        head = b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n" + b" " * 500
+        with Server("--idle-timeout", "1", "--request-timeout", "2") as plain, \
+                Server("--idle-timeout", "1", "--request-timeout", "2", tls="good") as secure:
+            for label, port, tls, trickle in (("plain, silent", plain.port, False, b""),
+                                              ("TLS, silent after the handshake", secure.port, True, b""),
+                                              ("TLS port, silent before the handshake", secure.port, False, b""),
+                                              ("plain, trickling", plain.port, False, head),
+                                              ("TLS, trickling", secure.port, True, head)):
+                with self.subTest(label):
+                    self.assertTrue(closed_by_server(port, tls, trickle))
+            for server in (plain, secure):
+                self.assertEqual(run("call", server.url, path("env.xml"), "--cacert", path("ca.pem")).returncode, 0)
+
+    def test_sigterm_during_a_load_run_exits_0_and_answers_whole(self):
+        with Server("--log") as server:
+            load = subprocess.Popen([SKARN, "call", server.url, path("env.xml"), "--repeat", "10000000",
+                                     "--concurrency", "4"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            select.select([server.proc.stdout], [], [], 10)  # the first request is logged
+            time.sleep(0.3)
+            rc, log, _ = server.stop()
+            out, _ = load.communicate(timeout=60)
+        self.assertEqual(rc, 0)
+        logged = [line.split()[4] for line in log.splitlines()]
+        answered = int(re.search(r"answered (\d+)", out).group(1))
+        self.assertGreater(answered, 0)
+        self.assertEqual(logged, ["200"] * answered)
+
+    def test_load_mode_4_threads_1000_exchanges_each(self):
+        with Server() as server:
+            r = run("call", server.url, path("env.xml"), "--repeat", "4000", "--concurrency", "4", timeout=60)
+        print("\n" + r.stdout, end="", file=sys.stderr)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertRegex(r.stdout, r"^exchanges 4000 of 4000 in [\d.]+ s: [\d.]+/s\n"
+                                   r"latency ms: p50 [\d.]+ p90 [\d.]+ p99 [\d.]+ max [\d.]+\nanswered 4000, errors 0\n$")
+
+    def test_help_and_version(self):
+        for args, text in ((["--version"], "skarn %s\n" % VERSION), (["--help"], "Subcommands:"),
+                           (["call", "--help"], "--concurrency"), (["serve", "--help"], "--idle-timeout")):
+            with self.subTest(" ".join(args)):
+                r = run(*args)
+                self.assertEqual(r.returncode, 0)
+                self.assertIn(text, r.stdout)
+        self.assertEqual(run("call", "--chunk-size", "9", "--content-length", "http://x/").returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

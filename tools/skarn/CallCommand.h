@@ -1,0 +1,41 @@
+#ifndef SKARN_TOOL_CALL_COMMAND_H
+#define SKARN_TOOL_CALL_COMMAND_H
+
+#include "skarn/ClientExchange.h"
+
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+class ClientSession;
+class ClientTarget;
+class Skarn;
+
+// `skarn call URL [ENVELOPE | -]`: one exchange whose response envelope goes
+// to stdout (indented, or as received with --raw) and whose attachments go
+// to --out; or, with --repeat/--concurrency, a load run (LoadRunner).
+// Exit status: 0 success, 1 a SOAP fault or a status other than 200,
+// 2 bad usage or an unreadable input file, 3 connection, TLS or time-out failure.
+class CallCommand {
+public:
+    explicit CallCommand(CLI::App& parent);
+    bool chosen() const;
+    bool verbose() const { return m_verbose; }
+    int run();
+
+private:
+    ClientExchange::Request buildRequest() const;
+    int single(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request);
+    int report(const ClientExchange::Response& response);
+    void save(const ClientExchange::Response& response) const;
+
+    CLI::App* m_app;
+    std::string m_url, m_envelope = "-", m_action, m_out, m_caFile, m_certFile, m_keyFile;
+    std::vector<std::string> m_attach, m_headers;
+    int m_chunkSize = 0, m_timeout = 30, m_repeat = 0, m_concurrency = 1;
+    bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false;
+};
+
+#endif

@@ -1,0 +1,41 @@
+#ifndef SKARN_TOOL_CLIENT_EXCHANGE_H
+#define SKARN_TOOL_CLIENT_EXCHANGE_H
+
+#include "skarn/AttachmentSpec.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class ClientSession;
+
+// One request and its response on a client session: the envelope bytes as
+// given, the attachments, the SOAPAction; the response's status, envelope
+// bytes as received and attachments.
+class ClientExchange {
+public:
+    struct Request {
+        std::string envelope;
+        std::vector<AttachmentSpec> attachments;
+        std::string action;  // the SOAPAction value, quoted unless it already is
+        int chunkSize = 0;   // 0: the toolkit's default
+        bool contentLength = false;
+        std::vector<std::pair<std::string, std::string>> headers;  // Authorization, Host
+    };
+    struct Part {
+        std::string id, type, bytes;
+    };
+    struct Response {
+        int status = 0;
+        std::string reason, envelope;
+        std::vector<Part> attachments;
+    };
+
+    // The session's properties for `request`: ToolError Usage for a header
+    // the toolkit cannot send.
+    static void configure(ClientSession& session, const Request& request);
+    // Toolkit failures pass unchanged.
+    static Response run(ClientSession& session, const Request& request);
+};
+
+#endif

@@ -1,0 +1,42 @@
+// The `skarn` command-line tool: `skarn call` and `skarn serve` on the
+// toolkit's public interface, as any host program uses it.
+#include "api/SkarnProcess.h"
+#include "conn/SkrConnectionPoolFactory.h"
+#include "skarn/CallCommand.h"
+#include "skarn/ServeCommand.h"
+#include "skarn/ToolError.h"
+
+#include <CLI/CLI.hpp>
+#include <signal.h>
+
+#include <cstdlib>
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    CLI::App app("skarn: send SOAP envelopes with attachments over HTTP(S), or answer them", "skarn");
+    app.set_version_flag("--version", std::string("skarn ") + SKARN_VERSION);
+    app.require_subcommand(1);
+    CallCommand call(app);
+    ServeCommand serve(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? ToolError::Ok : ToolError::Usage;
+    }
+
+    // Sockets wait in non-blocking mode, where reads honour time-outs (the
+    // tool's time limits are built on them); set before any socket exists.
+    ::setenv("ZEV_SKT_NONBLOCKING", "1", 1);
+    ::signal(SIGPIPE, SIG_IGN);
+    if (SkarnProcessInitialize("skarn") != 0) {
+        std::cerr << "skarn: the toolkit could not start" << std::endl;
+        return ToolError::Transport;
+    }
+    const bool verbose = call.chosen() && call.verbose();
+    const int status = ToolError::run([&] { return call.chosen() ? call.run() : serve.run(); }, verbose);
+    SkrConnectionPoolFactory::destroyInstance();
+    SkarnProcessTerminate("skarn");
+    return status;
+}
