@@ -1,6 +1,7 @@
 // Whole exchanges through the public entry points only, as a host makes them:
 // client sessions from a factory against the support server loop, in one
-// process on loopback, plain and TLS (certificates verified).
+// process on loopback, plain and TLS (certificates verified). The reuse
+// decisions themselves are tested in tests/session and tests/conn.
 #include "api/Skarn.h"
 #include "api/SkarnAttachmentReader.h"
 #include "api/SkarnMessageReader.h"
@@ -14,7 +15,6 @@
 #include "platform/core/VexThrowable.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/streams/QioOutputStream.h"
-#include "support/LoopbackPeer.h"
 #include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
@@ -23,7 +23,6 @@
 
 #include <fstream>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -147,99 +146,6 @@ TEST(HostExchange, PartsBothWaysManyExchangesAndOnePooledConnection)
         EXPECT_EQ(6, c.pooledReuse());
         SkrConnectionPoolFactory::destroyInstance();  // the client closes: the server's thread ends
     }
-}
-
-// Answers "c" with "Connection: close" (the connection kept open), "s" by
-// closing the connection without a word after the answer, anything else by echo.
-bool closingServer(SkarnServerSession& ss)
-{
-    std::unique_ptr<VexIDOM_Document> d(soapEnvelope(""));
-    VexIDOM_Element h = d->getDocumentElement();
-    ss.readRequestEnvelope(h);
-    VexIDOM_Node env = h.getLastChild();
-    std::string text = env.getTextContent().str(), body = serialiseNode(env);
-    if (text != "c") {
-        SkarnMessageWriter& w = ss.openResponse(0);
-        w.setEnvelope(env);
-        ss.closeResponse(w);
-        return text != "s";
-    }
-    std::string wire = "HTTP/1.1 200 OK\r\nConnection: Close\r\nContent-Length: " + std::to_string(body.size()) +
-                       "\r\n\r\n" + body;
-    ss.getServerSocket()->getOutputStream().write(wire.data(), static_cast<unsigned>(wire.size()));
-    ss.getServerSocket()->getOutputStream().flush();
-    return true;
-}
-
-TEST(HostExchange, ClosedDeadAndRestartedConnectionsAreNotReused)
-{
-    for (bool tls : {false, true}) {
-        SCOPED_TRACE(tls ? "TLS" : "plain");
-        std::unique_ptr<SkarnTestServer> server(new SkarnTestServer(closingServer, document(tls, true)));
-        const int port = server->port();
-        Client c(port, tls);
-        oneSession(c, "c");
-        EXPECT_EQ(-1, c.pooledReuse());
-        oneSession(c, "s");  // pooled, then closed by the server
-        server->awaitClosed(2);
-        oneSession(c, "s");
-        EXPECT_EQ(3, server->accepted());
-        server.reset();
-        server.reset(new SkarnTestServer(closingServer, document(tls, true), port));  // the same port again
-        oneSession(c, "r");
-        EXPECT_EQ(1, server->accepted());
-        SkrConnectionPoolFactory::destroyInstance();
-    }
-}
-
-TEST(HostLoad, SixteenThreadsOfFiveHundredExchanges)
-{
-    document(true, true);  // certificates made before counting
-    const int before = openDescriptorCount();
-    {
-        SkarnTestServer server(SkarnTestServer::echo());
-        Client c(server.port(), false);
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 16; ++t)
-            threads.emplace_back([&, t] {
-                clean([&] {  // a failure of any thread fails the test
-                    SkarnSession* s = c.session();
-                    for (int i = 0; i < 500; ++i)
-                        echoRequest(*s, std::to_string(t) + "/" + std::to_string(i));
-                    s->release();
-                });
-            });
-        for (std::thread& t : threads)
-            t.join();
-        SkrConnectionPoolFactory::destroyInstance();
-    }
-    EXPECT_EQ(before, openDescriptorCount());
-}
-
-TEST(HostFaults, ResetInTheMiddleOfAResponse)
-{
-    // A raw server: the first connection gets half a response and a reset, the second a whole one.
-    std::atomic<int> served{0};
-    LoopbackPeer raw(LoopbackPeer::IPv4, [&served](int fd, const std::atomic<bool>&) {
-        readUntil(fd, "\r\n0\r\n\r\n");
-        const std::string answer = std::string("HTTP/1.1 200 OK\r\n") +
-                                   (served++ ? "Content-Length: 9\r\n\r\n<r>ok</r>" : "Content-Length: 400\r\n\r\n<a:E");
-        LoopbackPeer::sendAll(fd, answer.data(), answer.size());
-        linger reset{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    });
-    Client c(raw.port(), false);
-    std::unique_ptr<VexIDOM_Document> req(soapEnvelope("x")), resp(soapEnvelope(""));
-    VexIDOM_Element root = req->getDocumentElement(), holder = resp->getDocumentElement();
-    SkarnSession* s = c.session();
-    EXPECT_THROW(s->doRequest(root, holder), VexThrowable);
-    s->release();
-    EXPECT_EQ(-1, c.pooledReuse());
-    s = c.session();
-    clean([&] { s->doRequest(root, holder); });
-    s->release();
-    EXPECT_EQ("<r>ok</r>", serialiseNode(holder.getLastChild()));
-    SkrConnectionPoolFactory::destroyInstance();
 }
 
 TEST(HostCurl, ExpectContinueIsAnsweredBeforeTheBodyToHttp11Only)
