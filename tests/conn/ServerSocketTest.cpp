@@ -103,8 +103,6 @@ TEST(ServerSocketOpen, FailuresTable)
         const char* label; std::string doc; int serverSSL, port; std::string want;
     } rows[] = {
         {"port out of range", "", 0, 65536, std::string("1 1841617768 ") + kOpen + " | |65536"},
-        {"unterminated forceSSLStatus", "<sessionConfigDocument><forceSSLStatus>ON</sessionConfigDocument>", 1, 0,
-         open + "the session configuration document has <forceSSLStatus> without </forceSSLStatus>"},
         {"port in use", "", 0, taken->getListenOnPort(), open + "QSM_Bind=0xfffffffb QSM_Bind: binding"},
         {"TLS, no certificate", "", 1, 0, open + "QSM_Listen=0xfffffff8 QSM_Listen: a TLS listener needs cert"},
     };

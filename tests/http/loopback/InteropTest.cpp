@@ -1,6 +1,7 @@
-// Peers that nobody here wrote: curl posts a SOAP message to a small loopback
-// server made of a message reader and a message writer, and Python's standard
-// email package parses a multipart request that the writer put out.
+// Peers that nobody here wrote: curl posts a SOAP message, asking for an
+// interim answer first, to a small loopback server made of a message reader and
+// a message writer; Python's standard email package parses a multipart request
+// that the writer put out.
 #include "api/SkarnAttachmentReader.h"
 #include "http/SkrMessageReader.h"
 #include "http/SkrMessageWriter.h"
@@ -85,9 +86,12 @@ TEST(CurlInterop, PostedMultipartArrivesExactly)
         }
     });
     int status = 0;
-    EXPECT_EQ(RESPONSE_TEXT, run("curl -sS --max-time 10 -H 'Expect:' -F 'envelope=@" + env + ";type=text/xml' -F 'bin=@" + bin +
-                                     ";type=application/octet-stream' " + server.url("/svc"), &status));
-    EXPECT_EQ(0, status);
+    const std::string out = run("curl -sS -v --max-time 10 -H 'Expect: 100-continue' -F 'envelope=@" + env + ";type=text/xml' -F 'bin=@" +
+                                bin + ";type=application/octet-stream' " + server.url("/svc") + " 2>&1", &status);
+    EXPECT_EQ(0, status) << out;
+    EXPECT_NE(std::string::npos, out.find(RESPONSE_TEXT)) << out;
+    // The reader answers the request for an interim response before the body comes.
+    EXPECT_NE(std::string::npos, out.find("< HTTP/1.1 100 Continue")) << out;
     EXPECT_EQ(1, server.accepted());
     // curl picks its own boundary: cut it out.
     const std::size_t b = got.find("boundary=") + 9;
