@@ -2,7 +2,7 @@
 // it: head, chunked, length-framed or open body, multipart stream, the
 // envelope into the DOM (or read as a stream), then every attachment.
 #include "FuzzProcess.h"
-#include "FuzzStream.h"
+#include "FuzzRead.h"
 
 #include "api/SkarnAttachmentReader.h"
 #include "http/SkrMessageReader.h"
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // DOM, bits 5-7 read pattern. The rest: the message.
     if (size < 1)
         return 0;
-    FuzzStream socket(data + 1, size - 1, (data[0] >> 1) % 8);
+    MemoryInputStream socket(bytesOf(data + 1, size - 1), (data[0] >> 1) % 8, true);
     VexIDOM_Document holder;
     try {
         SkrMessageReader r(data[0] & 1, socket, nullptr);

@@ -1,4 +1,3 @@
-#include "api/CryptoError.h"
 #include "api/SkarnException.h"
 #include "platform/core/VexGuard.h"
 #include "platform/core/VexMacros.h"
@@ -8,10 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <stdexcept>
 
-TEST(SkarnException, MessagesCopiesAndHurl)
+TEST(SkarnException, MessagesAndHurl)
 {
     SkarnMessage m(1841456247u);
     m << VexMessageParm(I18NString("host:80")) << VexMessageParm(I18NString("no ://"));
@@ -21,14 +19,6 @@ TEST(SkarnException, MessagesCopiesAndHurl)
     ASSERT_EQ(3u, e.getMessageCount());
     EXPECT_EQ("The URL \"host:80\" cannot be parsed: no ://.", e.getMessageAt(0).format().str());
     EXPECT_EQ("second literal", e.getMessageAt(2).format().str());
-
-    // Clones own their messages.
-    std::unique_ptr<VexThrowable> cloned(e.clone());
-    SkarnException* c = dynamic_cast<SkarnException*>(cloned.get());
-    ASSERT_NE(nullptr, c);
-    *c << VexMessageString("only in the clone");
-    EXPECT_EQ(3u, e.getMessageCount());
-    EXPECT_EQ(4u, c->getMessageCount());
 
     // hurl throws a copy with one entry more, located by its unit and line.
     SkarnMessage endMessage(1842183075u);
@@ -55,12 +45,9 @@ TEST(Catalogue, EveryRaisedCodeHasItsText)
     const struct { X::mirraErrorCode code; unsigned int number; int places; } rows[] = {
         {X::errNotSupported, 1841854490u, 0},
         {X::errNoAddress, 1841617768u, 3},
-        {X::errSocket, 1841392216u, 1},
         {X::errBadBoundary, 1841445727u, 0},
         {X::errEnvelope16, 1842023855u, 3},
         {X::errEnvelope18, 1841551851u, 1},
-        {X::errMissingConfigValue, 1842308005u, 1},
-        {X::errHostName, 1841643536u, 1},
         {X::errBadQuotedPrintableEscape, 1842266981u, 2},
         {X::errHostNotResolved, 1842289512u, 2},
     };
@@ -79,19 +66,6 @@ TEST(Catalogue, EveryRaisedCodeHasItsText)
     EXPECT_EQ("vexsktmsgs 123: p", unknown.format().str());
 }
 
-TEST(CryptoError, DescribeFormatsFunctionAndResult)
-{
-    I18NString out("stale");
-    const std::string f118(118, 'f'), f119(119, 'f');
-    const struct {
-        const char* function;
-        int result;
-        std::string want;
-    } rows[] = {{"QSM_Connect", -13, "QSM_Connect=0xfffffff3 "}, {nullptr, 5, ""}, {f118.c_str(), 1, f118 + "=0x1 "}, {f119.c_str(), 1, ""}};
-    for (const auto& r : rows)
-        EXPECT_EQ(r.want, CryptoError(nullptr, r.function, r.result).describe(out).str());
-}
-
 namespace {
 struct ThrowsOnConstruction {
     explicit ThrowsOnConstruction(int kind)
@@ -108,12 +82,7 @@ struct ThrowsOnConstruction {
 TEST(GuardedAllocation, StandardExceptionsLeaveAsCoreErrors)
 {
     EXPECT_EQ("0:  [VEX_THROW]", raised<VexOutOfMemoryError>([] { VEX_GUARDED_NEW("site", new ThrowsOnConstruction(0)); }));
-    try {
-        VEX_GUARDED_NEW("site", new ThrowsOnConstruction(1));
-    } catch (const VexStdExceptionError& e) {
-        EXPECT_EQ("std::length_error: too long", e.getMessageAt(0).format().str());
-        EXPECT_EQ("0:  [VEX_THROW]", traceOf(e));
-    }
+    EXPECT_EQ("0:  [VEX_THROW]", raised<VexStdExceptionError>([] { VEX_GUARDED_NEW("site", new ThrowsOnConstruction(1)); }));
     EXPECT_EQ("5: ThrowsOnConstruction [VEX_THROW] < site [VEX_RETHROW]",
               raised<SkarnException>([] { VEX_GUARDED_NEW("site", new ThrowsOnConstruction(2)); }));
 }

@@ -155,8 +155,11 @@ TEST(ConnectionPoolFactory, ReleaseGivesBackOldestFirstAndDestroyInstanceCloses)
     bare->Open(p.peer.url().c_str(), kDoc.c_str());
     bare->release();
     EXPECT_TRUE(p.closedIs(1));
-    s[1]->release();
+    // A connection that may not be reused is closed when given back.
+    s[2]->disableReuse();
     s[2]->release();
+    EXPECT_TRUE(p.closedIs(2));
+    s[1]->release();
     SkrConnectionPoolFactory::destroyInstance();  // closes the idle ones
     EXPECT_TRUE(p.closedIs(4));
 }

@@ -103,8 +103,6 @@ TEST(ServerSocketOpen, FailuresTable)
         const char* label; std::string doc; int serverSSL, port; std::string want;
     } rows[] = {
         {"port out of range", "", 0, 65536, std::string("1 1841617768 ") + kOpen + " | |65536"},
-        {"unterminated forceSSLStatus", "<sessionConfigDocument><forceSSLStatus>ON</sessionConfigDocument>", 1, 0,
-         open + "the session configuration document has <forceSSLStatus> without </forceSSLStatus>"},
         {"port in use", "", 0, taken->getListenOnPort(), open + "QSM_Bind=0xfffffffb QSM_Bind: binding"},
         {"TLS, no certificate", "", 1, 0, open + "QSM_Listen=0xfffffff8 QSM_Listen: a TLS listener needs cert"},
     };
@@ -126,10 +124,6 @@ TEST(ServerSocketAccept, TimeOutRetriesAndFailuresTable)
         const char* label; StatusHookScript script; int timeout; std::string want; std::map<std::string, int> asked;
     } rows[] = {
         {"nobody comes within 1 s", {}, 1, "none", {{"QSM_Poll", 1}}},
-        {"poll fails", {{}, {{"QSM_Poll", -5}}, {}}, 5, "5 1841392216 QSM_Poll=0xfffffffb revents=0x0000 "
-         "SkarnSocket* SkrServerSocket::awaitCommunicationAttempt (int nTimeout), err_doc=", {{"QSM_Poll", 1}}},
-        {"accept keeps asking for negotiation", {{}, {{"QSM_Accept", -15}, {"QSM_EstablishSecure", 0}}, {}}, 0,
-         accept + "QSM_Accept=0xfffffff1 ", {{"QSM_Accept", 6}, {"QSM_EstablishSecure", 6}}},
         {"handshake keeps blocking", {{}, {{"QSM_Accept", -15}, {"QSM_EstablishSecure", -23}}, {}}, 0,
          accept + "QSM_EstablishSecure=0xffffffe9 ", {{"QSM_Accept", 1}, {"QSM_EstablishSecure", 6}}},
         {"accept fails", {{}, {{"QSM_Accept", -5}}, {}}, 0, accept + "QSM_Accept=0xfffffffb ", {{"QSM_Accept", 1}}},

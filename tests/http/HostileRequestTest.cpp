@@ -1,10 +1,8 @@
 // Hostile requests through the reader: envelopes past the parse limits are
 // refused as errEnvelope16 naming the limit (those at the limits accepted),
-// a thread keeps nothing that a huge head made grow, and the head limit.
+// and a head longer than the head limit is refused.
 #include "http/SkrMessageReader.h"
 
-#include "platform/caravan/VexCVManager.h"
-#include "platform/core/VexTolkThreadLocal.h"
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Parser.h"
@@ -12,8 +10,6 @@
 #include "support/MemorySocket.h"
 
 #include <gtest/gtest.h>
-
-#include <malloc.h>
 
 #include <memory>
 #include <string>
@@ -23,7 +19,6 @@ namespace {
 std::string times(const std::string& s, std::size_t n)
 {
     std::string out;
-    out.reserve(s.size() * n);
     while (n--)
         out += s;
     return out;
@@ -38,9 +33,9 @@ std::string attributes(std::size_t n, const std::string& prefix = "a", std::size
     return out;
 }
 
-std::string request(const std::string& body, const std::string& headers = "")
+std::string request(const std::string& body)
 {
-    return "POST / HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // The name of the envelope's root, read from `wire` with getEnvelope.
@@ -52,20 +47,6 @@ std::string rootOf(const std::string& wire, int isRequest = 1)
     SkrMessageReader r(isRequest, sock.getInputStream(), &sock);
     r.getEnvelope(parent);
     return parent.getFirstChild().getNodeName().str();
-}
-
-std::string utf16le(const std::string& ascii)
-{
-    std::string out("\xFF\xFE", 2);
-    for (char c : ascii)
-        out += std::string{c, '\0'};
-    return out;
-}
-
-std::size_t inUse()
-{
-    struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
 }
 
 }  // namespace
@@ -85,10 +66,7 @@ TEST(HostileEnvelope, RefusedPastEachLimitAcceptedAtIt)
     };
     const Row rows[] = {
         {"200,000 deep, open", times("<a>", 200000), VexIDOM_Parser::TOO_DEEP, deep},
-        {"200,000 deep, closed", times("<a>", 200000) + times("</a>", 200000), VexIDOM_Parser::TOO_DEEP, deep},
         {"256 deep", times("<b>", 256) + times("</b>", 256), 0, "b"},
-        {"100,000 attributes", "<e" + attributes(100000) + "/>", VexIDOM_Parser::TOO_MANY_ATTRIBUTES, wide},
-        {"129 attributes in UTF-16", utf16le("<e" + attributes(129) + "/>"), VexIDOM_Parser::TOO_MANY_ATTRIBUTES, wide},
         {"129 attributes", "<e" + attributes(128) + " z='='/>", VexIDOM_Parser::TOO_MANY_ATTRIBUTES, wide},
         {"128 attributes, '=' in values, comments, CDATA, PIs",
          "<e" + attributes(127) + " x='=\"=='><!-- =<a= --><![CDATA[<a =]]><?p <a=?></e>", 0, "e"},
@@ -115,31 +93,6 @@ TEST(HostileEnvelope, RefusedPastEachLimitAcceptedAtIt)
     }
 }
 
-TEST(HostileHead, FortyMegabyteHeaderLeavesNothingOnTheThread)
-{
-    VexTolkData* tolk = VexTolkThreadLocal::getInstance()->getTolkData();
-    tolk->clear();
-    const std::string small = request("<s/>", "X-Small: s\r\n");
-    EXPECT_EQ("s", rootOf(small));  // the thread's parser, header object and tables exist
-    const std::size_t before = inUse();
-    {
-        std::string big = request("<b/>", "X-Big: " + std::string(40u << 20, 'v') + "\r\nX-Tolk-Id: " +
-                                              std::string(1025, 'i') + "\r\nX-Tolk-Xmotva: m\r\n");
-        MemorySocket sock(big);
-        SkrMessageReader r(1, sock.getInputStream(), &sock);
-        r.closeEnvelope(r.openEnvelope());
-        EXPECT_EQ(40u << 20, std::string(r.getHeader("x-big")).size());
-        EXPECT_EQ(nullptr, VexCVManager::getInstance().getHeader("x-big"));  // over 16 KiB: not propagated
-        EXPECT_STREQ("m", VexCVManager::getInstance().getHeader("x-tolk-xmotva"));
-        EXPECT_STREQ("", tolk->getTolkID());  // over 1 KiB: not taken
-        EXPECT_STREQ("m", tolk->getTolkXMOTVA());
-    }
-    EXPECT_EQ("s", rootOf(small));
-    EXPECT_STREQ("s", VexCVManager::getInstance().getHeader("x-small"));
-    EXPECT_LT(static_cast<long>(inUse()) - static_cast<long>(before), 64 * 1024);
-    tolk->clear();
-}
-
 TEST(HostileHead, HeadLimitRefusesALongerHead)
 {
     struct Off {
@@ -158,10 +111,6 @@ TEST(HostileHead, HeadLimitRefusesALongerHead)
         {"request head of 100 bytes", 1, head100 + "<a/>", ""},
         {"request head of 101 bytes", 1, "\n" + head100 + "<a/>", "SkrHTTPParser::processHeaders"},
         {"100 empty lines first", 1, times("\r\n", 50) + head100, "SkrHTTPParser::parseRequest"},
-        {"a 40 MB header line", 1, "POST / HTTP/1.1\r\nX-Big: " + std::string(40u << 20, 'v') + "\r\n\r\n",
-         "SkrHTTPParser::processHeaders"},
-        {"a 40 MB request line", 1, "POST /" + std::string(40u << 20, 'u') + " HTTP/1.1\r\n\r\n", "SkrHTTPParser::parseRequest"},
-        {"response head of 100 bytes", 0, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nX-Pad: " + std::string(53, 'p') + "\r\n\r\n<a/>", ""},
         {"interim 100 response counted", 0, "HTTP/1.1 100 Go\r\n\r\n" + std::string("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nX-Pad: ") +
                                                 std::string(53, 'p') + "\r\n\r\n<a/>", "SkrHTTPParser::processHeaders"},
     };

@@ -1,12 +1,9 @@
 #include "mime/SkrMPInputStream.h"
 
 #include "platform/core/VexByteBuffer.h"
-#include "platform/streams/QioIOTimeoutException.h"
 #include "support/ExpectThrow.h"
 #include "support/ExpectVexError.h"
-#include "support/FailingInputStream.h"
 #include "support/MemoryInputStream.h"
-#include "support/Raised.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +64,7 @@ std::vector<std::string> allParts(SkrMPInputStream& mp, Reader how)
 // and all at once, with every reader.
 TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
 {
-    const std::string p3000(3000, 'p'), l5000(5000, 'L'), ab = "\r\n--b\r\nA\r\n--b\r\nB\r\n--b--\r\n";
+    const std::string p3000(3000, 'p'), ab = "\r\n--b\r\nA\r\n--b\r\nB\r\n--b--\r\n";
     // A long repetitive boundary; prefixes and near-misses of its delimiter in the data, across refills.
     const std::string a69(69, 'a'), longB = a69 + "b", nearMiss = std::string(900, 'x') + "\r\n--" + a69 + "\r\n--" + a69 + "a" +
                                                                    "\r\n-" + "\r\n--" + a69 + "c" + std::string(200, 'y');
@@ -75,7 +72,6 @@ TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
         {"headers, empty line, body", "\r\n--b\r\nX: 1\r\n\r\nhello\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello"}},
         {"CR LF inside a part, a part of CR LF -b", "\r\n--b\r\nX: 1\r\n\r\nhello\r\n\r\n--b\r\n\r\n-b\r\n--b--\r\n", "b", {"X: 1\r\n\r\nhello\r\n", "\r\n-b"}},
         {"boundary as given", ab, "b", {"A", "B"}},
-        {"boundary in quotes", ab, "\"b\"", {"A", "B"}},
         {"delimiter split across refills", "\r\n--bnd\r\n" + p3000 + "\r\n--bnd--\r\n", "bnd", {p3000}},
         {"near-misses of a long delimiter", "\r\n--" + longB + "\r\n" + nearMiss + "\r\n--" + longB + "--\r\n", longB, {nearMiss}},
         // "--bX" inside a part ends it at the CR LF; X and the byte after it are
@@ -83,7 +79,6 @@ TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
         {"delimiter recognised by its bytes alone", "\r\n--b\r\nline1\r\nnot--b\r\n-b\r\n--bXYsecond\r\n--b--\r\n", "b",
          {"line1\r\nnot--b\r\n-b", "second"}},
         {"preamble, an empty part, epilogue", "This is the preamble.\r\n--b\r\n\r\n--b\r\nz\r\n--b--\r\nepilogue", "b", {"", "z"}},
-        {"long line across many refills", "\r\n--b\r\n" + l5000 + "\r\nend\r\n--b--\r\n", "b", {l5000 + "\r\nend"}},
     };
     for (const auto& c : cases) {
         std::vector<unsigned> sizes = {0u, 700u, 1021u};
@@ -106,36 +101,27 @@ TEST(MPInputStream, SplitsAtEveryReadSizeWithEveryReader)
     }
 }
 
+// Block and buffer reads give no more than known part data; buffer reads and
+// readline append; nextPart needs a part to follow.
 TEST(MPInputStream, CallsWithinAPart)
 {
-    MemoryInputStream mem("\r\n--b\r\nabcdef\r\n--b\r\nhello\r\n--b\r\n>a\rb\r\n--b--\r\n");
+    MemoryInputStream mem("\r\n--b\r\nabcdef\r\n--b\r\n>a\rb\r\n--b--\r\n");
     SkrMPInputStream mp(mem, "b");
     EXPECT_EQ("SkrMPInputStream::nextPart - no part follows", illegalStateText([&] { mp.nextPart(); }));  // before hasNextPart
     ASSERT_EQ(1, mp.hasNextPart());
     mp.nextPart();
-    // A block read gives no more than known part data.
-    char block[100];
+    char block[2];
     VexByteBuffer buf;
     buf.append("kept");
     EXPECT_EQ(2u, mp.read(block, 2));
-    EXPECT_EQ("ab", std::string(block, 2));
-    EXPECT_EQ(4u, mp.read(buf, 10));  // the buffer read appends
+    EXPECT_EQ(4u, mp.read(buf, 10));
     EXPECT_EQ(QioInputStream::END, mp.read(buf, 10));
     EXPECT_STREQ("keptcdef", buf.getData());
-    // With the whole body at hand one block read gives the whole part.
     ASSERT_EQ(1, mp.hasNextPart());
     mp.nextPart();
-    EXPECT_EQ(5u, mp.read(block, sizeof block));
-    EXPECT_EQ(QioInputStream::END, mp.read(block, sizeof block));
-    // readline appends to what the line holds.
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    VexByteBuffer line;
-    line.append(">");
-    EXPECT_EQ(0, mp.readline(line));
-    EXPECT_STREQ(">>a\rb", line.getData());
+    EXPECT_EQ(0, mp.readline(buf));
+    EXPECT_STREQ("keptcdef>a\rb", buf.getData());
     EXPECT_EQ(0, mp.hasNextPart());
-    EXPECT_EQ("SkrMPInputStream::nextPart - no part follows", illegalStateText([&] { mp.nextPart(); }));
 }
 
 TEST(MPInputStream, BodyWithoutClosingDelimiterFailsForEveryReader)
@@ -157,12 +143,6 @@ TEST(MPInputStream, BodyWithoutClosingDelimiterFailsForEveryReader)
             }
         }
     }
-    // The body stream's own exception passes unchanged.
-    FailingInputStream body("\r\n--b\r\npart data that never ends", 4);
-    SkrMPInputStream mp(body, "b");
-    ASSERT_EQ(1, mp.hasNextPart());
-    mp.nextPart();
-    EXPECT_EQ("1: FailingInputStream::read [VEX_THROW]", raised<QioIOTimeoutException>([&] { drain(mp); }));
 }
 
 TEST(MPInputStream, UnWrapGivesBytesAfterTheClosingDelimiterBack)

@@ -38,22 +38,14 @@ std::vector<std::string> decode(const std::string& wire, unsigned maxRead, int h
 
 TEST(QPInputStream, DecodesAtEverySplitWithEveryReader)
 {
-    std::string escapedA, manyA;
-    for (int i = 0; i < 2000; ++i) {
-        escapedA += "=41";
-        manyA += 'A';
-    }
     const struct { const char* label; std::string wire; std::vector<std::string> lines; } cases[] = {
         {"escape", "a=3Db\r\n", {"a=b\r\n"}},
         {"soft break", "abc=\r\ndef\r\n", {"abcdef\r\n"}},
         {"soft break after blanks and tabs, LF only", "abc= \t \ndef\n", {"abcdef\r\n"}},
         {"every line break becomes CR LF", "x\ny\rz", {"x\r\n", "y\r\n", "z"}},
-        {"LF CR is one line break", "x\n\ry", {"x\r\n", "y"}},
         {"escaped CR LF ends a line", "one=0D=0Atwo", {"one\r\n", "two"}},
         {"bytes of any value pass", std::string("\xFF\x80\x00z\r\n", 6), {std::string("\xFF\x80\x00z\r\n", 6)}},
         {"soft break at the very end", "end=\r\n", {"end"}},
-        {"soft break joins several lines", "a=\nb=\r\nc=\rd\r\n", {"abcd\r\n"}},
-        {"a long line grows the line buffer", escapedA, {manyA}},
     };
     for (const auto& c : cases) {
         std::string whole;
@@ -81,10 +73,8 @@ TEST(QPInputStream, MalformedEscapesFail)
         std::string parms;  // of the first message, joined with '|'
     } cases[] = {
         {"=G1 at the start", "=G1", 27, kBadEscape, "= 0x47 0x31|0"},
-        {"final =", "abc=", 27, kBadEscape, "= 0x-1 0x-1|3"},
         {"on the second line", "ok\r\n=zz", 27, kBadEscape, "= 0x7A 0x7A|4"},
         {"= blank x", "= x", 28, kBadSoftBreak, "0x78|2"},
-        {"= blank at the end", "= ", 28, kBadSoftBreak, "0x-1|2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -1,10 +1,8 @@
 #include "platform/core/VexByteBuffer.h"
 #include "platform/core/VexDowncastSize.h"
-#include "platform/core/VexIllegalStateError.h"
-#include "platform/core/VexMacros.h"
+#include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexMessageCatalog.h"
 #include "platform/core/VexUtConvert.h"
-#include "support/Raised.h"
 
 #include <gtest/gtest.h>
 
@@ -27,28 +25,6 @@ TEST(VexByteBuffer, TrimGrowAndTail)
     b.append("tail");
     EXPECT_EQ(expect + "tail", std::string(b.getData(), b.length()));
     EXPECT_EQ('\0', b.getData()[b.length()]);
-}
-
-TEST(VexThrowable, AssertTextAndRethrow)
-{
-    int m_take = 5, m_eob = 4;
-    try {
-        VEX_ASSERT(m_take <= m_eob);
-        FAIL();
-    } catch (const VexAssertError& e) {
-        ASSERT_EQ(1u, e.getMessageCount());
-        EXPECT_EQ("VEX_ASSERT(m_take <= m_eob);", e.getMessageAt(0).format().str());
-        EXPECT_EQ("0:  [VEX_ASSERT]", traceOf(e));
-    }
-    VEX_ASSERT(m_eob < m_take);
-    // A rethrow adds one entry to the same object.
-    EXPECT_EQ("0: Owner::op - wrong state [VEX_THROW] < Caller::op [VEX_RETHROW]", raised<VexIllegalStateError>([] {
-                  try {
-                      VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "Owner::op - wrong state", "VEX_THROW");
-                  } catch (VexThrowable& t) {
-                      VEX_RETHROW(t, "Caller::op");
-                  }
-              }));
 }
 
 TEST(VexCoreHelpers, DowncastConvertCatalogue)

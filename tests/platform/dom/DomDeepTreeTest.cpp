@@ -47,7 +47,7 @@ TEST(DomDeepTree, WalksOfEveryKindCostNoStack)
     VexIDOM_Element r1 = one->getDocumentElement();
     VexIDOM_Element r2 = two->getDocumentElement();
     r1.appendChild(chain(*one, "x"));
-    VexIDOM_Node deep2 = r2.appendChild(chain(*two, "x"));
+    r2.appendChild(chain(*two, "x"));
 
     EXPECT_EQ("x", VexIDOM_Helper::getElementText(r1).str());
     EXPECT_EQ("x", r1.getTextContent().str());
@@ -65,14 +65,6 @@ TEST(DomDeepTree, WalksOfEveryKindCostNoStack)
     VexIDOM_Element r3 = three->getDocumentElement();
     VexIDOM_Helper::appendChild(r3, r1.getFirstChild());
     EXPECT_TRUE(r3.isEqualNode(r1));
-
-    // The deepest text differs: unequal.
-    VexIDOM_Node n = deep2;
-    while (n.getFirstChild().getNodeType() != 3)
-        n = n.getFirstChild();
-    n.getFirstChild().setNodeValue("y");
-    EXPECT_FALSE(r1.isEqualNode(r2));
-    EXPECT_EQ("y", VexIDOM_Helper::getElementText(r2).str());
 
     // A hosted document releases the deep tree left in its fragment.
     {

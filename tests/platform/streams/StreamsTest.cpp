@@ -58,16 +58,14 @@ TEST(ChunkedStream, FramingsAtEverySplit)
         int error;          // QioIOException code, 0 when ok
     } cases[] = {
         {"two chunks", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", "hello world", "\r\n", 0},
-        {"extensions and upper-case hex", "A;name=val\r\n0123456789\r\n0;last\r\n\r\n", "0123456789", "\r\n", 0},
+        {"extensions, upper- and lower-case hex", "A;name=val\r\n0123456789\r\n1f\r\n" + std::string(31, 'q') + "\r\n0;last\r\n\r\n",
+         "0123456789" + std::string(31, 'q'), "\r\n", 0},
         {"trailer stays unread", "1\r\nz\r\n0\r\nX-Sum: 1\r\n\r\nNEXT", "z", "X-Sum: 1\r\n\r\nNEXT", 0},
-        {"lower-case hex", "1f\r\n" + std::string(31, 'q') + "\r\n0\r\n\r\n", std::string(31, 'q'), "\r\n", 0},
         {"a chunk larger than the buffer", "bB8\r\n" + big + "\r\n0\r\n\r\n", big, "\r\n", 0},
         {"bad hex", "zz\r\nab\r\n", "", "", QioIOException::errBadChunkSize},
         {"size overflows", "10000000000000000\r\n", "", "", QioIOException::errBadChunkSize},
-        {"size line too long", "1;" + std::string(5000, 'e') + "\r\na\r\n0\r\n\r\n", "", "", QioIOException::errBadChunkSize},
         {"data not followed by CR LF", "2\r\nabc\r\n0\r\n\r\n", "", "", QioIOException::errBadChunkEnd},
         {"truncated data", "5\r\nhel", "", "", QioIOException::errTruncated},
-        {"ends after data", "2\r\nab", "", "", QioIOException::errTruncated},
     };
     for (const auto& c : cases) {
         for (unsigned maxRead : {0u, 1u, 7u}) {
@@ -92,22 +90,8 @@ TEST(ChunkedStream, FramingsAtEverySplit)
     }
 }
 
-TEST(ChunkedAndBlockStreams, UnreadInFrontAndExactLength)
+TEST(BlockStream, UnreadInFrontAndExactLength)
 {
-    MemoryInputStream mem("3\r\nabc\r\n0\r\n\r\n");
-    QioBufferedInputStream buffered(mem, 1024);
-    QioChunkedInputStream chunked(buffered);
-    EXPECT_EQ(1, chunked.canUnread());
-    chunked.unread("\r\n", 2);
-    EXPECT_EQ('\r', chunked.read());
-    EXPECT_EQ('\n', chunked.read());
-    EXPECT_EQ('a', chunked.read());
-    chunked.unread("Za", 2);
-    VexByteBuffer rest;
-    EXPECT_EQ(4u, chunked.readFully(rest, 100));
-    EXPECT_STREQ("Zabc", rest.getData());
-    EXPECT_EQ(QioInputStream::END, chunked.read(rest, 10));
-
     MemoryInputStream body("0123456789NEXT", 3);
     QioBufferedInputStream b1(body, 4);
     QioBlockInputStream block(b1);
