@@ -53,7 +53,7 @@ bool configNumber(const VexIDOM_Document& doc, const char* name, int& value)
 // request served from the idle list never resolves its host.
 class SkrConnectionPool::HostRecord {
 public:
-    HostRecord(const char* host, int port) : m_port(port), m_host(host ? host : "")
+    explicit HostRecord(const char* host) : m_host(host ? host : "")
     {
         std::memset(&m_address, 0xFF, sizeof m_address);
     }
@@ -66,7 +66,6 @@ public:
     }
 
 private:
-    int m_port;
     std::string m_host;
     sockaddr_storage m_address;
 };
@@ -193,7 +192,7 @@ SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* url,
 
 SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* host, int port, const char* options)
 {
-    HostRecord record(host, port);
+    HostRecord record(host);
     std::string key = hostPortKey(host, port);
     const char* forced = forcedOptions(options);
     if (!forced) {
