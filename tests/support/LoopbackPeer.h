@@ -2,8 +2,9 @@
 #define SKARN_TEST_LOOPBACK_PEER_H
 
 // In-process TCP peers on loopback (127.0.0.1 or ::1) for end-to-end tests,
-// over raw descriptors (for peers through the secure-socket layer see
-// QsmTestServer.h).
+// over raw descriptors, for peers that misbehave below the toolkit's sockets
+// (for TLS peers and servers on the toolkit's own server socket see
+// SkarnTestServer.h).
 //
 // A LoopbackPeer listens on a port the system picks and serves each accepted
 // connection with the handler on a thread of its own (connections held open

@@ -93,8 +93,6 @@ struct Holder {
         certs.serverKey = d + "server-key.pem";
         certs.otherCert = d + "other.pem";
         certs.otherKey = d + "other-key.pem";
-        certs.strangerCert = d + "stranger.pem";
-        certs.strangerKey = d + "stranger-key.pem";
 
         EVP_PKEY* caKey = newKey();
         X509* ca = makeCert(caKey, "Skarn test CA", nullptr, nullptr, nullptr, 1);
@@ -104,8 +102,6 @@ struct Holder {
         X509* server = makeCert(serverKey, "localhost", ca, caKey, "DNS:localhost,IP:127.0.0.1,IP:::1", 10);
         EVP_PKEY* otherKey = newKey();
         X509* other = makeCert(otherKey, "other.skarn.test", ca, caKey, "DNS:other.skarn.test", 11);
-        EVP_PKEY* strangerKey = newKey();
-        X509* stranger = makeCert(strangerKey, "localhost", otherCa, otherCaKey, "DNS:localhost,IP:127.0.0.1", 12);
 
         writeCert(certs.caFile, ca);
         writeCert(certs.otherCaFile, otherCa);
@@ -113,12 +109,10 @@ struct Holder {
         writeKey(certs.serverKey, serverKey);
         writeCert(certs.otherCert, other);
         writeKey(certs.otherKey, otherKey);
-        writeCert(certs.strangerCert, stranger);
-        writeKey(certs.strangerKey, strangerKey);
 
-        for (X509* c : {ca, otherCa, server, other, stranger})
+        for (X509* c : {ca, otherCa, server, other})
             X509_free(c);
-        for (EVP_PKEY* k : {caKey, otherCaKey, serverKey, otherKey, strangerKey})
+        for (EVP_PKEY* k : {caKey, otherCaKey, serverKey, otherKey})
             EVP_PKEY_free(k);
     }
     ~Holder()
@@ -134,4 +128,21 @@ const TestCertificates& TestCertificates::get()
 {
     static Holder holder;
     return holder.certs;
+}
+
+std::string sessionDocument(const std::string& inner)
+{
+    return "<sessionConfigDocument>" + inner + "</sessionConfigDocument>";
+}
+
+std::string tlsListenerDocument(const std::string& cert, const std::string& key, const std::string& extra)
+{
+    return sessionDocument("<serviceID>test</serviceID><forceSSLStatus>ON</forceSSLStatus><certificateFile>" + cert +
+                           "</certificateFile><privateKeyFile>" + key + "</privateKeyFile>" + extra);
+}
+
+std::string tlsClientDocument(const std::string& extra)
+{
+    return sessionDocument("<forceSSLStatus>ON</forceSSLStatus><caFile>" + TestCertificates::get().caFile +
+                           "</caFile>" + extra);
 }
