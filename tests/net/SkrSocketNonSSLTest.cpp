@@ -1,5 +1,4 @@
-// The plain socket alone: URL parsing, hostile targets, the system's error
-// texts and interrupted sends. What it shares with the secure socket is in
+// The plain socket alone: URL parsing, hostile targets and interrupted sends. What it shares with the secure socket is in
 // SocketKindsTest.
 #include "net/SkrSocketNonSSL.h"
 
@@ -140,16 +139,4 @@ TEST(SkrSocketNonSSLTraffic, InterruptedCallsGoOn)
     ASSERT_TRUE(pollUntil([&] { return done.load(); }));
     EXPECT_EQ(data.size(), received.size());
     EXPECT_TRUE(data == received) << "bytes out of place";
-}
-
-TEST(SkrSocketNonSSLErrors, LastErrorTextFollowsTheSystemError)
-{
-    // Through its Winsock number; the numbers the table does not know have a text too.
-    Plain s;
-    for (const auto& e : std::vector<std::pair<int, const char*>>{
-             {ECONNREFUSED, "Connection refused"}, {EPIPE, "Connection reset by peer"}, {ENOENT, "Unknown error code"}}) {
-        errno = e.first;
-        s.setLastErrorText();
-        EXPECT_EQ(e.second, s.getLastErrorText().str());
-    }
 }

@@ -1,6 +1,5 @@
-// The secure socket alone: the opening failures, the connect loop and the
-// library's failures (driven through the layer's status hook), TLS exchanges
-// and a real OpenSSL server. What it shares with the plain socket is in
+// The secure socket alone: the opening failures and the connect loop (driven
+// through the layer's status hook), TLS exchanges and a real OpenSSL server. What it shares with the plain socket is in
 // SocketKindsTest.
 #include "net/SkrSocket.h"
 
@@ -99,18 +98,6 @@ TEST(SkrSocketConnect, RetryPathsThroughTheHook)
             EXPECT_EQ("ok", readStream(s.getInputStream(), 2));
         }
     }
-}
-
-TEST(SkrSocketFailure, ReceiveFailureRaisesTheLibraryText)
-{
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::silent());
-    SkrSocket s;
-    s.Open(peer.port(), peer.address(), kPlainDoc);
-    StatusHookScript script{{}, {{"QSM_Recv", QSM_E_TLS}}, {}};
-    StatusHookInstalled hook(script);
-    expectSkarnError([&] { s.getInputStream().read(); },
-                     {SkarnException::errSocket, kSocketError,
-                      "QSM_Recv=0xffffffee QSM_Recv: status -18 set by the test hook", "SkrSocket::ReadBuffer"});
 }
 
 TEST(SkrSocketTls, Exchanges)

@@ -18,9 +18,9 @@
 //   socket.Open(peer.port(), peer.address(), nullptr);
 //
 // Canned handlers: echo (sends back what it reads), silent (reads, never
-// sends), resetAfter (reads n bytes, then resets the connection), trickle
-// (sends one byte at a time at an interval), sendThenClose, and
-// readThenSend (reads n bytes, answers, then closes without reading more).
+// sends), resetAfter (reads n bytes, then resets the connection),
+// sendThenClose, and readThenSend (reads n bytes, answers, then closes
+// without reading more).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -57,7 +57,6 @@ public:
     static Handler echo();
     static Handler silent();
     static Handler resetAfter(std::size_t bytes);
-    static Handler trickle(char byte, int intervalMillis, int count);
     static Handler sendThenClose(std::string bytes);
     static Handler readThenSend(std::size_t bytes, std::string reply);
 

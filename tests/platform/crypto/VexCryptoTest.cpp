@@ -237,7 +237,6 @@ TEST(VexCryptoVerification, ClientRefusesAndStaysFailed)
 
 TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
 {
-    const int port = LoopbackPeer::unusedPort(LoopbackPeer::IPv4);
     const struct {
         const char* label;
         std::string doc;
@@ -253,12 +252,6 @@ TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
          },
          QSM_E_CONFIG,
          "QSM_Listen: a TLS listener needs certificateFile and privateKeyFile in its session configuration document"},
-        {"refused connection, and again when retried", plainDoc(),
-         [port](QSM_HANDLE h) {
-             EXPECT_EQ(QSM_E_CONNECT, connectTo(h, port));
-             return connectTo(h, port);
-         },
-         QSM_E_CONNECT, "QSM_Connect: connecting to 127.0.0.1:" + std::to_string(port) + " failed: Connection refused"},
         {"address outside the protocol family", plainDoc("<protocolFamily>IPv6</protocolFamily>"),
          [](QSM_HANDLE h) { return connectTo(h, 1); }, QSM_E_FAILED,
          "QSM_Connect: the address does not belong to the document's protocolFamily"},
