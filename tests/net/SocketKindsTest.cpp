@@ -50,7 +50,7 @@ protected:
     void openUrl(SkarnSocket& s, const LoopbackPeer& p) const { s.Open(p.url().c_str(), doc()); }
 };
 
-// Waiting reads: a blocking secure socket waits without a limit (SkrSocketTest).
+// Waiting reads: a blocking secure socket waits without a limit, so it is left out.
 using Waits = Kinds;
 
 std::string kindName(const ::testing::TestParamInfo<Kind>& i) { return i.param.name; }

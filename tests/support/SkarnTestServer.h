@@ -8,7 +8,8 @@
 // closes or asks to close or the handler says so, or as a raw socket handed to
 // a SocketHandler. Accepted sockets block in reads that no time-out or cancel
 // ends: tests close their client connections (the pool's destroyInstance)
-// before the server goes. For peers that misbehave below TCP, see LoopbackPeer.
+// before the server goes. For raw peers that misbehave (silence, resets), see
+// LoopbackPeer.
 
 #include <atomic>
 #include <cstdint>
