@@ -40,7 +40,8 @@ void SkarnTestServer::start(const std::string& tlsDocument, int port)
     m_factory = Skarn::getSessionFactory();
     m_factory->setProperty("QSMSSLServer", tlsDocument.empty() ? 0 : 1);
     std::string doc = tlsDocument;
-    m_listener = m_factory->getServerSocket(port, doc.empty() ? nullptr : &doc[0]);
+    char loopback[] = "127.0.0.1";  // never reachable from another machine
+    m_listener = m_factory->getServerSocket(loopback, port, doc.empty() ? nullptr : &doc[0]);
     m_port = m_listener->getListenOnPort();
     m_acceptor = std::thread([this] { acceptLoop(); });
 }

@@ -2,14 +2,14 @@
 #define SKARN_TEST_SKARN_TEST_SERVER_H
 
 // The loopback server of the tests, as a host writes it on the public headers
-// only: a factory's server socket (plain, or TLS with a listener's document),
-// accept with a time-out, a thread per connection. Each connection is served
-// either as server sessions, one request after another until the client
-// closes or asks to close or the handler says so, or as a raw socket handed to
-// a SocketHandler. Accepted sockets block in reads that no time-out or cancel
-// ends: tests close their client connections (the pool's destroyInstance)
-// before the server goes. For raw peers that misbehave (silence, resets), see
-// LoopbackPeer.
+// only: a factory's server socket on 127.0.0.1 (plain, or TLS with a
+// listener's document), accept with a time-out, a thread per connection. Each
+// connection is served either as server sessions, one request after another
+// until the client closes or asks to close or the handler says so, or as a raw
+// socket handed to a SocketHandler. Accepted sockets block in reads that no
+// time-out or cancel ends: tests close their client connections (the pool's
+// destroyInstance) before the server goes. For raw peers that misbehave
+// (silence, resets), see LoopbackPeer.
 
 #include <atomic>
 #include <cstdint>
