@@ -5,13 +5,13 @@
 //   Transfer/plain_library                   the same through the secure-socket layer without TLS
 //   Connect/tls                              open (TCP + TLS handshake with full verification) and close
 //   Connect/plain                            open and close without TLS
-// The receiving side counts every byte and the sender waits for its verdict,
-// so a transfer that loses data fails the benchmark instead of looking fast.
-// The negotiated protocol and cipher are the label of each TLS transfer.
+// The receiving side (the toolkit's own server socket) counts every byte and
+// the sender waits for its verdict, so a transfer that loses data fails the
+// benchmark instead of looking fast.
 #include "api/SkarnProcess.h"
 #include "net/SkrSocket.h"
 #include "net/SkrSocketNonSSL.h"
-#include "support/QsmTestServer.h"
+#include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
 #include <arpa/inet.h>
@@ -21,7 +21,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,31 +39,15 @@ sockaddr_storage loopback(int port)
     return a;
 }
 
-std::mutex g_cipherLock;
-std::string g_cipher;
-
 // Reads until kTotal bytes arrived (or the stream ends), answers "k" for the
 // right count and "x" otherwise.
-void drain(QSM_HANDLE& h)
+void drain(SkarnSocket& s)
 {
-    VexCrypto* c = VexCryptoSharedFactory::getInstance();
     std::vector<char> buf(kPiece);
     std::size_t total = 0;
-    while (total < kTotal) {
-        int n = 0;
-        if (c->QSM_Recv(h, buf.data(), static_cast<int>(buf.size()), 0, &n, nullptr) != QSM_S_OK)
-            break;
-        total += static_cast<std::size_t>(n);
-    }
-    char* info = nullptr;
-    c->QSM_GetCipherInfo(h, nullptr, &info);
-    {
-        std::lock_guard<std::mutex> g(g_cipherLock);
-        if (info && std::string(info) != "plain")
-            g_cipher = info;
-    }
-    c->QSM_CryptoFree(info);
-    qsmSendAll(h, total == kTotal ? "k" : "x");
+    for (unsigned n; total < kTotal && (n = s.getInputStream().read(buf.data(), kPiece)) != QioInputStream::END;)
+        total += n;
+    writeAll(s, total == kTotal ? "k" : "x");
 }
 
 const std::string& payload()
@@ -87,9 +70,7 @@ void transfer(benchmark::State& state, Kind kind)
 {
     const TestCertificates& pki = TestCertificates::get();
     const bool tls = kind == Tls || kind == TlsNonBlocking;
-    const int connections = 1000;
-    QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""), &drain,
-                         connections);
+    SkarnTestServer server(&drain, tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : "");
     const std::string doc = tls ? tlsClientDocument() : sessionDocument("<serviceID>bench</serviceID>");
     const std::string& data = payload();
     for (auto _ : state) {
@@ -105,16 +86,13 @@ void transfer(benchmark::State& state, Kind kind)
         s->Close();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kTotal));
-    std::lock_guard<std::mutex> g(g_cipherLock);
-    if (tls)
-        state.SetLabel(g_cipher);
 }
 
 void connectClose(benchmark::State& state, bool tls)
 {
     const TestCertificates& pki = TestCertificates::get();
-    QsmTestServer server(tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : sessionDocument(""),
-                         [](QSM_HANDLE& h) { qsmSendAll(h, "k"); }, 1 << 30);
+    SkarnTestServer server([](SkarnSocket& s) { writeAll(s, "k"); },
+                           tls ? tlsListenerDocument(pki.serverCert, pki.serverKey) : "");
     const std::string doc = tls ? tlsClientDocument() : sessionDocument("<serviceID>bench</serviceID>");
     for (auto _ : state) {
         SkrSocket s;

@@ -5,7 +5,6 @@
 #include "platform/core/VexByteBuffer.h"
 #include "support/ExpectVexError.h"
 #include "support/LoopbackPeer.h"
-#include "support/QsmTestServer.h"
 #include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"
 

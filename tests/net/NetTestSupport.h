@@ -1,12 +1,12 @@
 #ifndef SKARN_TEST_NET_SUPPORT_H
 #define SKARN_TEST_NET_SUPPORT_H
 
-// What the socket tests share: counted sleeps of the connect retries, reads and
-// writes through a socket's streams, patterned bytes and a folder for echo files.
+// What the socket tests share: counted sleeps of the connect retries, patterned
+// bytes and a folder for echo files (reads and writes: SkarnTestServer.h).
 #include "net/SkarnSocket.h"
-#include "net/SkarnSocketInputStream.h"
 #include "platform/core/VexThread.h"
 #include "support/ScopedEnv.h"
+#include "support/SkarnTestServer.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,25 +44,6 @@ inline std::string pattern(std::size_t n, unsigned seed)
     for (std::size_t i = 0; i < n; ++i)
         s[i] = static_cast<char>((i * 7 + seed + i / 251) & 0xff);
     return s;
-}
-
-inline void writeAll(SkarnSocket& s, const std::string& bytes)
-{
-    s.getOutputStream().write(bytes.data(), static_cast<unsigned>(bytes.size()));
-}
-
-// Reads through the input stream until `n` bytes or the end; read sizes cycle through `sizes`.
-inline std::string readUpTo(SkarnSocket& s, std::size_t n, std::vector<unsigned> sizes = {65536})
-{
-    std::string out;
-    std::vector<char> buf(2 << 20);
-    for (std::size_t k = 0; out.size() < n; ++k) {
-        unsigned got = s.getInputStream().read(buf.data(), sizes[k % sizes.size()]);
-        if (got == QioInputStream::END)
-            break;
-        out.append(buf.data(), got);
-    }
-    return out;
 }
 
 inline std::string fileText(const std::string& path)

@@ -12,7 +12,6 @@
 #include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <thread>
 
@@ -36,7 +35,6 @@ const Kind kKinds[] = {
 };
 
 struct PlainPeek : SkrSocketNonSSL {
-    SOCKET comm() const { return m_commSocket; }
     int connected() const { return m_connected; }
 };
 struct SecurePeek : SkrSocket {
@@ -52,7 +50,7 @@ protected:
     void openUrl(SkarnSocket& s, const LoopbackPeer& p) const { s.Open(p.url().c_str(), doc()); }
 };
 
-// Waiting reads: a blocking secure socket waits without a limit (SkrSocketTest).
+// Waiting reads: a blocking secure socket waits without a limit, so it is left out.
 using Waits = Kinds;
 
 std::string kindName(const ::testing::TestParamInfo<Kind>& i) { return i.param.name; }
@@ -60,19 +58,17 @@ std::string kindName(const ::testing::TestParamInfo<Kind>& i) { return i.param.n
 TEST_P(Kinds, ExchangeKeepsEveryByte)
 {
     for (LoopbackPeer::Family family : {LoopbackPeer::IPv4, LoopbackPeer::IPv6}) {
-        for (bool byUrl : {true, false}) {
-            SCOPED_TRACE(std::string(family == LoopbackPeer::IPv4 ? "IPv4" : "IPv6") + (byUrl ? " URL" : " address"));
-            LoopbackPeer peer(family, LoopbackPeer::echo());
-            SocketPtr s = make();
-            if (byUrl)
-                openUrl(*s, peer);
-            else
-                s->Open(peer.port(), peer.address(), doc());
-            const std::string data = pattern(200000, family);
-            writeAll(*s, data);
-            // Reads below, at and above a receive buffer's size: no byte lost, none twice.
-            EXPECT_EQ(data, readUpTo(*s, data.size(), {1, 7, 4096, 1 << 20, 33, 70000}));
-        }
+        SCOPED_TRACE(family == LoopbackPeer::IPv4 ? "IPv4, by address" : "IPv6, by URL");
+        LoopbackPeer peer(family, LoopbackPeer::echo());
+        SocketPtr s = make();
+        if (family == LoopbackPeer::IPv6)
+            openUrl(*s, peer);
+        else
+            s->Open(peer.port(), peer.address(), doc());
+        const std::string data = pattern(200000, family);
+        writeAll(*s, data);
+        // Reads below, at and above a receive buffer's size: no byte lost, none twice.
+        EXPECT_EQ(data, readStream(s->getInputStream(), data.size(), {1, 7, 4096, 1 << 20, 33, 70000}));
     }
 }
 
@@ -83,12 +79,8 @@ TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
     SkarnSocketInputStream& in = s->getInputStream();
     char c;
     VexByteBuffer b(2, 2);
-    EXPECT_EQ(0, s->isAlive());
     EXPECT_EQ(-1, in.read());  // not open: the end at once
-    EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
     EXPECT_EQ(QioInputStream::END, in.read(b, 8));
-    EXPECT_EQ(0u, b.length());
-    EXPECT_EQ(s.get(), in.getSocket());
     openUrl(*s, peer);
     EXPECT_EQ(255, in.read());
     EXPECT_EQ(0, in.read());
@@ -103,27 +95,6 @@ TEST_P(Kinds, StreamsReadToTheEndWhichOutlivesANewConnection)
     s->Close();
     s->open();
     EXPECT_EQ(QioInputStream::END, in.read(&c, 1));
-}
-
-TEST_P(Kinds, HugeReadLengthsTakeWhatIsThere)
-{
-    // 4 GiB of address space, reserved and touched only where bytes arrive:
-    // a count above INT_MAX is read as INT_MAX.
-    const std::size_t size = std::size_t(1) << 32;
-    void* space = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    ASSERT_NE(MAP_FAILED, space);
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("abc"));
-    SocketPtr s = make();
-    openUrl(*s, peer);
-    std::string got;
-    for (int i = 0; i < 10; ++i) {
-        const unsigned n = s->getInputStream().read(static_cast<char*>(space), 0xFFFFFFFFu);
-        if (n == QioInputStream::END)
-            break;
-        got.append(static_cast<char*>(space), n);
-    }
-    ::munmap(space, size);
-    EXPECT_EQ("abc", got);
 }
 
 TEST_P(Kinds, RefusedConnectionTriesFiveTimesAndKeepsOneDescriptor)
@@ -154,7 +125,7 @@ TEST_P(Kinds, RefusedConnectionTriesFiveTimesAndKeepsOneDescriptor)
         EXPECT_EQ(before, openDescriptorCount());
         openUrl(*s, peer);
         writeAll(*s, "again");
-        EXPECT_EQ("again", readUpTo(*s, 5));
+        EXPECT_EQ("again", readStream(s->getInputStream(), 5));
     }
     EXPECT_TRUE(pollUntil([&] { return openDescriptorCount() == before; }));
 }
@@ -189,35 +160,12 @@ TEST_P(Kinds, PeerGoneDuringWriteRaisesInsteadOfSignalling)
     }
 }
 
-TEST_P(Kinds, CloseAndOpenAgainButNotTwice)
-{
-    LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
-    LoopbackPeer other(LoopbackPeer::IPv4, LoopbackPeer::sendThenClose("other"));
-    SocketPtr s = make();
-    openUrl(*s, peer);
-    EXPECT_EQ(k.secure ? 1 : 0, s->isAlive());  // the plain socket never tells
-    writeAll(*s, "one");
-    EXPECT_EQ("one", readUpTo(*s, 3));
-    s->Close();
-    s->Close();
-    EXPECT_EQ(0, s->isAlive());
-    if (!k.secure) {
-        EXPECT_EQ(INVALID_SOCKET, static_cast<PlainPeek&>(*s).comm());
-    }
-    s->open();
-    openUrl(*s, other);  // open already: nothing happens
-    writeAll(*s, "two");
-    EXPECT_EQ("two", readUpTo(*s, 3));
-    EXPECT_EQ(2, peer.accepted());
-    EXPECT_EQ(0, other.accepted());
-}
-
 TEST_P(Kinds, ManyConnectionsLeaveNoDescriptor)
 {
     const int before = openDescriptorCount();
     {
         LoopbackPeer peer(LoopbackPeer::IPv4, LoopbackPeer::echo());
-        for (int i = 0; i < 300; ++i) {
+        for (int i = 0; i < 100; ++i) {
             SocketPtr s = make();
             if (i % 2 == 0) {
                 openUrl(*s, peer);
@@ -226,7 +174,7 @@ TEST_P(Kinds, ManyConnectionsLeaveNoDescriptor)
                 s->Close();
             }
         }
-        EXPECT_TRUE(pollUntil([&] { return peer.accepted() == 300; }));
+        EXPECT_TRUE(pollUntil([&] { return peer.accepted() == 100; }));
     }
     EXPECT_EQ(before, openDescriptorCount());
 }
@@ -242,7 +190,7 @@ TEST_P(Kinds, EchoRecordsTheTraffic)
             s->echo(name.c_str(), "wb", headers);
             openUrl(*s, peer);
             writeAll(*s, "hello");
-            EXPECT_EQ("world!", readUpTo(*s, 6));
+            EXPECT_EQ("world!", readStream(s->getInputStream(), 6));
             // Flushed after every record.
             EXPECT_EQ(headers ? k.echoHeaders : k.echoRaw, fileText(folder.file(name, k.secure ? "pid_" : ""))) << headers;
         }
@@ -271,41 +219,6 @@ TEST_P(Waits, TimeOutAndCancelLeaveTheSocketOpen)
     EXPECT_EQ(1, in.getCancel());
     in.cancel();  // made while nobody reads: waits for the next read
     EXPECT_THROW(in.read(), QioIOCancelException);
-}
-
-TEST_P(Waits, LimitIsOnSilenceAndACancelLosesNoByte)
-{
-    // One byte every half second, limit 1 second: the limit is on silence, not on the whole read.
-    LoopbackPeer trickle(LoopbackPeer::IPv4, LoopbackPeer::trickle('t', 500, 4));
-    SocketPtr s = make();
-    openUrl(*s, trickle);
-    s->getInputStream().setTimeout(1);
-    EXPECT_EQ("tttt", readUpTo(*s, 10, {1}));
-    // Four bytes 300 ms apart, then silence. A cancel made while they flow is
-    // seen only at the first full second of silence: every byte comes first.
-    LoopbackPeer flow(LoopbackPeer::IPv4, [](int fd, const std::atomic<bool>& stop) {
-        LoopbackPeer::trickle('f', 300, 4)(fd, stop);
-        LoopbackPeer::silent()(fd, stop);
-    });
-    SocketPtr f = make();
-    openUrl(*f, flow);
-    SkarnSocketInputStream& in = f->getInputStream();
-    in.setCancel(1);
-    std::thread canceller([&in] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(450));
-        in.cancel();
-    });
-    std::string got;
-    bool cancelled = false;
-    try {
-        for (int i = 0, c; i < 10 && (c = in.read()) != -1; ++i)
-            got += static_cast<char>(c);
-    } catch (const QioIOCancelException&) {
-        cancelled = true;
-    }
-    canceller.join();
-    EXPECT_EQ("ffff", got);
-    EXPECT_TRUE(cancelled);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, Kinds, ::testing::ValuesIn(kKinds), kindName);

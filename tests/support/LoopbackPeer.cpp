@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -137,18 +136,6 @@ LoopbackPeer::Handler LoopbackPeer::resetAfter(std::size_t bytes)
         readUpTo(fd, stop, bytes);
         linger l{1, 0};  // closing now sends a reset instead of an orderly end
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    };
-}
-
-LoopbackPeer::Handler LoopbackPeer::trickle(char byte, int intervalMillis, int count)
-{
-    return [byte, intervalMillis, count](int fd, const std::atomic<bool>& stop) {
-        for (int i = 0; i < count && !stop.load(); ++i) {
-            for (int waited = 0; waited < intervalMillis && !stop.load(); waited += 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (!sendAll(fd, &byte, 1))
-                return;
-        }
     };
 }
 

@@ -2,8 +2,9 @@
 #define SKARN_TEST_LOOPBACK_PEER_H
 
 // In-process TCP peers on loopback (127.0.0.1 or ::1) for end-to-end tests,
-// over raw descriptors (for peers through the secure-socket layer see
-// QsmTestServer.h).
+// over raw descriptors, for peers that misbehave below the toolkit's sockets
+// (for TLS peers and servers on the toolkit's own server socket see
+// SkarnTestServer.h).
 //
 // A LoopbackPeer listens on a port the system picks and serves each accepted
 // connection with the handler on a thread of its own (connections held open
@@ -17,9 +18,9 @@
 //   socket.Open(peer.port(), peer.address(), nullptr);
 //
 // Canned handlers: echo (sends back what it reads), silent (reads, never
-// sends), resetAfter (reads n bytes, then resets the connection), trickle
-// (sends one byte at a time at an interval), sendThenClose, and
-// readThenSend (reads n bytes, answers, then closes without reading more).
+// sends), resetAfter (reads n bytes, then resets the connection),
+// sendThenClose, and readThenSend (reads n bytes, answers, then closes
+// without reading more).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -56,7 +57,6 @@ public:
     static Handler echo();
     static Handler silent();
     static Handler resetAfter(std::size_t bytes);
-    static Handler trickle(char byte, int intervalMillis, int count);
     static Handler sendThenClose(std::string bytes);
     static Handler readThenSend(std::size_t bytes, std::string reply);
 

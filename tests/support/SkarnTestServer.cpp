@@ -13,21 +13,35 @@
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/streams/QioInputStream.h"
+#include "platform/streams/QioOutputStream.h"
 
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 SkarnTestServer::SkarnTestServer(Handler handler, const std::string& tlsDocument, int port)
     : m_handler(std::move(handler))
 {
+    start(tlsDocument, port);
+}
+
+SkarnTestServer::SkarnTestServer(SocketHandler handler, const std::string& tlsDocument)
+    : m_socketHandler(std::move(handler))
+{
+    start(tlsDocument, 0);
+}
+
+void SkarnTestServer::start(const std::string& tlsDocument, int port)
+{
     m_factory = Skarn::getSessionFactory();
     m_factory->setProperty("QSMSSLServer", tlsDocument.empty() ? 0 : 1);
     std::string doc = tlsDocument;
-    m_listener = m_factory->getServerSocket(port, doc.empty() ? nullptr : &doc[0]);
+    char loopback[] = "127.0.0.1";  // never reachable from another machine
+    m_listener = m_factory->getServerSocket(loopback, port, doc.empty() ? nullptr : &doc[0]);
     m_port = m_listener->getListenOnPort();
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
@@ -64,7 +78,14 @@ void SkarnTestServer::acceptLoop()
 
 void SkarnTestServer::serve(SkarnSocket* sock)
 {
-    for (bool more = true; more;) {
+    if (m_socketHandler) {
+        try {
+            m_socketHandler(*sock);
+        } catch (VexThrowable&) {
+            // the client went away; the test's own checks tell
+        }
+    }
+    for (bool more = !m_socketHandler; more;) {
         SkarnServerSession* session = m_factory->getServerSession(sock);
         try {
             more = m_handler(*session);
@@ -127,13 +148,23 @@ std::string serialiseNode(const VexIDOM_Node& node)
     return w.out;
 }
 
-std::string readStream(QioInputStream& in)
+std::string readStream(QioInputStream& in, std::size_t limit, const std::vector<unsigned>& sizes)
 {
     std::string out;
-    char buf[16384];
-    for (unsigned n; (n = in.read(buf, sizeof buf)) != QioInputStream::END;)
-        out.append(buf, n);
+    std::vector<char> buf(*std::max_element(sizes.begin(), sizes.end()));
+    for (std::size_t k = 0; out.size() < limit; ++k) {
+        const std::size_t want = std::min<std::size_t>(sizes[k % sizes.size()], limit - out.size());
+        const unsigned n = in.read(buf.data(), static_cast<unsigned>(want));
+        if (n == QioInputStream::END)
+            break;
+        out.append(buf.data(), n);
+    }
     return out;
+}
+
+void writeAll(SkarnSocket& s, const std::string& bytes)
+{
+    s.getOutputStream().write(bytes.data(), static_cast<unsigned>(bytes.size()));
 }
 
 std::string readUntil(int fd, const std::string& mark)

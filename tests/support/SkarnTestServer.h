@@ -1,14 +1,18 @@
 #ifndef SKARN_TEST_SKARN_TEST_SERVER_H
 #define SKARN_TEST_SKARN_TEST_SERVER_H
 
-// A server loop as a host writes it, on the public headers only: a factory's
-// server socket, accept with a time-out, a thread per connection serving
-// server sessions one request after another until the client closes or asks
-// to close, or the handler says so. Accepted sockets block in reads that no
+// The loopback server of the tests, as a host writes it on the public headers
+// only: a factory's server socket on 127.0.0.1 (plain, or TLS with a
+// listener's document), accept with a time-out, a thread per connection. Each
+// connection is served either as server sessions, one request after another
+// until the client closes or asks to close or the handler says so, or as a raw
+// socket handed to a SocketHandler. Accepted sockets block in reads that no
 // time-out or cancel ends: tests close their client connections (the pool's
-// destroyInstance) before the server goes.
+// destroyInstance) before the server goes. For raw peers that misbehave
+// (silence, resets), see LoopbackPeer.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -26,10 +30,13 @@ class SkarnTestServer {
 public:
     // Answers one request on `session`; false closes the connection afterwards.
     using Handler = std::function<bool(SkarnServerSession& session)>;
+    // Serves one connection on its accepted socket, which is closed afterwards.
+    using SocketHandler = std::function<void(SkarnSocket& socket)>;
 
     // `tlsDocument` empty: plain; else the session configuration document
     // (certificate, key) of a listener that accepts TLS only. Port 0: any.
     explicit SkarnTestServer(Handler handler, const std::string& tlsDocument = "", int port = 0);
+    explicit SkarnTestServer(SocketHandler handler, const std::string& tlsDocument = "");
     // Stops accepting and joins every thread.
     ~SkarnTestServer();
     SkarnTestServer(const SkarnTestServer&) = delete;
@@ -45,10 +52,12 @@ public:
     static Handler echo();
 
 private:
+    void start(const std::string& tlsDocument, int port);
     void acceptLoop();
     void serve(SkarnSocket* sock);
 
     Handler m_handler;
+    SocketHandler m_socketHandler;
     Skarn* m_factory;
     SkarnServerSocket* m_listener;
     int m_port;
@@ -61,8 +70,10 @@ private:
 // A SOAP envelope whose body holds one element m:Echo with `text`; the caller's.
 VexIDOM_Document* soapEnvelope(const std::string& text);
 std::string serialiseNode(const VexIDOM_Node& node);
-// Every byte of a stream, to its end.
-std::string readStream(QioInputStream& in);
+// The bytes of a stream up to its end or `limit`, read with block reads whose
+// sizes cycle through `sizes`.
+std::string readStream(QioInputStream& in, std::size_t limit = SIZE_MAX, const std::vector<unsigned>& sizes = {16384});
+void writeAll(SkarnSocket& s, const std::string& bytes);
 // Reads from `fd` until the bytes read end with `mark`, the peer closes, or 10 s pass.
 std::string readUntil(int fd, const std::string& mark);
 

@@ -10,11 +10,10 @@
 
 // Scripted answers of the secure-socket layer's status hook: per call name, a
 // queue of statuses, then (optionally) one status for ever; every call is
-// counted. A queued kPass lets that one call through to the layer. The hook is
-// process-wide and loopback peers call the layer from their own threads, so
-// answers are serialised and a late call never reaches a script that is gone.
+// counted. The hook is process-wide and servers call the layer from their own
+// threads, so answers are serialised and a late call never reaches a script
+// that is gone.
 struct StatusHookScript {
-    static constexpr int kPass = 9999;
     std::map<std::string, std::deque<int>> queued;
     std::map<std::string, int> always;
     std::map<std::string, int> asked;
@@ -39,11 +38,8 @@ struct StatusHookScript {
         ++s->asked[call];
         auto q = s->queued.find(call);
         if (q != s->queued.end() && !q->second.empty()) {
-            const int next = q->second.front();
+            *status = q->second.front();
             q->second.pop_front();
-            if (next == kPass)
-                return false;
-            *status = next;
             return true;
         }
         auto a = s->always.find(call);

@@ -62,20 +62,14 @@ X509* makeCert(EVP_PKEY* key, const char* cn, X509* issuer, EVP_PKEY* issuerKey,
     return cert;
 }
 
-void writeCert(const std::string& path, X509* cert)
+// Writes the certificate, or the key when `cert` is null, as PEM; the path.
+std::string writePem(const std::string& path, X509* cert, EVP_PKEY* key)
 {
     FILE* f = std::fopen(path.c_str(), "w");
-    if (!f || !PEM_write_X509(f, cert))
+    if (!f || !(cert ? PEM_write_X509(f, cert) : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr)))
         throw std::runtime_error("cannot write " + path);
     std::fclose(f);
-}
-
-void writeKey(const std::string& path, EVP_PKEY* key)
-{
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (!f || !PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr))
-        throw std::runtime_error("cannot write " + path);
-    std::fclose(f);
+    return path;
 }
 
 struct Holder {
@@ -87,15 +81,6 @@ struct Holder {
             throw std::runtime_error("cannot make a folder for test certificates");
         certs.dir = tmpl;
         const std::string d = certs.dir + "/";
-        certs.caFile = d + "ca.pem";
-        certs.otherCaFile = d + "other-ca.pem";
-        certs.serverCert = d + "server.pem";
-        certs.serverKey = d + "server-key.pem";
-        certs.otherCert = d + "other.pem";
-        certs.otherKey = d + "other-key.pem";
-        certs.strangerCert = d + "stranger.pem";
-        certs.strangerKey = d + "stranger-key.pem";
-
         EVP_PKEY* caKey = newKey();
         X509* ca = makeCert(caKey, "Skarn test CA", nullptr, nullptr, nullptr, 1);
         EVP_PKEY* otherCaKey = newKey();
@@ -104,21 +89,15 @@ struct Holder {
         X509* server = makeCert(serverKey, "localhost", ca, caKey, "DNS:localhost,IP:127.0.0.1,IP:::1", 10);
         EVP_PKEY* otherKey = newKey();
         X509* other = makeCert(otherKey, "other.skarn.test", ca, caKey, "DNS:other.skarn.test", 11);
-        EVP_PKEY* strangerKey = newKey();
-        X509* stranger = makeCert(strangerKey, "localhost", otherCa, otherCaKey, "DNS:localhost,IP:127.0.0.1", 12);
-
-        writeCert(certs.caFile, ca);
-        writeCert(certs.otherCaFile, otherCa);
-        writeCert(certs.serverCert, server);
-        writeKey(certs.serverKey, serverKey);
-        writeCert(certs.otherCert, other);
-        writeKey(certs.otherKey, otherKey);
-        writeCert(certs.strangerCert, stranger);
-        writeKey(certs.strangerKey, strangerKey);
-
-        for (X509* c : {ca, otherCa, server, other, stranger})
+        certs.caFile = writePem(d + "ca.pem", ca, nullptr);
+        certs.otherCaFile = writePem(d + "other-ca.pem", otherCa, nullptr);
+        certs.serverCert = writePem(d + "server.pem", server, nullptr);
+        certs.serverKey = writePem(d + "server-key.pem", nullptr, serverKey);
+        certs.otherCert = writePem(d + "other.pem", other, nullptr);
+        certs.otherKey = writePem(d + "other-key.pem", nullptr, otherKey);
+        for (X509* c : {ca, otherCa, server, other})
             X509_free(c);
-        for (EVP_PKEY* k : {caKey, otherCaKey, serverKey, otherKey, strangerKey})
+        for (EVP_PKEY* k : {caKey, otherCaKey, serverKey, otherKey})
             EVP_PKEY_free(k);
     }
     ~Holder()
@@ -134,4 +113,21 @@ const TestCertificates& TestCertificates::get()
 {
     static Holder holder;
     return holder.certs;
+}
+
+std::string sessionDocument(const std::string& inner)
+{
+    return "<sessionConfigDocument>" + inner + "</sessionConfigDocument>";
+}
+
+std::string tlsListenerDocument(const std::string& cert, const std::string& key, const std::string& extra)
+{
+    return sessionDocument("<serviceID>test</serviceID><forceSSLStatus>ON</forceSSLStatus><certificateFile>" + cert +
+                           "</certificateFile><privateKeyFile>" + key + "</privateKeyFile>" + extra);
+}
+
+std::string tlsClientDocument(const std::string& extra)
+{
+    return sessionDocument("<forceSSLStatus>ON</forceSSLStatus><caFile>" + TestCertificates::get().caFile +
+                           "</caFile>" + extra);
 }

@@ -9,7 +9,6 @@
 //   otherCaFile   a second, unrelated CA
 //   serverCert/serverKey  signed by the test CA for DNS localhost, IP 127.0.0.1 and ::1
 //   otherCert/otherKey    signed by the test CA for DNS other.skarn.test only
-//   strangerCert/strangerKey  signed by the second CA for localhost and 127.0.0.1
 struct TestCertificates {
     std::string dir;
     std::string caFile;
@@ -18,11 +17,16 @@ struct TestCertificates {
     std::string serverKey;
     std::string otherCert;
     std::string otherKey;
-    std::string strangerCert;
-    std::string strangerKey;
 
     // The set of this process, made on first use.
     static const TestCertificates& get();
 };
+
+// "<sessionConfigDocument>" + inner + "</sessionConfigDocument>"
+std::string sessionDocument(const std::string& inner);
+// A listener's document: TLS forced, with this certificate and key, then `extra`.
+std::string tlsListenerDocument(const std::string& cert, const std::string& key, const std::string& extra = "");
+// A client's document: TLS forced, trusting the test CA, then `extra` (a later element wins).
+std::string tlsClientDocument(const std::string& extra = "");
 
 #endif

@@ -6,7 +6,7 @@
 #include "support/Gate.h"
 #include "support/LoopbackPeer.h"
 #include "support/MemorySocket.h"
-#include "support/QsmTestServer.h"
+#include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
@@ -75,16 +75,17 @@ TEST(Pipeline, ResponsesInOneSendOverTls)
         SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
         Gate gate;
         const TestCertificates& pki = TestCertificates::get();
-        QsmTestServer server(tlsListenerDocument(pki.serverCert, pki.serverKey), [&](QSM_HANDLE& h) {
-            qsmSendAll(h, wire);
-            gate.wait();  // at most 10 s: a reader waiting for lost bytes sees the end then
-        });
+        SkarnTestServer server(
+            [&](SkarnSocket& accepted) {
+                writeAll(accepted, wire);
+                gate.wait();  // at most 10 s: a reader waiting for lost bytes sees the end then
+            },
+            tlsListenerDocument(pki.serverCert, pki.serverKey));
         std::unique_ptr<SkarnSocket> s(SkarnSocket::getSocket(1, nonBlocking));
         s->markReusable();
         s->Open(server.port(), loopbackAddress(server.port()), tlsClientDocument().c_str());
         readPipeline(*s);
         gate.open();
-        server.join();
     }
 }
 

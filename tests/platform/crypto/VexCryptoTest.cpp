@@ -1,16 +1,17 @@
-// The secure-socket layer over real loopback connections: plain and TLS
-// exchanges, certificate and host-name verification, the handshake bound and
-// the texts of failed calls.
+// The secure-socket layer's client over real loopback connections: plain and
+// TLS exchanges, certificate and host-name verification, the handshake bound
+// and the texts of failed calls.
 #include "platform/crypto/VexCrypto.h"
 
+#include "net/SkarnSocket.h"
+#include "net/SkarnSocketInputStream.h"
 #include "support/LoopbackPeer.h"
-#include "support/QsmTestServer.h"
+#include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -26,6 +27,13 @@ std::string freed(char* details)
     return s;
 }
 
+std::string lastError(QSM_HANDLE h)
+{
+    char* details = nullptr;
+    lib()->QSM_CryptoGetLastErrorDetails(h, nullptr, &details);
+    return freed(details);
+}
+
 QSM_HANDLE openHandle(const std::string& doc)
 {
     QSM_HANDLE h = nullptr;
@@ -39,6 +47,18 @@ int connectTo(QSM_HANDLE h, int port)
 {
     sockaddr_storage a = loopbackAddress(port);
     return lib()->QSM_Connect(h, &a, 128, nullptr);
+}
+
+// Waits up to 5 seconds for the handle to turn readable or writable.
+bool ready(QSM_HANDLE h, bool forWrite)
+{
+    QSM_Handle_Set set{1, {h}};
+    timeval tv{5, 0};
+    int n = 0;
+    char* d = nullptr;
+    lib()->QSM_Select(forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv, &n, &d);
+    freed(d);
+    return n != 0;
 }
 
 // Connects as a toolkit socket does: connect (to `url` when given), negotiate
@@ -57,18 +77,44 @@ int connectClient(const std::string& doc, int port, QSM_HANDLE* h, const std::st
     if (first)
         *first = st;
     if (st == QSM_E_NEGOTIATE) {
-        while ((st = lib()->QSM_EstablishSecure(*h, nullptr)) == QSM_E_WOULD_BLOCK) {
-            QSM_Handle_Set r{1, {*h}};
-            timeval tv{1, 0};
-            int n = 0;
-            char* d = nullptr;
-            lib()->QSM_Select(&r, nullptr, nullptr, &tv, &n, &d);
-            freed(d);
+        while ((st = lib()->QSM_EstablishSecure(*h, nullptr)) == QSM_E_WOULD_BLOCK && ready(*h, false)) {
         }
         if (st == QSM_S_OK)
             st = connect();
     }
     return st;
+}
+
+bool sendAll(QSM_HANDLE h, const std::string& bytes)
+{
+    for (std::size_t off = 0; off < bytes.size();) {
+        int sent = 0;
+        int st = lib()->QSM_Send(h, bytes.data() + off, static_cast<int>(bytes.size() - off), 0, &sent, nullptr);
+        if (st == QSM_E_WOULD_BLOCK && ready(h, true))
+            continue;
+        if (st != QSM_S_OK)
+            return false;
+        off += static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+// Reads until `n` bytes arrived or the stream ended or failed, at most 1000
+// bytes a call: decrypted bytes left inside the TLS layer must count as readable.
+std::string recvExactly(QSM_HANDLE h, std::size_t n)
+{
+    std::string out;
+    char buf[1000];
+    while (out.size() < n) {
+        int got = 0;
+        int st = lib()->QSM_Recv(h, buf, static_cast<int>(std::min(n - out.size(), sizeof buf)), 0, &got, nullptr);
+        if (st == QSM_E_WOULD_BLOCK && ready(h, false))
+            continue;
+        if (st != QSM_S_OK)
+            break;
+        out.append(buf, static_cast<std::size_t>(got));
+    }
+    return out;
 }
 
 void closeHandle(QSM_HANDLE* h)
@@ -77,15 +123,6 @@ void closeHandle(QSM_HANDLE* h)
     EXPECT_EQ(QSM_S_OK, lib()->QSM_CloseHandle(h, nullptr, &details));
     freed(details);
     EXPECT_EQ(nullptr, *h);
-}
-
-// The server of an exchange: takes `in` bytes, answers with `out`.
-std::function<void(QSM_HANDLE&)> answer(std::size_t in, const std::string& out, std::string* got)
-{
-    return [in, out, got](QSM_HANDLE h) {
-        *got = qsmRecvExactly(h, in);
-        qsmSendAll(h, out);
-    };
 }
 
 const char kHandshake[] = "QSM_EstablishSecure: TLS handshake with 127.0.0.1:";
@@ -98,45 +135,44 @@ TEST(VexCryptoExchange, BothWaysAndTheCertificatesThatPass)
         "<certificateFile>" + pki.otherCert + "</certificateFile><privateKeyFile>" + pki.otherKey + "</privateKeyFile>";
     const struct {
         const char* label;
-        std::string listener, client;
-        const char* url;  // "%d" stands for the port; empty: connect by address
-        bool tls;
+        std::string listener, client;  // listener empty: plain
+        const char* url;               // "%d" stands for the port; empty: connect by address
         std::size_t request, reply;
         bool nonBlocking;
     } cases[] = {
-        {"plain", plainDoc("<forceSSLStatus>OFF</forceSSLStatus>"), plainDoc(), "", false, 300000, 200000, false},
-        // Reads of 1000 bytes leave decrypted bytes inside the TLS layer: they count as readable.
-        {"TLS, blocking", tls, tlsClientDocument(), "", true, 1 << 20, 777777, false},
-        {"TLS, non-blocking", tls, tlsClientDocument("<protocolFamily>IPv4</protocolFamily>"), "", true, 1 << 20, 1 << 20,
-         true},
+        {"plain", "", plainDoc(), "", 300000, 200000, false},
+        {"TLS, non-blocking", tls, tlsClientDocument("<protocolFamily>IPv4</protocolFamily>"), "", 1 << 20, 777777, true},
         {"https URL negotiates without force", tls,
          sessionDocument("<caFile>" + pki.caFile + "</caFile><protocolFamily>IPv4</protocolFamily>"),
-         "https://localhost:%d/service", true, 2, 2, false},
+         "https://localhost:%d/service", 2, 2, false},
         {"client certificate for a verifying listener",
          tlsListenerDocument(pki.serverCert, pki.serverKey, "<verifyPeer>ON</verifyPeer><caFile>" + pki.caFile + "</caFile>"),
-         tlsClientDocument(clientCert), "", true, 2, 2, false},
+         tlsClientDocument(clientCert), "", 2, 2, false},
         {"expected name matches another certificate", tlsListenerDocument(pki.otherCert, pki.otherKey),
-         tlsClientDocument("<serverName>other.skarn.test</serverName>"), "", true, 2, 2, false},
-        {"verification off", tlsListenerDocument(pki.strangerCert, pki.strangerKey),
-         tlsClientDocument("<verifyPeer>OFF</verifyPeer>"), "", true, 2, 2, false},
+         tlsClientDocument("<serverName>other.skarn.test</serverName>"), "", 2, 2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const std::string request(c.request, 'q'), reply = std::string(c.reply - 1, 'r') + "!";
         std::string got;
-        QsmTestServer server(c.listener, answer(request.size(), reply, &got));
         QSM_HANDLE h = nullptr;
-        char url[128] = "";
-        std::snprintf(url, sizeof url, c.url, server.port());
-        int first = 0;
-        ASSERT_EQ(QSM_S_OK, connectClient(c.client, server.port(), &h, url, &first, c.nonBlocking)) << qsmLastError(h);
-        EXPECT_EQ(c.tls ? QSM_E_NEGOTIATE : QSM_S_OK, first);
-        ASSERT_TRUE(qsmSendAll(h, request));
-        EXPECT_EQ(reply, qsmRecvExactly(h, reply.size(), 1000));
-        server.join();
+        {
+            SkarnTestServer server(
+                [&](SkarnSocket& s) {
+                    got = readStream(s.getInputStream(), request.size());
+                    writeAll(s, reply);
+                },
+                c.listener);
+            char url[128] = "";
+            std::snprintf(url, sizeof url, c.url, server.port());
+            int first = 0;
+            ASSERT_EQ(QSM_S_OK, connectClient(c.client, server.port(), &h, url, &first, c.nonBlocking)) << lastError(h);
+            EXPECT_EQ(c.listener.empty() ? QSM_S_OK : QSM_E_NEGOTIATE, first);
+            ASSERT_TRUE(sendAll(h, request));
+            EXPECT_EQ(reply, recvExactly(h, reply.size()));
+            closeHandle(&h);
+        }
         EXPECT_EQ(request, got);
-        EXPECT_TRUE(server.failures().empty());
-        closeHandle(&h);
     }
 }
 
@@ -156,8 +192,9 @@ TEST(VexCryptoExchange, NonBlockingHandshakeWouldBlockThenTimesOut)
         st = lib()->QSM_EstablishSecure(h, nullptr);
     }
     EXPECT_EQ(QSM_E_HANDSHAKE_TIMEOUT, st);
-    EXPECT_EQ(0u, qsmLastError(h).find(kHandshake)) << qsmLastError(h);
-    EXPECT_NE(std::string::npos, qsmLastError(h).find("did not finish within 1 seconds")) << qsmLastError(h);
+    const std::string text = lastError(h);
+    EXPECT_EQ(0u, text.find(kHandshake)) << text;
+    EXPECT_NE(std::string::npos, text.find("did not finish within 1 seconds")) << text;
     EXPECT_EQ(QSM_E_FAILED, connectTo(h, peer.port()));
     closeHandle(&h);
 }
@@ -165,125 +202,68 @@ TEST(VexCryptoExchange, NonBlockingHandshakeWouldBlockThenTimesOut)
 TEST(VexCryptoVerification, ClientRefusesAndStaysFailed)
 {
     const TestCertificates& pki = TestCertificates::get();
-    const char* unknownIssuer = "certificate verification failed: unable to get local issuer certificate";
     const struct {
         const char* label;
         std::string listener, clientExtra;  // a later caFile wins over the one tlsClientDocument puts first
         const char* reason;
     } cases[] = {
         {"client trusts another CA", tlsListenerDocument(pki.serverCert, pki.serverKey),
-         "<caFile>" + pki.otherCaFile + "</caFile>", unknownIssuer},
+         "<caFile>" + pki.otherCaFile + "</caFile>", "unable to get local issuer certificate"},
         {"certificate for another name, by address", tlsListenerDocument(pki.otherCert, pki.otherKey), "",
-         "certificate verification failed: IP address mismatch"},
+         "IP address mismatch"},
         {"certificate for another name, by host", tlsListenerDocument(pki.otherCert, pki.otherKey),
-         "<serverName>localhost</serverName>", "certificate verification failed: hostname mismatch"},
+         "<serverName>localhost</serverName>", "hostname mismatch"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const int before = openDescriptorCount();
         {
-            // Takes the client's hello (so that closing sends no reset) and answers as an HTTP server would.
-            QsmTestServer server(c.listener, [](QSM_HANDLE h) {
-                qsmRecvExactly(h, 1);
-                qsmSendAll(h, "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
-            });
+            SkarnTestServer server([](SkarnSocket&) {}, c.listener);
             QSM_HANDLE h = nullptr;
             EXPECT_EQ(QSM_E_TLS, connectClient(tlsClientDocument(c.clientExtra), server.port(), &h));
-            const std::string text = qsmLastError(h);
+            const std::string text = lastError(h);
             EXPECT_EQ(0u, text.find(kHandshake)) << text;
-            EXPECT_NE(std::string::npos, text.find(c.reason)) << text;
-            if (std::strncmp(c.reason, "certificate", 11) == 0) {
-                EXPECT_NE(std::string::npos, text.find("certificate verify failed")) << text;
-            }
+            EXPECT_NE(std::string::npos, text.find(std::string("certificate verification failed: ") + c.reason)) << text;
+            EXPECT_NE(std::string::npos, text.find("certificate verify failed")) << text;
             // The handle stays failed: connecting again is final, with the same reason.
             EXPECT_EQ(QSM_E_FAILED, connectTo(h, server.port()));
-            EXPECT_EQ(text, qsmLastError(h));
+            EXPECT_EQ(text, lastError(h));
             EXPECT_NE(QSM_S_OK, lib()->QSM_SocketStatus(h, nullptr));
-            server.stop();
             closeHandle(&h);
         }
         EXPECT_EQ(before, openDescriptorCount());
     }
 }
 
-TEST(VexCryptoVerification, ListenerRefusesAndGoesOn)
-{
-    const TestCertificates& pki = TestCertificates::get();
-    // A silent client cannot hold the listener: the next one is served once its handshake timed out.
-    std::string got;
-    QsmTestServer server(
-        tlsListenerDocument(pki.serverCert, pki.serverKey, "<handshakeTimeoutSeconds>1</handshakeTimeoutSeconds>"),
-        answer(2, "ok", &got), 2);
-    QSM_HANDLE silent = nullptr, h = nullptr;
-    ASSERT_EQ(QSM_S_OK, connectClient(plainDoc(), server.port(), &silent));
-    ASSERT_EQ(QSM_S_OK, connectClient(tlsClientDocument(), server.port(), &h)) << qsmLastError(h);
-    ASSERT_TRUE(qsmSendAll(h, "hi"));
-    EXPECT_EQ("ok", qsmRecvExactly(h, 2));
-    server.join();
-    ASSERT_EQ(1u, server.failures().size());
-    EXPECT_NE(std::string::npos, server.failures()[0].find("did not finish within 1 seconds")) << server.failures()[0];
-    closeHandle(&silent);
-    closeHandle(&h);
-}
-
 TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
 {
-    const int port = LoopbackPeer::unusedPort(LoopbackPeer::IPv4);
-    auto listen = [](QSM_HANDLE h) {
-        sockaddr_storage a = loopbackAddress(0);
-        EXPECT_EQ(QSM_S_OK, lib()->QSM_Bind(h, &a, 128, nullptr));
-        return lib()->QSM_Listen(h, 20, nullptr);
-    };
-    auto url = [](const char* u) { return [u](QSM_HANDLE h) { return lib()->QSM_Connect_Url(h, u, nullptr); }; };
-    const std::string unresolvableUrl = std::string("https://") + kUnresolvableHost + "/";
     const struct {
         const char* label;
         std::string doc;
         std::function<int(QSM_HANDLE)> call;
         int status;
-        std::string text;  // the handle's last error text; a prefix when `prefix`
-        bool prefix;
+        std::string text;  // the handle's last error text
     } cases[] = {
-        {"TLS listener without certificate", sessionDocument("<forceSSLStatus>ON</forceSSLStatus>"), listen, QSM_E_CONFIG,
-         "QSM_Listen: a TLS listener needs certificateFile and privateKeyFile in its session configuration document", false},
-        {"refused connection, and again when retried", plainDoc(),
-         [port](QSM_HANDLE h) {
-             EXPECT_EQ(QSM_E_CONNECT, connectTo(h, port));
-             return connectTo(h, port);
+        {"TLS listener without certificate", sessionDocument("<forceSSLStatus>ON</forceSSLStatus>"),
+         [](QSM_HANDLE h) {
+             sockaddr_storage a = loopbackAddress(0);
+             EXPECT_EQ(QSM_S_OK, lib()->QSM_Bind(h, &a, 128, nullptr));
+             return lib()->QSM_Listen(h, 20, nullptr);
          },
-         QSM_E_CONNECT, "QSM_Connect: connecting to 127.0.0.1:" + std::to_string(port) + " failed: Connection refused", false},
+         QSM_E_CONFIG,
+         "QSM_Listen: a TLS listener needs certificateFile and privateKeyFile in its session configuration document"},
         {"address outside the protocol family", plainDoc("<protocolFamily>IPv6</protocolFamily>"),
          [](QSM_HANDLE h) { return connectTo(h, 1); }, QSM_E_FAILED,
-         "QSM_Connect: the address does not belong to the document's protocolFamily", false},
-        {"host that does not resolve", plainDoc(), url(unresolvableUrl.c_str()), QSM_E_FAILED,
-         std::string("QSM_Connect_Url: cannot resolve '") + kUnresolvableHost + "': ", true},
+         "QSM_Connect: the address does not belong to the document's protocolFamily"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         QSM_HANDLE h = openHandle(c.doc);
         ASSERT_NE(nullptr, h);
         EXPECT_EQ(c.status, c.call(h));
-        const std::string text = qsmLastError(h);
-        EXPECT_EQ(c.text, c.prefix ? text.substr(0, c.text.size()) : text);
+        EXPECT_EQ(c.text, lastError(h));
         closeHandle(&h);
     }
-}
-
-TEST(VexCryptoFailures, RefusedDocumentAndInvalidHandle)
-{
-    QSM_HANDLE h = reinterpret_cast<QSM_HANDLE>(1);
-    char* details = nullptr;
-    EXPECT_EQ(QSM_E_CONFIG,
-              lib()->QSM_Socket(&h, "<sessionConfigDocument><forceSSLStatus>maybe</forceSSLStatus></sessionConfigDocument>",
-                                nullptr, &details));
-    EXPECT_EQ(nullptr, h);
-    EXPECT_EQ("QSM_Socket: forceSSLStatus must be ON or OFF, not 'maybe'", freed(details));
-    char buf[4];
-    int n = 7;
-    EXPECT_EQ(QSM_E_INVALID, lib()->QSM_Recv(nullptr, buf, 4, 0, &n, nullptr));
-    EXPECT_EQ(0, n);
-    ASSERT_EQ(QSM_S_OK, lib()->QSM_CryptoGetLastErrorDetails(nullptr, nullptr, &details));
-    EXPECT_EQ("QSM_Recv: not a valid handle", freed(details));
 }
 
 }  // namespace
