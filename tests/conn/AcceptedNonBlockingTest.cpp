@@ -5,7 +5,6 @@
 #include "platform/streams/QioIOTimeoutException.h"
 #include "support/Gate.h"
 #include "support/LoopbackPeer.h"
-#include "support/QsmTestServer.h"
 #include "support/ScopedEnv.h"
 #include "support/TestCertificates.h"
 
