@@ -3,7 +3,6 @@
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexMessageCatalog.h"
 #include "support/ExpectThrow.h"
-#include "support/Raised.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "support/ExpectThrow.h"
-#include "support/Raised.h"
 
 #include <memory>
 

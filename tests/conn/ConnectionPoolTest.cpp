@@ -5,7 +5,7 @@
 #include "net/SkarnSocket.h"
 #include "platform/core/VexHighResolutionTime.h"
 #include "platform/streams/QioOutputStream.h"
-#include "support/ExpectVexError.h"
+#include "support/ExpectThrow.h"
 #include "support/Gate.h"
 #include "support/LoopbackPeer.h"
 #include "support/ScopedEnv.h"

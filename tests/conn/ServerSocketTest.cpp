@@ -3,7 +3,7 @@
 #include "conn/SkrServerSocket.h"
 #include "platform/streams/QioOutputStream.h"
 #include "platform/core/VexByteBuffer.h"
-#include "support/ExpectVexError.h"
+#include "support/ExpectThrow.h"
 #include "support/LoopbackPeer.h"
 #include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"

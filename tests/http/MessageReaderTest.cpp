@@ -9,9 +9,7 @@
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/streams/QioIOException.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/MemorySocket.h"
-#include "support/Raised.h"
 
 #include <gtest/gtest.h>
 

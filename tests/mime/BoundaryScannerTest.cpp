@@ -1,6 +1,6 @@
 #include "mime/BoundaryScanner.h"
 
-#include "support/ExpectVexError.h"
+#include "support/ExpectThrow.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,6 @@
 
 #include "platform/core/VexByteBuffer.h"
 #include "support/ExpectThrow.h"
-#include "support/ExpectVexError.h"
 #include "support/MemoryInputStream.h"
 
 #include <gtest/gtest.h>

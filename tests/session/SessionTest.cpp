@@ -4,9 +4,8 @@
 #include "session/SkrServerSession.h"
 #include "session/SkrSession.h"
 #include "support/AcceptedPlainSocket.h"
-#include "support/ExpectVexError.h"
+#include "support/ExpectThrow.h"
 #include "support/LoopbackPeer.h"
-#include "support/Raised.h"
 #include "support/SkarnTestServer.h"
 
 #include "platform/core/VexIllegalArgumentError.h"

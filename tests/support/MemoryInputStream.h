@@ -1,6 +1,7 @@
 #ifndef SKARN_TEST_MEMORY_INPUT_STREAM_H
 #define SKARN_TEST_MEMORY_INPUT_STREAM_H
 
+#include "support/ReadStream.h"
 #include "support/ViewInputStream.h"
 
 #include <string>
@@ -35,14 +36,5 @@ public:
 private:
     bool m_unreadable;
 };
-
-// Reads a stream to its end with block reads of `chunk` bytes.
-inline std::string drain(QioInputStream& in, unsigned chunk = 4096)
-{
-    std::string out, buf(chunk, '\0');
-    for (unsigned n; (n = in.read(&buf[0], chunk)) != QioInputStream::END;)
-        out.append(buf.data(), n);
-    return out;
-}
 
 #endif

@@ -148,20 +148,6 @@ std::string serialiseNode(const VexIDOM_Node& node)
     return w.out;
 }
 
-std::string readStream(QioInputStream& in, std::size_t limit, const std::vector<unsigned>& sizes)
-{
-    std::string out;
-    std::vector<char> buf(*std::max_element(sizes.begin(), sizes.end()));
-    for (std::size_t k = 0; out.size() < limit; ++k) {
-        const std::size_t want = std::min<std::size_t>(sizes[k % sizes.size()], limit - out.size());
-        const unsigned n = in.read(buf.data(), static_cast<unsigned>(want));
-        if (n == QioInputStream::END)
-            break;
-        out.append(buf.data(), n);
-    }
-    return out;
-}
-
 void writeAll(SkarnSocket& s, const std::string& bytes)
 {
     s.getOutputStream().write(bytes.data(), static_cast<unsigned>(bytes.size()));

@@ -11,6 +11,8 @@
 // destroyInstance) before the server goes. For raw peers that misbehave
 // (silence, resets), see LoopbackPeer.
 
+#include "support/ReadStream.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -70,9 +72,6 @@ private:
 // A SOAP envelope whose body holds one element m:Echo with `text`; the caller's.
 VexIDOM_Document* soapEnvelope(const std::string& text);
 std::string serialiseNode(const VexIDOM_Node& node);
-// The bytes of a stream up to its end or `limit`, read with block reads whose
-// sizes cycle through `sizes`.
-std::string readStream(QioInputStream& in, std::size_t limit = SIZE_MAX, const std::vector<unsigned>& sizes = {16384});
 void writeAll(SkarnSocket& s, const std::string& bytes);
 // Reads from `fd` until the bytes read end with `mark`, the peer closes, or 10 s pass.
 std::string readUntil(int fd, const std::string& mark);

@@ -4,7 +4,7 @@
 #include "platform/streams/QioChunkedInputStream.h"
 #include "platform/streams/QioIOException.h"
 #include "support/MemoryInputStream.h"
-#include "support/Raised.h"
+#include "support/ExpectThrow.h"
 
 #include <gtest/gtest.h>
 

@@ -1,2 +1,0 @@
-// The checks of raised errors all live in ExpectThrow.h.
-#include "support/ExpectThrow.h"
