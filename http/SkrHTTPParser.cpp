@@ -344,14 +344,13 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
 
 void SkrHTTPParser::setHeader(const std::string& name, const std::string& value)
 {
-    std::size_t valueAt = append(value.data(), value.size());
-    setField(append(name.data(), name.size()), name.size(), valueAt);
+    setField(name.data(), name.size(), value.data(), value.size());
 }
 
-void SkrHTTPParser::setPseudoField(const char* name, const char* value, std::size_t length)
+void SkrHTTPParser::setField(const char* name, std::size_t nameLength, const char* value, std::size_t valueLength)
 {
-    std::size_t valueAt = append(value, length);
-    setField(append(name, std::strlen(name)), std::strlen(name), valueAt);
+    std::size_t valueAt = append(value, valueLength);
+    setField(append(name, nameLength), nameLength, valueAt);
 }
 
 void SkrHTTPParser::validateRequestLine(VexByteBuffer& line)
@@ -364,15 +363,15 @@ void SkrHTTPParser::validateRequestLine(VexByteBuffer& line)
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
     if (!equals(word, length, "POST") && !equals(word, length, "GET"))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadMethod, &line);
-    setPseudoField("skarn-method", word, length);
+    setField("skarn-method", word, length);
     if (!words.next(word, length))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
-    setPseudoField("skarn-uri", word, length);
+    setField("skarn-uri", word, length);
     if (!words.next(word, length))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadRequestLine, &line);
     if (!isVersion(word, length))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadHttpVersion, &line);
-    setPseudoField("skarn-http-version", word, length);
+    setField("skarn-http-version", word, length);
 }
 
 void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
@@ -408,14 +407,14 @@ int SkrHTTPParser::validateResponseLine(VexByteBuffer& line)
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadStatusLine, &line);
     if (!isVersion(word, length))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadHttpVersion, &line);
-    setPseudoField("skarn-http-version", word, length);
+    setField("skarn-http-version", word, length);
     if (!words.next(word, length))
         fail(VEX_LOCATION, FUNCTION, SkarnException::errBadStatusLine, &line);
     std::size_t statusAt = m_text.size();
-    setPseudoField("skarn-status-code", word, length);
+    setField("skarn-status-code", word, length);
     int status = toInt(m_text.c_str() + statusAt);
     const char* reason = words.rest();
-    setPseudoField("skarn-reason-phrase", reason, std::strlen(reason));
+    setField("skarn-reason-phrase", reason, std::strlen(reason));
     return status;
 }
 

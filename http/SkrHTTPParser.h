@@ -109,7 +109,13 @@ private:
     // last): a new field, or the new value of the field of that name, the
     // name's copy then dropped.
     void setField(std::size_t nameAt, std::size_t nameLength, std::size_t valueAt);
-    void setPseudoField(const char* name, const char* value, std::size_t length);
+    // The same for a name and value not yet in the field text.
+    void setField(const char* name, std::size_t nameLength, const char* value, std::size_t valueLength);
+    template <std::size_t N>
+    void setField(const char (&name)[N], const char* value, std::size_t valueLength)
+    {
+        setField(name, N - 1, value, valueLength);
+    }
     void clearFields();
     void startHead();
     void countHead(std::size_t bytes, const char* function);  // fails past the head limit
