@@ -3,6 +3,7 @@
 #include "api/SkarnException.h"
 #include "platform/core/VexByteBuffer.h"
 #include "platform/core/VexMacros.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/core/VexUtConvert.h"
 #include "platform/httptools/HTTPHeader.h"
 #include "platform/streams/QioBufferedInputStream.h"
@@ -184,14 +185,42 @@ int SkrHTTPParser::readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line,
     }
 }
 
+namespace {
+
+// Storage grown past these by a large head is freed, not kept for the next parser.
+const std::size_t KEEP_TEXT = 16 * 1024;
+const std::size_t KEEP_FIELDS = 256;
+
+}  // namespace
+
 // Room for a usual head up front: no growth while it is read.
-SkrHTTPParser::SkrHTTPParser() : m_multipart(0), m_contentLength(0), m_chunked(0), m_index(0, NameHash{this}, NameEqual{this}), m_line(256, 256)
+SkrHTTPParser::Storage::Storage() : line(256, 256)
 {
-    m_text.reserve(1024);
-    m_fields.reserve(24);
+    text.reserve(1024);
+    fields.reserve(24);
 }
 
-SkrHTTPParser::~SkrHTTPParser() = default;
+SkrHTTPParser::SkrHTTPParser()
+    : m_multipart(0),
+      m_contentLength(0),
+      m_chunked(0),
+      m_storage(VexThreadSpare<Storage>::take()),
+      m_text(m_storage->text),
+      m_fields(m_storage->fields),
+      m_line(m_storage->line),
+      m_index(0, NameHash{this}, NameEqual{this})
+{
+}
+
+SkrHTTPParser::~SkrHTTPParser()
+{
+    if (m_text.capacity() > KEEP_TEXT || m_fields.capacity() > KEEP_FIELDS || m_line.capacity() > KEEP_TEXT)
+        return;
+    m_text.clear();
+    m_fields.clear();
+    m_line.reset();
+    VexThreadSpare<Storage>::give(std::move(m_storage));
+}
 
 int SkrHTTPParser::isMultipart() const { return m_multipart; }
 int SkrHTTPParser::isChunked() const { return m_chunked; }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -50,7 +51,8 @@ class QioBufferedInputStream;
 //
 // The fields live in one flat table (names and values side by side in one
 // text, in arrival order), so a head costs no allocation per header;
-// getHeaders() builds the sorted table from it when a caller asks.
+// getHeaders() builds the sorted table from it when a caller asks. A thread
+// keeps the table's storage of its last parser for its next one.
 //
 // Only the message reader and the attachment reader create parsers.
 class SKARN_EXPORT SkrHTTPParser {
@@ -140,12 +142,22 @@ private:
         const SkrHTTPParser* parser;
         bool operator()(std::uint32_t a, std::uint32_t b) const;
     };
-    std::string m_text;
-    std::vector<Field> m_fields;
+    // The field text, the fields and the line buffer, with room for a usual
+    // head: taken from the thread's spare when the parser is made and given
+    // back, emptied, when it goes.
+    struct Storage {
+        Storage();
+        std::string text;
+        std::vector<Field> fields;
+        VexByteBuffer line;  // the head line being read
+    };
+    std::unique_ptr<Storage> m_storage;
+    std::string& m_text;
+    std::vector<Field>& m_fields;
+    VexByteBuffer& m_line;
     std::unordered_set<std::uint32_t, NameHash, NameEqual> m_index;  // only for heads of many fields
     mutable HeaderTable m_table;  // built by getHeaders() from the fields
     mutable bool m_tableValid = false;
-    VexByteBuffer m_line;         // the head line being read
     std::size_t m_headLimit = 0;
     std::size_t m_headLeft = static_cast<std::size_t>(-1);  // bytes the head may still take
 };

@@ -25,6 +25,8 @@
 #include <memory>
 #include <string>
 
+VEX_THREAD_RECYCLED_DEFINE(SkrMessageReader)
+
 namespace {
 
 const unsigned READ_AHEAD = 64 * 1024;
@@ -56,29 +58,24 @@ SkrMessageReader::~SkrMessageReader()
         }
         if (m_mp_stream)
             m_mp_stream->unWrap();
+        char skipped[4096];
         if (m_chunked) {
-            VexByteBuffer scratch(64, 64);
-            for (;;) {
-                scratch.reset();
-                if (m_chunked->read(scratch, 64) == QioInputStream::END)
-                    break;
+            while (m_chunked->read(skipped, sizeof skipped) != QioInputStream::END) {
             }
             // The trailer lines and the empty line that ends them.
+            VexByteBuffer& line = m_parser.m_line;
+            line.reset();
             for (;;) {
-                scratch.reset();
-                if (m_buffered->readline(scratch) == -1)
+                if (m_buffered->readline(line) == -1)
                     break;
-                scratch.trim();
-                if (scratch.length() == 0)
+                line.trim();
+                if (line.length() == 0)
                     break;
+                line.reset();
             }
         }
         if (m_block) {
-            VexByteBuffer scratch(64, 64);
-            for (;;) {
-                scratch.reset();
-                if (m_block->read(scratch, 64) == QioInputStream::END)
-                    break;
+            while (m_block->read(skipped, sizeof skipped) != QioInputStream::END) {
             }
         }
         // Bytes the buffer read ahead, past this message, go back to the

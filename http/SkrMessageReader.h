@@ -3,6 +3,7 @@
 
 #include "../api/SkarnMessageReader.h"
 #include "SkrHTTPParser.h"
+#include "../platform/core/VexThreadSpare.h"
 
 class QioBlockInputStream;
 class QioBufferedInputStream;
@@ -39,6 +40,7 @@ class SkrMPInputStream;
 // a broken body), the socket's reuse is disabled instead.
 class SKARN_EXPORT SkrMessageReader : public SkarnMessageReader {
 public:
+    VEX_THREAD_RECYCLED;
     SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocket* sock);
     ~SkrMessageReader() override;
     SkrMessageReader(const SkrMessageReader&) = delete;

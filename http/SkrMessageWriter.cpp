@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+VEX_THREAD_RECYCLED_DEFINE(SkrMessageWriter)
+
 namespace {
 
 const char* const DEFAULT_BOUNDARY = "=_=mirra-mp-boundary=_=";
@@ -102,7 +104,7 @@ SkrMessageWriter::SkrMessageWriter(const char* uriPath, int isRequest, int hasAt
       m_chunkSize(chunked == 0 ? 0 : (chunkSize < 2 ? 4000 : chunkSize)),
       m_sock(sock),
       m_uri_path(uriPath ? uriPath : ""),
-      m_boundary(boundary ? boundary : DEFAULT_BOUNDARY)
+      m_boundary(!hasAttachments ? "" : boundary ? boundary : DEFAULT_BOUNDARY)
 {
     m_body.setFailureHook(&SkrMessageWriter::bodyWriteFailed, this);
 }

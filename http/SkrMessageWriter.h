@@ -3,6 +3,7 @@
 
 #include "api/SkarnMessageWriter.h"
 #include "http/SkrEnabledOutputStream.h"
+#include "platform/core/VexThreadSpare.h"
 
 #include <map>
 #include <string>
@@ -44,6 +45,7 @@ class SkarnSocket;
 // The destructor closes a message still open and never throws.
 class SkrMessageWriter : public SkarnMessageWriter {
 public:
+    VEX_THREAD_RECYCLED;
     typedef std::map<std::string, std::string> Properties;
 
     // `chunked` 0: the body is sent with a Content-Length; else chunks of
@@ -94,6 +96,7 @@ public:
     void setProperties(Properties* properties) { m_properties = properties; }
 
     int getChunkSize() const { return m_chunkSize; }
+    // The multipart boundary; empty for a single-part writer.
     const std::string& getBoundary() const { return m_boundary; }
 
 private:

@@ -3,9 +3,9 @@
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexThreadGuard.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 SkrPropertyTable::SkrPropertyTable(std::initializer_list<const char*> keys) : m_lock(0)
 {
@@ -14,23 +14,32 @@ SkrPropertyTable::SkrPropertyTable(std::initializer_list<const char*> keys) : m_
         m_keys[m_keyCount++] = key;
 }
 
+std::size_t SkrPropertyTable::slotOf(const char* key, std::size_t length) const
+{
+    for (std::size_t i = 0; i < m_keyCount; ++i)
+        if (std::strlen(m_keys[i]) == length && std::memcmp(m_keys[i], key, length) == 0)
+            return i;
+    return MAX_KEYS;
+}
+
 bool SkrPropertyTable::set(const std::string& key, const std::string& value)
 {
-    if (std::find(m_keys, m_keys + m_keyCount, key) == m_keys + m_keyCount)
+    std::size_t slot = slotOf(key.data(), key.size());
+    if (slot == MAX_KEYS)
         return false;
     VexThreadGuard guard(m_lock);
-    m_map[key] = value;
+    m_values[slot] = value;
+    m_isSet[slot] = true;
     return true;
 }
 
 const char* SkrPropertyTable::get(const char* key)
 {
+    std::size_t slot = slotOf(key, std::strlen(key));
+    if (slot == MAX_KEYS)
+        return nullptr;
     VexThreadGuard guard(m_lock);
-    // A few entries: compared in place, without making a string of the key.
-    for (const auto& entry : m_map)
-        if (entry.first == key)
-            return entry.second.c_str();
-    return nullptr;
+    return m_isSet[slot] ? m_values[slot].c_str() : nullptr;
 }
 
 SkrPropertyTable::Transfer SkrPropertyTable::transfer()

@@ -5,18 +5,16 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <map>
 #include <string>
 
-// The property table of the factory and of both sessions: an ordered map from
-// key to text value that takes only the keys its owner lists (compared
-// case-sensitively, as whole strings), under a lock of its own. Numbers are
-// kept as decimal text and read back with atoi. The owner raises its own
-// error for a refused key, so that the failure names the owner's unit.
+// The property table of the factory and of both sessions: a text value for
+// each key its owner lists (compared case-sensitively, as whole strings),
+// under a lock of its own. Numbers are kept as decimal text and read back
+// with atoi. The owner raises its own error for a refused key, so that the
+// failure names the owner's unit. Each listed key has its slot from the
+// start: setting a short value allocates nothing.
 class SkrPropertyTable {
 public:
-    using Map = std::map<std::string, std::string>;
-
     // `keys`: literals, at most MAX_KEYS of them.
     explicit SkrPropertyTable(std::initializer_list<const char*> keys);
     SkrPropertyTable(const SkrPropertyTable&) = delete;
@@ -36,20 +34,21 @@ public:
     };
     Transfer transfer();
 
-    // The map itself, for the writer, which reads "Authorization" and "Host" from it without the lock.
-    Map* map() { return &m_map; }
-
     // "%d" of value.
     static std::string decimal(int value);
 
     static constexpr std::size_t MAX_KEYS = 8;
 
 private:
+    // The slot of a listed key, or MAX_KEYS.
+    std::size_t slotOf(const char* key, std::size_t length) const;
+
     // The listed keys, kept as the literals they are: a session made per
     // request costs no copy of them.
     const char* m_keys[MAX_KEYS];
     std::size_t m_keyCount = 0;
-    Map m_map;
+    std::string m_values[MAX_KEYS];
+    bool m_isSet[MAX_KEYS] = {};
     VexThreadCriticalSection m_lock;
 };
 

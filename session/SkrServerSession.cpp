@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 
+VEX_THREAD_RECYCLED_DEFINE(SkrServerSession)
+
 SkrServerSession::SkrServerSession(SkarnSocket* socket)
     : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties({"boundary", "chunk-size", "send-content-length"})
 {

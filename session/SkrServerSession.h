@@ -2,6 +2,7 @@
 #define SKR_SERVER_SESSION_H
 
 #include "api/SkarnServerSession.h"
+#include "platform/core/VexThreadSpare.h"
 #include "session/SkrPropertyTable.h"
 
 #include <string>
@@ -24,6 +25,7 @@
 // release() disposes of it.
 class SkrServerSession : public SkarnServerSession {
 public:
+    VEX_THREAD_RECYCLED;
     // `socket` not owned.
     explicit SkrServerSession(SkarnSocket* socket);
     ~SkrServerSession() override;

@@ -44,6 +44,8 @@ void SkrSession::setProperty(const std::string& key, const std::string& value)
 {
     if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
+    if (key == "Authorization" || key == "Host")
+        m_headers[key] = value;
 }
 
 void SkrSession::echo(const char* sfilename)
@@ -98,7 +100,7 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
         dropWriter();
         throw;
     }
-    writer->setProperties(m_properties.map());
+    writer->setProperties(&m_headers);
     m_request_open = 1;
     return *writer;
 }

@@ -5,6 +5,7 @@
 #include "session/SkrPropertyTable.h"
 #include "platform/core/VexTolkTimer.h"
 
+#include <map>
 #include <string>
 
 class Skarn;
@@ -63,6 +64,7 @@ private:
     SkarnMessageWriter* m_current_writer;
     SkarnMessageReader* m_current_reader;
     SkrPropertyTable m_properties;
+    std::map<std::string, std::string> m_headers;  // "Authorization" and "Host", for each request writer
     VexTolkTimer m_timer;
 };
 

@@ -33,6 +33,7 @@ public:
     void setLength(unsigned n);  // n <= length()
 
     unsigned length() const { return m_length; }
+    unsigned capacity() const { return m_capacity; }
     unsigned getLength() const { return m_length; }
     bool isEmpty() const { return m_length == 0; }
     const char* getData() const { return m_data; }

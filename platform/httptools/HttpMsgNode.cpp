@@ -2,6 +2,7 @@
 
 #include "platform/core/VexFileLocation.h"
 #include "platform/core/VexIllegalStateError.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/streams/QioOutputStream.h"
 
 #include <algorithm>
@@ -19,6 +20,9 @@ const unsigned DIRECT_CHUNK = 32 * 1024;
 // a character at a time.
 const std::size_t HEAD_ROOM = 256;
 const std::size_t BODY_ROOM = 4096;
+// The largest buffers a node gives back to its thread's spare.
+const std::size_t KEEP_HEAD = 8 * 1024;
+const std::size_t KEEP_BODY = GATHER_LIMIT + 8 * 1024;
 
 // Moves the start line, appended at `at`, in front of the header lines given before it.
 void putStartLine(std::string& head, std::size_t at)
@@ -28,12 +32,33 @@ void putStartLine(std::string& head, std::size_t at)
 
 }  // namespace
 
-HttpMsgNode::HttpMsgNode(QioOutputStream* out, int chunkSize) : m_out(out), m_chunkSize(chunkSize > 0 ? chunkSize : 0)
+HttpMsgNode::HttpMsgNode(QioOutputStream* out, int chunkSize)
+    : m_buffers(VexThreadSpare<Buffers>::take()),
+      m_head(m_buffers->head),
+      m_out(out),
+      m_chunkSize(chunkSize > 0 ? chunkSize : 0),
+      m_gather(m_buffers->gather),
+      m_chunk(m_buffers->chunk),
+      m_body(m_buffers->body)
 {
-    m_head.reserve(HEAD_ROOM);
+    if (m_head.capacity() < HEAD_ROOM)
+        m_head.reserve(HEAD_ROOM);
 }
 
-HttpMsgNode::~HttpMsgNode() = default;
+HttpMsgNode::~HttpMsgNode()
+{
+    // What a thread keeps between messages stays bounded: a message larger
+    // than the gather limit frees its storage.
+    Buffers& b = *m_buffers;
+    if (b.head.capacity() > KEEP_HEAD || b.gather.capacity() > KEEP_BODY || b.chunk.capacity() > KEEP_BODY ||
+        b.body.capacity() > KEEP_BODY)
+        return;
+    b.head.clear();
+    b.gather.clear();
+    b.chunk.clear();
+    b.body.clear();
+    VexThreadSpare<Buffers>::give(std::move(m_buffers));
+}
 
 void HttpMsgNode::checkOpen(const char* function) const
 {
@@ -207,7 +232,6 @@ void HttpMsgNode::endBody()
             m_sent += m_body.size();
         }
         m_body.clear();
-        std::string().swap(m_body);
     } else {
         if (!m_chunk.empty()) {
             emitChunk(m_chunk.data(), static_cast<unsigned>(m_chunk.size()));

@@ -1,6 +1,7 @@
 #ifndef HTTP_MSG_NODE_H
 #define HTTP_MSG_NODE_H
 
+#include <memory>
 #include <string>
 
 class QioOutputStream;
@@ -57,7 +58,17 @@ protected:
     void checkOpen(const char* function) const;
     void appendHeaderLine(std::string& out, const char* name, const char* value);
 
-    std::string m_head;  // start line and header lines, each ending in CR LF
+    // The node's buffers: taken from the thread's spare when the node is made
+    // and given back, emptied, when it goes, so that the messages of a
+    // kept-alive connection write through storage grown once.
+    struct Buffers {
+        std::string head;    // start line and header lines, each ending in CR LF
+        std::string gather;  // bytes waiting for the next write()
+        std::string chunk;   // a chunk not yet full (chunked bodies)
+        std::string body;    // the whole body (length-delimited bodies)
+    };
+    std::unique_ptr<Buffers> m_buffers;
+    std::string& m_head;
     bool m_hasStartLine = false;
     bool m_headSent = false;
     bool m_ended = false;
@@ -69,9 +80,9 @@ private:
 
     QioOutputStream* m_out;
     int m_chunkSize;
-    std::string m_gather;  // bytes waiting for the next write()
-    std::string m_chunk;   // a chunk not yet full (chunked bodies)
-    std::string m_body;    // the whole body (length-delimited bodies)
+    std::string& m_gather;
+    std::string& m_chunk;
+    std::string& m_body;
     unsigned long long m_sent = 0;
 };
 

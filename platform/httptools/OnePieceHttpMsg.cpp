@@ -2,6 +2,8 @@
 
 #include "platform/httptools/MultipartHttpMsg.h"
 
+VEX_THREAD_RECYCLED_DEFINE(OnePieceHttpMsg)
+
 OnePieceHttpMsg::OnePieceHttpMsg(QioOutputStream& out, int chunkSize) : HttpMsgNode(&out, chunkSize), m_bodyStream(*this)
 {
 }

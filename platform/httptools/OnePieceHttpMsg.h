@@ -1,6 +1,7 @@
 #ifndef ONE_PIECE_HTTP_MSG_H
 #define ONE_PIECE_HTTP_MSG_H
 
+#include "platform/core/VexThreadSpare.h"
 #include "platform/httptools/HttpMsgNode.h"
 #include "platform/streams/QioOutputStream.h"
 
@@ -13,6 +14,7 @@
 // an empty line and then its bytes as they come.
 class OnePieceHttpMsg : public HttpMsgNode {
 public:
+    VEX_THREAD_RECYCLED;
     OnePieceHttpMsg(QioOutputStream& out, int chunkSize);
     ~OnePieceHttpMsg() override;
     OnePieceHttpMsg(const OnePieceHttpMsg&) = delete;

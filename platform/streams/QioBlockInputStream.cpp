@@ -3,6 +3,8 @@
 #include "platform/core/VexByteBuffer.h"
 #include "platform/streams/QioIOException.h"
 
+VEX_THREAD_RECYCLED_DEFINE(QioBlockInputStream)
+
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include "QioBufferedInputStream.h"
 #include "QioPushback.h"
+#include "../core/VexThreadSpare.h"
 
 
 // A body of known length over a buffered stream (not owned): after
@@ -11,6 +12,7 @@
 // unread() is accepted: those bytes come first and do not count against n.
 class SKARN_EXPORT QioBlockInputStream : public QioFilterInputStream {
 public:
+    VEX_THREAD_RECYCLED;
     explicit QioBlockInputStream(QioBufferedInputStream& in);
     ~QioBlockInputStream() override;
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+VEX_THREAD_RECYCLED_DEFINE(QioBufferedInputStream)
+
 namespace {
 
 char* allocate(std::size_t size)

@@ -2,6 +2,7 @@
 #define QIO_BUFFERED_INPUT_STREAM_H
 
 #include "QioFilterInputStream.h"
+#include "../core/VexThreadSpare.h"
 
 // A buffer over another stream (not owned), with lines and push-back.
 // Slots after QioInputStream's sixteen: 16 wrap, 17 unWrap, 18 readline.
@@ -15,6 +16,7 @@
 // keep their own buffering use it, and wrap() can attach a source later.
 class SKARN_EXPORT QioBufferedInputStream : public QioFilterInputStream {
 public:
+    VEX_THREAD_RECYCLED;
     QioBufferedInputStream(QioInputStream& in, int bufferSize);
     explicit QioBufferedInputStream(int bufferSize);
     ~QioBufferedInputStream() override;

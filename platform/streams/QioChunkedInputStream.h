@@ -3,6 +3,7 @@
 
 #include "QioBufferedInputStream.h"
 #include "QioPushback.h"
+#include "../core/VexThreadSpare.h"
 
 
 // Decodes an HTTP chunked body from a buffered stream (not owned).
@@ -18,6 +19,7 @@
 // unread() is accepted: those bytes come first.
 class SKARN_EXPORT QioChunkedInputStream : public QioFilterInputStream {
 public:
+    VEX_THREAD_RECYCLED;
     explicit QioChunkedInputStream(QioBufferedInputStream& in);
     ~QioChunkedInputStream() override;
 
