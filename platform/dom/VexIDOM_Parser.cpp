@@ -19,16 +19,90 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 using namespace XERCES_CPP_NAMESPACE;
 
 namespace {
+
+// The distinct names of the parse under way: their characters side by side in
+// one text, found through an open-addressed table of offsets. A slot belongs
+// to the parse whose generation it carries, so emptying the set for the next
+// parse touches no slot, and both keep their storage: names cost no
+// allocation once a thread's parser has seen a document of the same size.
+class NameSet {
+public:
+    void clear()
+    {
+        m_text.clear();
+        m_count = 0;
+        if (++m_generation == 0) {  // wrapped: no slot may look current
+            std::fill(m_slots.begin(), m_slots.end(), Slot{});
+            m_generation = 1;
+        }
+    }
+
+    std::size_t size() const { return m_count; }
+
+    // Adds the name unless present; false, nothing added, when it is new and
+    // the set already holds `limit` names.
+    bool add(const char16_t* name, std::size_t limit)
+    {
+        std::size_t length = std::char_traits<char16_t>::length(name);
+        std::uint32_t hash = 2166136261u;
+        for (std::size_t i = 0; i < length; ++i)
+            hash = (hash ^ name[i]) * 16777619u;
+        if (2 * (m_count + 1) > m_slots.size())
+            grow();
+        std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.generation != m_generation) {
+                if (m_count >= limit)
+                    return false;
+                slot = Slot{static_cast<std::uint32_t>(m_text.size()), hash, m_generation};
+                m_text.append(name, length).push_back(u'\0');
+                ++m_count;
+                return true;
+            }
+            if (slot.hash == hash && m_text.compare(slot.at, length + 1, name, length + 1) == 0)
+                return true;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t at = 0;  // offset of the name in m_text
+        std::uint32_t hash = 0;
+        std::uint32_t generation = 0;
+    };
+
+    void grow()
+    {
+        std::vector<Slot> old(m_slots.empty() ? 64 : 2 * m_slots.size());
+        old.swap(m_slots);
+        std::size_t mask = m_slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.generation != m_generation)
+                continue;
+            std::size_t i = slot.hash & mask;
+            while (m_slots[i].generation == m_generation)
+                i = (i + 1) & mask;
+            m_slots[i] = slot;
+        }
+    }
+
+    std::u16string m_text;
+    std::vector<Slot> m_slots;
+    std::size_t m_count = 0;
+    std::uint32_t m_generation = 1;
+};
 
 // Counts the attributes of each start tag in the bytes before Xerces gets
 // them: Xerces reads a whole start tag before it reports it, so one tag with
@@ -403,10 +477,7 @@ public:
     {
         if (!name)
             return;
-        m_key.assign(reinterpret_cast<const char16_t*>(name));
-        if (m_names.size() < m_limits.names || m_names.count(m_key))
-            m_names.insert(m_key);
-        else
+        if (!m_names.add(reinterpret_cast<const char16_t*>(name), m_limits.names))
             refuse(TOO_MANY_NAMES, "the document uses more distinct names than the limit of ", m_limits.names);
     }
 
@@ -498,8 +569,7 @@ public:
     std::size_t m_cost = 0;
     Prescan m_scan;
     bool m_inText = false;
-    std::unordered_set<std::u16string> m_names;
-    std::u16string m_key;
+    NameSet m_names;
     // What this parser has read: Xerces keeps every element, attribute and
     // namespace name it meets in pools of the scanner that a reset does not
     // empty, so a parser is kept only for a bounded amount of text.

@@ -22,7 +22,7 @@ const std::size_t HEAD_ROOM = 256;
 const std::size_t BODY_ROOM = 4096;
 // The largest buffers a node gives back to its thread's spare.
 const std::size_t KEEP_HEAD = 8 * 1024;
-const std::size_t KEEP_BODY = GATHER_LIMIT + 8 * 1024;
+const std::size_t KEEP_BODY = 128 * 1024;
 
 // Moves the start line, appended at `at`, in front of the header lines given before it.
 void putStartLine(std::string& head, std::size_t at)
@@ -175,6 +175,12 @@ void HttpMsgNode::emitChunk(const char* data, unsigned length)
         sendHead(0, true);
     char size[16];
     int n = std::snprintf(size, sizeof size, "%x\r\n", length);
+    // The gathered bytes stay within the limit, in storage grown once.
+    std::size_t need = m_gather.size() + static_cast<std::size_t>(n) + 2 + (length < DIRECT_CHUNK ? length : 0);
+    if (need > GATHER_LIMIT)
+        flush();
+    else if (need > m_gather.capacity())
+        m_gather.reserve(GATHER_LIMIT);
     m_gather.append(size, static_cast<std::size_t>(n));
     if (length >= DIRECT_CHUNK) {
         flush();
@@ -184,8 +190,6 @@ void HttpMsgNode::emitChunk(const char* data, unsigned length)
         m_gather.append(data, length);
     }
     m_gather += "\r\n";
-    if (m_gather.size() >= GATHER_LIMIT)
-        flush();
 }
 
 void HttpMsgNode::writeBody(const char* data, unsigned length)
