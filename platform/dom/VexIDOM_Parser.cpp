@@ -49,6 +49,8 @@ public:
     }
 
     std::size_t size() const { return m_count; }
+    // The characters of the names, their ends included.
+    std::size_t chars() const { return m_text.size(); }
 
     // Adds the name unless present; false, nothing added, when it is new and
     // the set already holds `limit` names.
@@ -509,6 +511,7 @@ public:
         m_inScope = 0;
         m_cost = 0;
         m_inText = false;
+        m_nameChars += m_names.chars();
         m_names.clear();
         m_scan.reset(m_limits.attributes);
         m_fedBefore = m_fed;
@@ -570,9 +573,11 @@ public:
     Prescan m_scan;
     bool m_inText = false;
     NameSet m_names;
-    // What this parser has read: Xerces keeps every element, attribute and
-    // namespace name it meets in pools of the scanner that a reset does not
-    // empty, so a parser is kept only for a bounded amount of text.
+    // Xerces keeps every element, attribute and namespace name it meets in
+    // pools of the scanner that a reset does not empty: the characters of
+    // the distinct names of the parses before the last one.
+    std::size_t m_nameChars = 0;
+    // What this parser has read.
     std::size_t m_fed = 0;
     std::size_t m_fedBefore = 0;  // m_fed when the last parse began
     unsigned m_parses = 0;
@@ -592,13 +597,17 @@ namespace {
 // Parsers built before Xerces was last stopped are never used again.
 std::atomic<unsigned> xercesGeneration{1};
 
-// A kept parser is replaced after this much text or this many parses (its
-// name pools then hold at most about that much), and after a parse of more
-// than KEEP_AFTER bytes: the scanner's buffers grow with the longest text,
-// name or tag they met and do not shrink.
-const std::size_t KEEP_BYTES = 1u << 20;
+// A kept parser is replaced once the distinct names of its parses add up to
+// KEEP_NAME_CHARS characters, or after KEEP_PARSES parses: its name pools
+// then hold at most about that much. It is also replaced after a parse of
+// more than KEEP_AFTER bytes: the scanner's buffers grow with the longest
+// text, name or attribute value they met (to about four times its bytes in
+// text, eight in a name or value) and do not shrink, so a thread holds at
+// most about half a megabyte of them for text and one for values; an envelope
+// of 64 KiB and a little more keeps its parser.
+const std::size_t KEEP_NAME_CHARS = 256u << 10;
 const unsigned KEEP_PARSES = 1000;
-const std::size_t KEEP_AFTER = 64u << 10;
+const std::size_t KEEP_AFTER = 128u << 10;
 
 struct SpareParser {
     VexIDOM_Parser::Impl* impl = nullptr;
@@ -645,7 +654,8 @@ VexIDOM_Parser::~VexIDOM_Parser()
     m_impl->unhost();
     m_impl->resetDocumentPool();
     m_impl->resetErrors();
-    if (!spare.impl && m_impl->m_generation == xercesGeneration.load() && m_impl->m_fed < KEEP_BYTES &&
+    if (!spare.impl && m_impl->m_generation == xercesGeneration.load() &&
+        m_impl->m_nameChars + m_impl->m_names.chars() < KEEP_NAME_CHARS &&
         m_impl->m_parses < KEEP_PARSES && m_impl->m_fed - m_impl->m_fedBefore <= KEEP_AFTER)
         spare.impl = m_impl;
     else

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <string>
 
 namespace {
@@ -75,6 +76,8 @@ TEST(HostileEnvelope, RefusedPastEachLimitAcceptedAtIt)
         {"2049 names", "<r>" + names + "</r>", VexIDOM_Parser::TOO_MANY_NAMES,
          "the document uses more distinct names than the limit of 2048"},
         {"2048 names", "<n0>" + names.substr(6) + "</n0>", 0, "n0"},
+        // The same thread's kept parser: the names of the last parse count no more.
+        {"2048 other names", "<m0>" + std::regex_replace(names.substr(6), std::regex("<n"), "<m") + "</m0>", 0, "m0"},
         {"cost", "<r>" + times("<a/>", 63999) + "<a/></r>", VexIDOM_Parser::TOO_COSTLY,
          "building the document costs more than the limit of 128000 units"},
         {"cost 128000", "<r>" + times("<a/>", 63999) + "</r>", 0, "r"},
