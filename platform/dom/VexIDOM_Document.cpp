@@ -11,16 +11,24 @@
 #include <xercesc/dom/DOMText.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
-#include <xercesc/dom/DOMImplementationRegistry.hpp>
+#include <xercesc/dom/impl/DOMImplementationImpl.hpp>
 
 using namespace XERCES_CPP_NAMESPACE;
+
+VEX_THREAD_RECYCLED_DEFINE(VexIDOM_Document)
+
+namespace {
+
+// Xerces' one implementation of the core DOM, straight from Xerces: asking
+// the registry by feature name parses the name each time.
+DOMImplementation* coreImplementation() { return DOMImplementationImpl::getDOMImplementationImpl(); }
+
+}  // namespace
 
 VexIDOM_Document::VexIDOM_Document()
 {
     VexIDOM_Xerces::ensureRegistered();
-    static const XMLCh core[] = {'C', 'o', 'r', 'e', 0};
-    DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(core);
-    m_doc = impl->createDocument();
+    m_doc = coreImplementation()->createDocument();
     m_node = m_doc;
 }
 
@@ -37,8 +45,7 @@ VexIDOM_Document::VexIDOM_Document(const VexIDOM_Node& host)
         m_hosted = true;
         return;
     }
-    static const XMLCh core[] = {'C', 'o', 'r', 'e', 0};
-    m_doc = DOMImplementationRegistry::getDOMImplementation(core)->createDocument();
+    m_doc = coreImplementation()->createDocument();
     m_node = m_doc;
 }
 

@@ -2,6 +2,7 @@
 #define VEX_IDOM_DOCUMENT_H
 
 #include "VexIDOM_Element.h"
+#include "../core/VexThreadSpare.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -15,6 +16,7 @@ XERCES_CPP_NAMESPACE_END
 // plain handle on the document node.
 class SKARN_EXPORT VexIDOM_Document : public VexIDOM_Node {
 public:
+    VEX_THREAD_RECYCLED;
     VexIDOM_Document();
     // A document whose nodes live in the document of `host` (`host` itself
     // when it is a document): what VexIDOM_Parser::parse puts into it can be

@@ -1,6 +1,7 @@
 #include "platform/dom/VexIDOM_Helper.h"
 
 #include "platform/core/VexFileLocation.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_DOMException.h"
 #include "platform/dom/VexIDOM_Tree.h"
@@ -16,6 +17,7 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,7 +70,28 @@ bool same(const XMLCh* a, const XMLCh* b)
 // keeps the namespace bindings in scope to add missing declarations.
 class Serializer {
 public:
-    explicit Serializer(DomWriter& w) : m_w(w) { m_out.reserve(FLUSH_AT + 1024); }
+    explicit Serializer(DomWriter& w)
+        : m_w(w),
+          m_storage(VexThreadSpare<Storage>::take()),
+          m_out(m_storage->out),
+          m_open(m_storage->open),
+          m_scope(m_storage->scope),
+          m_marks(m_storage->marks)
+    {
+        if (m_out.capacity() < FLUSH_AT + 1024)
+            m_out.reserve(FLUSH_AT + 1024);
+    }
+
+    ~Serializer()
+    {
+        // Emptied for the next serialiser of this thread; the stacks grow with
+        // the tree's depth, bounded by what the parser accepts.
+        m_out.clear();
+        m_open.clear();
+        m_scope.clear();
+        m_marks.clear();
+        VexThreadSpare<Storage>::give(std::move(m_storage));
+    }
 
     // Depth first, following only first-child and next-sibling links: Xerces
     // answers those from the node itself, while its previous-sibling, last-child
@@ -76,7 +99,7 @@ public:
     // elements (and other containers) whose end is still due.
     void run(DOMNode* root)
     {
-        std::vector<DOMNode*> open;
+        std::vector<DOMNode*>& open = m_open;
         DOMNode* n = root;
         for (;;) {
             bool container = start(n);
@@ -316,10 +339,20 @@ private:
         m_marks.pop_back();
     }
 
+    // The output buffer and the stacks, taken from the thread's spare.
+    struct Storage {
+        std::string out;
+        std::vector<DOMNode*> open;  // containers whose end is still due
+        std::vector<Binding> scope;
+        std::vector<std::size_t> marks;
+    };
+
     DomWriter& m_w;
-    std::string m_out;
-    std::vector<Binding> m_scope;
-    std::vector<std::size_t> m_marks;
+    std::unique_ptr<Storage> m_storage;
+    std::string& m_out;
+    std::vector<DOMNode*>& m_open;
+    std::vector<Binding>& m_scope;
+    std::vector<std::size_t>& m_marks;
 };
 
 }  // namespace
