@@ -14,6 +14,7 @@
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/dom/DOMProcessingInstruction.hpp>
+#include <xercesc/dom/DOMText.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -171,26 +172,36 @@ private:
     // straight into the output, runs of other characters go through UTF-8.
     void text(const XMLCh* t, bool attribute)
     {
-        if (!t)
-            return;
+        if (t)
+            text(t, XMLString::stringLen(t), attribute);
+    }
+
+    // `length` characters of `t`, escaped; a NUL ends the text.
+    void text(const XMLCh* t, std::size_t length, bool attribute)
+    {
         const Escapes& escapes = attribute ? attributeEscapes() : textEscapes();
         const XMLCh* p = t;
-        for (;;) {
-            const XMLCh* run = p;
-            while (*p < 0x80 && !escapes.of[*p])
-                ++p;
-            if (p > run)
-                VexIDOM_Xerces::appendAscii(m_out, run, static_cast<std::size_t>(p - run));
-            if (*p >= 0x80) {
-                run = p;
-                while (*p >= 0x80)
+        const XMLCh* end = t + length;
+        while (p < end) {
+            p += VexIDOM_Xerces::appendPlain(m_out, p, static_cast<std::size_t>(end - p));
+            if (p == end)
+                return;
+            XMLCh c = *p;
+            if (c >= 0x80) {
+                const XMLCh* run = p;
+                while (p < end && *p >= 0x80)
                     ++p;
                 VexIDOM_Xerces::appendUtf8(m_out, run, static_cast<std::size_t>(p - run));
                 continue;
             }
-            if (*p == 0)
+            if (c == 0)
                 return;
-            m_out += escapes.of[*p];
+            // An escape, or a character plain in this context only (a quote
+            // in text, a tab or line feed in text, other control characters).
+            if (escapes.of[c])
+                m_out += escapes.of[c];
+            else
+                m_out += static_cast<char>(c);
             ++p;
         }
     }
@@ -241,9 +252,12 @@ private:
             }
             m_out += '>';
             return true;
-        case DOMNode::TEXT_NODE:
-            text(n->getNodeValue(), false);
+        case DOMNode::TEXT_NODE: {
+            const XMLCh* v = n->getNodeValue();
+            if (v)
+                text(v, static_cast<DOMText*>(n)->getLength(), false);
             return false;
+        }
         case DOMNode::CDATA_SECTION_NODE: {
             m_out += "<![CDATA[";
             const XMLCh* v = n->getNodeValue();

@@ -148,6 +148,16 @@ TEST(DomWrite, EscapesExactly)
     VexIDOM_Document back;
     ASSERT_EQ(0, parseText(out, back));
     EXPECT_TRUE(r.isEqualNode(back.getDocumentElement()));
+
+    // Long runs are checked eight characters at a time: a character to escape
+    // or widen at each place of such a block, in text and in an attribute.
+    const std::string runs = "abcdefghijklmno<pqrstuvw&xyzABCDEFGHIJK\x7fLMNOPQRS\"TUVWXYZ0123456\xC3\xA9" "789abcd>\t";
+    VexIDOM_Element e = doc->createElement("e");
+    e.setAttributeNS(nullptr, "a", runs.c_str());
+    e.appendChild(doc->createTextNode(runs.c_str()));
+    EXPECT_EQ("<e a=\"abcdefghijklmno&lt;pqrstuvw&amp;xyzABCDEFGHIJK\x7fLMNOPQRS&quot;TUVWXYZ0123456\xC3\xA9" "789abcd&gt;&#9;\">"
+              "abcdefghijklmno&lt;pqrstuvw&amp;xyzABCDEFGHIJK\x7fLMNOPQRS\"TUVWXYZ0123456\xC3\xA9" "789abcd&gt;\t</e>",
+              serialise(e));
 }
 
 }  // namespace
