@@ -21,6 +21,7 @@
 #include "api/SkarnSession.h"
 #include "conn/SkrConnectionPoolFactory.h"
 #include "platform/dom/VexIDOM_Document.h"
+#include "platform/streams/QioInputStream.h"
 #include "platform/streams/QioOutputStream.h"
 #include "support/LoopbackPeer.h"
 #include "support/SkarnTestServer.h"
