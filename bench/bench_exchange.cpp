@@ -11,8 +11,10 @@
 // and thread count (raw runs first), CPU microseconds per exchange (client
 // and server together, one process), and allocations per exchange on each
 // side (every malloc, calloc and realloc, counted by the thread that made it:
-// benchmark threads are the client, the rest the server). Every answer is
-// checked, so a broken fast path cannot look fast.
+// benchmark threads are the client, the rest the server). The benchmark's
+// own reading reuses its strings; the raw run's own strings show what the
+// harness itself allocates. Every answer is checked, so a broken fast path
+// cannot look fast.
 #include "api/Skarn.h"
 #include "api/SkarnMessageReader.h"
 #include "api/SkarnMessageWriter.h"
