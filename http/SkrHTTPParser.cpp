@@ -57,6 +57,15 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ||
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Whether `length` bytes of text start with `prefix` (lower case), letter case aside.
+bool startsLowered(const char* text, std::size_t length, const char* prefix)
+{
+    for (; *prefix; ++prefix, ++text, --length)
+        if (length == 0 || lower(*text) != *prefix)
+            return false;
+    return true;
+}
+
 // The start line's words: runs of bytes between blanks and tabs, up to the
 // line's first NUL.
 class Words {
@@ -208,6 +217,9 @@ SkrHTTPParser::SkrHTTPParser()
       m_text(m_storage->text),
       m_fields(m_storage->fields),
       m_line(m_storage->line),
+      m_contentID(m_storage->contentID),
+      m_contentType(m_storage->contentType),
+      m_delimiter(m_storage->delimiter),
       m_index(0, NameHash{this}, NameEqual{this})
 {
 }
@@ -219,6 +231,9 @@ SkrHTTPParser::~SkrHTTPParser()
     m_text.clear();
     m_fields.clear();
     m_line.reset();
+    m_contentID.clear();
+    m_contentType.clear();
+    m_delimiter.clear();
     VexThreadSpare<Storage>::give(std::move(m_storage));
 }
 
@@ -253,6 +268,8 @@ const char* SkrHTTPParser::getHeader(const char* name)
         return nullptr;
     std::size_t length = std::strlen(name);
     std::uint32_t tag = tagOf(name, length);
+    if (!(m_tags & bitOf(tag, length)))
+        return nullptr;
     for (const Field& f : m_fields)
         if (f.tag == tag && f.nameLength == length && std::memcmp(m_text.data() + f.name, name, length) == 0)
             return m_text.c_str() + f.value;
@@ -264,6 +281,7 @@ void SkrHTTPParser::clearFields()
     m_text.clear();
     m_fields.clear();
     m_index.clear();
+    m_tags = 0;
     m_tableValid = false;
 }
 
@@ -303,7 +321,10 @@ void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::si
     const char* text = m_text.data();
     const Field added{static_cast<std::uint32_t>(nameAt), static_cast<std::uint32_t>(nameLength),
                       static_cast<std::uint32_t>(valueAt), tagOf(text + nameAt, nameLength)};
-    if (m_index.empty()) {
+    const std::uint64_t bit = bitOf(added.tag, nameLength);
+    const bool seen = (m_tags & bit) != 0;
+    m_tags |= bit;
+    if (seen && m_index.empty()) {
         for (Field& f : m_fields)
             if (f.tag == added.tag && f.nameLength == added.nameLength &&
                 std::memcmp(text + f.name, text + nameAt, nameLength) == 0) {
@@ -504,30 +525,46 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
             }
         }
     } shrink{0};
+    // A value already in its normal form (no ';', or attributes written as
+    // the header object writes them) goes into the field text as received.
+    // The names with checks read their main value from the header object
+    // when attributes follow it, and a multipart type its boundary.
     const char* valueText = colon + 1;
-    const bool parsed = is("content-type", 12) || std::strchr(valueText, ';') != nullptr;
+    while (isSpace(*valueText))
+        ++valueText;
+    const char* valueEnd = valueText + std::strlen(valueText);
+    while (valueEnd > valueText && isSpace(valueEnd[-1]))
+        --valueEnd;
+    const std::size_t valueLength = static_cast<std::size_t>(valueEnd - valueText);
+    const char* semicolon = static_cast<const char*>(std::memchr(valueText, ';', valueLength));
+    const bool contentType = is("content-type", 12);
+    const bool checked = contentType || is("content-id", 10) || is("content-length", 14) || is("transfer-encoding", 17);
+    bool parsed;
+    if (contentType)
+        parsed = (semicolon && !HTTPHeader::isNormalForm(valueText, valueLength)) ||
+                 startsLowered(valueText, valueLength, "multipart/");
+    else
+        parsed = semicolon && (checked || !HTTPHeader::isNormalForm(valueText, valueLength));
     std::size_t valueAt = m_text.size();
     const char* value;
+    std::size_t mainLength;
     if (parsed) {
         shrink.length = line.length();
         header.parse(valueText);
         value = header.getValue();
+        mainLength = std::strlen(value);
     } else {
-        while (isSpace(*valueText))
-            ++valueText;
-        const char* valueEnd = valueText + std::strlen(valueText);
-        while (valueEnd > valueText && isSpace(valueEnd[-1]))
-            --valueEnd;
-        append(valueText, static_cast<std::size_t>(valueEnd - valueText));
+        append(valueText, valueLength);
         value = m_text.c_str() + valueAt;
+        mainLength = semicolon ? static_cast<std::size_t>(semicolon - valueText) : valueLength;
     }
 
     // The four names with checks.
-    if (is("content-type", 12)) {
-        if (isEmpty(value))
+    if (contentType) {
+        if (mainLength == 0)
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentType, &line);
-        m_contentType = value;
-        if (lowered(value).compare(0, 10, "multipart/") == 0) {
+        m_contentType.assign(value, mainLength);
+        if (startsLowered(value, mainLength, "multipart/")) {
             const char* boundary = header.getAttribute("boundary");
             if (isEmpty(boundary))
                 fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadBoundary, &line);
@@ -538,6 +575,7 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
             m_delimiter = boundary;
             m_multipart = 1;
         }
+    } else if (!checked) {
     } else if (is("content-id", 10)) {
         if (isEmpty(value))
             fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentId, &line);

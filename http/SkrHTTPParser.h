@@ -126,14 +126,15 @@ private:
     int m_multipart;
     int m_contentLength;
     int m_chunked;
-    std::string m_contentID;
-    std::string m_contentType;
-    std::string m_delimiter;
     // A field: offsets into m_text of its name and its value, each followed by a NUL.
     struct Field {
         std::uint32_t name, nameLength, value, tag;  // tag: a cheap first test of equal names
     };
     static std::uint32_t tagOf(const char* name, std::size_t length);
+    static std::uint64_t bitOf(std::uint32_t tag, std::size_t length)
+    {
+        return std::uint64_t(1) << ((tag ^ tag >> 8 ^ length) & 63);
+    }
     struct NameHash {
         const SkrHTTPParser* parser;
         std::size_t operator()(std::uint32_t field) const;
@@ -150,11 +151,16 @@ private:
         std::string text;
         std::vector<Field> fields;
         VexByteBuffer line;  // the head line being read
+        std::string contentID, contentType, delimiter;
     };
     std::unique_ptr<Storage> m_storage;
     std::string& m_text;
     std::vector<Field>& m_fields;
     VexByteBuffer& m_line;
+    std::string& m_contentID;
+    std::string& m_contentType;
+    std::string& m_delimiter;
+    std::uint64_t m_tags = 0;  // a bit per field's tag: a name whose bit is clear needs no search
     std::unordered_set<std::uint32_t, NameHash, NameEqual> m_index;  // only for heads of many fields
     mutable HeaderTable m_table;  // built by getHeaders() from the fields
     mutable bool m_tableValid = false;

@@ -43,9 +43,15 @@ struct QuoteTable {
     }
 };
 
-bool needsQuotes(const std::string& v)
+const QuoteTable& quoteTable()
 {
     static const QuoteTable table;
+    return table;
+}
+
+bool needsQuotes(const std::string& v)
+{
+    const QuoteTable& table = quoteTable();
     if (v.empty())
         return true;
     for (char ch : v)
@@ -169,4 +175,43 @@ VexByteBuffer& HTTPHeader::dump(VexByteBuffer& out) const
     dump(text);
     out.append(text.data(), static_cast<unsigned>(text.size()));
     return out;
+}
+
+bool HTTPHeader::isNormalForm(const char* value, std::size_t length)
+{
+    const char* p = value;
+    const char* end = value + length;
+    if (length == 0 || isBlank(*p) || isBlank(end[-1]))
+        return false;
+    // The main value: up to the first ';', no quotes, no blank before the ';'.
+    while (p < end && *p != ';') {
+        if (*p == '"')
+            return false;
+        ++p;
+    }
+    if (p == value || isBlank(p[-1]))
+        return false;
+    const QuoteTable& table = quoteTable();
+    while (p < end) {
+        // At a ';': exactly one blank, then a name that starts with neither
+        // a blank, a ';' nor an '='.
+        if (end - p < 3 || p[1] != ' ' || isBlank(p[2]) || p[2] == ';' || p[2] == '=')
+            return false;
+        p += 2;
+        while (p < end && *p != '=' && *p != ';')
+            ++p;
+        if (isBlank(p[-1]))
+            return false;
+        if (p < end && *p == '=') {
+            const char* v = ++p;
+            while (p < end && *p != ';') {
+                if (table.special[static_cast<unsigned char>(*p)])
+                    return false;
+                ++p;
+            }
+            if (p == v)
+                return false;
+        }
+    }
+    return true;
 }

@@ -1,6 +1,7 @@
 #ifndef HTTP_HEADER_H
 #define HTTP_HEADER_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ public:
     VexByteBuffer& dump(VexByteBuffer& out) const;
     // The same normal form, appended to a string.
     std::string& dump(std::string& out) const;
+
+    // Whether `length` bytes of a value, trimmed, already are their own
+    // normal form (parse then dump gives them back unchanged): a main value
+    // without quotes, then attributes written exactly "; name" or
+    // "; name=value" with values that need no quotes. Such a value can be
+    // stored as received. False is always safe.
+    static bool isNormalForm(const char* value, std::size_t length);
 
 private:
     struct Attribute {

@@ -49,4 +49,41 @@ TEST(HTTPHeader, ParsesRealWorldValues)
     }
 }
 
+// A value said to be its own normal form must come back unchanged from parse
+// and dump; the near misses must be refused, or stored values would differ
+// from what the header object makes of them.
+TEST(HTTPHeader, NormalFormIsRecognisedExactly)
+{
+    const struct { const char* text; bool normal; } cases[] = {
+        {"text/xml; charset=UTF-8", true},
+        {"Agent/1.0 (toolkit; Linux x86_64; build 7)", true},
+        {"a; b; c=d", true},
+        {"a; b x=y", true},
+        {"plain", true},
+        {"a;b=c", false},
+        {"a;  b=c", false},
+        {"a ; b=c", false},
+        {"a; b =c", false},
+        {"a; b= c", false},
+        {"a; b=c d", false},
+        {"a; b=\"c\"", false},
+        {"a; b=c/d", false},
+        {"a; b=", false},
+        {"a; =c", false},
+        {"a;; b=c", false},
+        {"a; b=c;", false},
+        {"\"q;r\"; b=c", false},
+        {"; b=c", false},
+        {"a; b=c ", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(c.normal, HTTPHeader::isNormalForm(text.data(), text.size())) << text;
+        if (c.normal) {
+            EXPECT_EQ("X: " + text, parsed(c.text, {}).substr(parsed(c.text, {}).rfind("X: "))) << text;
+        }
+    }
+}
+
 }  // namespace
