@@ -18,6 +18,7 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -59,6 +60,11 @@ const Escapes& attributeEscapes()
 }
 
 const std::size_t FLUSH_AT = 16 * 1024;
+// A long text goes out in pieces of at most this many characters.
+const std::size_t TEXT_PIECE = 4096;
+// What a serialiser gives back to its thread's spare at most.
+const std::size_t KEEP_OUT = 64 * 1024;
+const std::size_t KEEP_DEPTH = 1024;
 
 bool same(const XMLCh* a, const XMLCh* b)
 {
@@ -85,8 +91,11 @@ public:
 
     ~Serializer()
     {
-        // Emptied for the next serialiser of this thread; the stacks grow with
-        // the tree's depth, bounded by what the parser accepts.
+        // Emptied for the next serialiser of this thread, unless a very deep
+        // tree grew the stacks: what a thread keeps stays small.
+        if (m_out.capacity() > KEEP_OUT || m_open.capacity() > KEEP_DEPTH || m_scope.capacity() > KEEP_DEPTH ||
+            m_marks.capacity() > KEEP_DEPTH)
+            return;
         m_out.clear();
         m_open.clear();
         m_scope.clear();
@@ -183,13 +192,23 @@ private:
         const XMLCh* p = t;
         const XMLCh* end = t + length;
         while (p < end) {
-            p += VexIDOM_Xerces::appendPlain(m_out, p, static_cast<std::size_t>(end - p));
-            if (p == end)
-                return;
+            // In pieces, flushed as they fill the buffer: a long text never
+            // makes the buffer grow.
+            if (m_out.size() >= FLUSH_AT)
+                flush();
+            std::size_t piece = std::min(static_cast<std::size_t>(end - p), TEXT_PIECE);
+            std::size_t plain = VexIDOM_Xerces::appendPlain(m_out, p, piece);
+            p += plain;
+            if (p == end || plain == piece)
+                continue;
             XMLCh c = *p;
             if (c >= 0x80) {
                 const XMLCh* run = p;
-                while (p < end && *p >= 0x80)
+                const XMLCh* stop = p + std::min(static_cast<std::size_t>(end - p), TEXT_PIECE);
+                while (p < stop && *p >= 0x80)
+                    ++p;
+                // A surrogate pair stays whole.
+                if (p == stop && p < end && p[-1] >= 0xD800 && p[-1] <= 0xDBFF && *p >= 0xDC00 && *p <= 0xDFFF)
                     ++p;
                 VexIDOM_Xerces::appendUtf8(m_out, run, static_cast<std::size_t>(p - run));
                 continue;

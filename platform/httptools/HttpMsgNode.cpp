@@ -20,6 +20,9 @@ const unsigned DIRECT_CHUNK = 32 * 1024;
 // a character at a time.
 const std::size_t HEAD_ROOM = 256;
 const std::size_t BODY_ROOM = 4096;
+// Room kept in front of a length-delimited body for the head, written there
+// once the length is known.
+const std::size_t HEAD_GAP = 1024;
 // The largest buffers a node gives back to its thread's spare.
 const std::size_t KEEP_HEAD = 8 * 1024;
 const std::size_t KEEP_BODY = 128 * 1024;
@@ -142,9 +145,8 @@ void HttpMsgNode::sendHead(unsigned long long contentLength, bool chunked)
 {
     if (!m_hasStartLine)
         VexIllegalStateError(0, nullptr).hurl(VEX_LOCATION, "HttpMsgNode::end - the message has no start line", "VEX_THROW");
-    // Room for the head, its framing lines and a body that goes out with it.
-    std::size_t body = chunked || contentLength > GATHER_LIMIT ? 0 : static_cast<std::size_t>(contentLength);
-    m_gather.reserve(m_gather.size() + m_head.size() + 64 + body);
+    // Room for the head and its framing lines.
+    m_gather.reserve(m_gather.size() + m_head.size() + 64);
     m_gather += m_head;
     addOwnHeaders(m_gather);
     if (chunked) {
@@ -197,8 +199,11 @@ void HttpMsgNode::writeBody(const char* data, unsigned length)
     if (length == 0)
         return;
     if (m_chunkSize == 0) {
-        if (m_body.capacity() < BODY_ROOM)
-            m_body.reserve(BODY_ROOM);
+        if (m_body.empty()) {
+            if (m_body.capacity() < HEAD_GAP + BODY_ROOM)
+                m_body.reserve(HEAD_GAP + BODY_ROOM);
+            m_body.resize(HEAD_GAP);
+        }
         m_body.append(data, length);
         return;
     }
@@ -226,14 +231,23 @@ void HttpMsgNode::writeBody(const char* data, unsigned length)
 void HttpMsgNode::endBody()
 {
     if (m_chunkSize == 0) {
-        sendHead(m_body.size(), false);
-        if (m_body.size() + m_gather.size() <= GATHER_LIMIT) {
-            m_gather += m_body;
-            flush();
+        const std::size_t length = m_body.empty() ? 0 : m_body.size() - HEAD_GAP;
+        sendHead(length, false);
+        if (length > 0 && m_gather.size() <= HEAD_GAP) {
+            // The head goes into the room in front of the body: one write,
+            // and the body is not copied again.
+            char* start = &m_body[HEAD_GAP - m_gather.size()];
+            std::memcpy(start, m_gather.data(), m_gather.size());
+            std::size_t total = m_gather.size() + length;
+            m_gather.clear();
+            m_out->write(start, static_cast<unsigned>(total));
+            m_sent += total;
         } else {
             flush();
-            m_out->write(m_body.data(), static_cast<unsigned>(m_body.size()));
-            m_sent += m_body.size();
+            if (length > 0) {
+                m_out->write(m_body.data() + HEAD_GAP, static_cast<unsigned>(length));
+                m_sent += length;
+            }
         }
         m_body.clear();
     } else {

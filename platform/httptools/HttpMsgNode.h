@@ -16,9 +16,10 @@ class MultipartHttpMsg;
 // A message's body is framed by its chunk size: 0 collects the body and sends
 // it after a "Content-Length" header; a positive size sends
 // "Transfer-Encoding: chunked" and chunks of that many bytes (the last one
-// shorter). Writes are gathered into one buffer, so that a head and a small
-// body leave in one write() of the stream; chunks of 32 KiB and more go out
-// from the caller's bytes without a copy.
+// shorter). A collected body is kept behind room for its head, so that head
+// and body leave in one write() of the stream without copying the body
+// again; chunked writes are gathered into one buffer, and chunks of 32 KiB
+// and more go out from the caller's bytes without a copy.
 //
 // Header names and values are written as given, except that CR and LF, which
 // would end the line, are written as blanks. Misuse (a header after the head

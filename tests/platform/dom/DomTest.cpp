@@ -158,6 +158,20 @@ TEST(DomWrite, EscapesExactly)
     EXPECT_EQ("<e a=\"abcdefghijklmno&lt;pqrstuvw&amp;xyzABCDEFGHIJK\x7fLMNOPQRS&quot;TUVWXYZ0123456\xC3\xA9" "789abcd&gt;&#9;\">"
               "abcdefghijklmno&lt;pqrstuvw&amp;xyzABCDEFGHIJK\x7fLMNOPQRS\"TUVWXYZ0123456\xC3\xA9" "789abcd&gt;\t</e>",
               serialise(e));
+
+    // A text longer than the pieces it is written in: a surrogate pair across
+    // the end of a piece of non-ASCII characters stays whole.
+    std::string eAcute = "\xC3\xA9", smile = "\xF0\x9F\x98\x80", sun = "\xE6\x97\xA5", longText;
+    for (int i = 0; i < 4095; ++i)
+        longText += eAcute;
+    longText += smile + "<" + std::string(20000, 'x') + "&";
+    for (int i = 0; i < 5000; ++i)
+        longText += sun;
+    VexIDOM_Element l = doc->createElement("l");
+    l.appendChild(doc->createTextNode(longText.c_str()));
+    std::string escaped = longText;
+    escaped.replace(escaped.find('<'), 1, "&lt;").replace(escaped.find('&', escaped.find("&lt;") + 1), 1, "&amp;");
+    EXPECT_EQ("<l>" + escaped + "</l>", serialise(l));
 }
 
 }  // namespace
