@@ -100,6 +100,9 @@ std::size_t narrowPlain(char* to, const XMLCh* text, std::size_t n)
 template <class Narrow>
 std::size_t appendNarrowed(std::string& out, const XMLCh* text, std::size_t length, Narrow narrow)
 {
+    // Room for all of it at once (the string still grows geometrically).
+    if (out.capacity() - out.size() < length)
+        out.reserve(out.size() + length);
     char piece[PIECE];
     std::size_t done = 0;
     while (done < length) {
@@ -179,7 +182,9 @@ VexIDOM_Xerces::XStr::XStr(const char* utf8)
     for (std::size_t i = 0; i < n && ascii; ++i)
         ascii = static_cast<unsigned char>(utf8[i]) < 0x80;
     if (ascii) {
-        m_text = static_cast<XMLCh*>(XMLPlatformUtils::fgMemoryManager->allocate((n + 1) * sizeof(XMLCh)));
+        m_text = n < sizeof m_small / sizeof m_small[0]
+                     ? m_small
+                     : static_cast<XMLCh*>(XMLPlatformUtils::fgMemoryManager->allocate((n + 1) * sizeof(XMLCh)));
         for (std::size_t i = 0; i <= n; ++i)
             m_text[i] = static_cast<XMLCh>(static_cast<unsigned char>(utf8[i]));
         return;
@@ -195,7 +200,7 @@ VexIDOM_Xerces::XStr::XStr(const char* utf8)
 
 VexIDOM_Xerces::XStr::~XStr()
 {
-    if (m_text)
+    if (m_text && m_text != m_small)
         XMLPlatformUtils::fgMemoryManager->deallocate(m_text);
 }
 

@@ -56,6 +56,8 @@ public:
 
     private:
         XMLCh* m_text = nullptr;
+        // A short ASCII text (names, most values) is widened here, not on the heap.
+        XMLCh m_small[64];
     };
 
     // Raises the Xerces DOM exception as a VexIDOM_DOMException with the
