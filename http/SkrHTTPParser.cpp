@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <typeinfo>
 #include <functional>
 #include <new>
 #include <string_view>
@@ -473,6 +474,25 @@ void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
     VEX_ASSERT(is);
     VexByteBuffer& line = m_line;
     for (;;) {
+        // A line already whole in the stream's buffer is parsed where it
+        // lies; others, every line under a head limit and the lines of
+        // streams that read their buffer their own way (multipart parts) are
+        // read first.
+        unsigned n = 0;
+        const char* view = m_headLeft == UNLIMITED && typeid(*is) == typeid(QioBufferedInputStream) ? is->peekLine(n) : nullptr;
+        if (view) {
+            is->skip(n);
+            const char* end = view + n;
+            while (end > view && isSpace(end[-1]))
+                --end;
+            while (view < end && isSpace(*view))
+                ++view;
+            if (view == end)
+                return;
+            if (process)
+                processHeader(view, static_cast<std::size_t>(end - view));
+            continue;
+        }
         line.reset();
         if (readHeadLine(is, line, "SkrHTTPParser::processHeaders") < 0)
             fail(VEX_LOCATION, "SkrHTTPParser::processHeaders", SkarnException::errUnexpectedEnd, nullptr);
@@ -480,14 +500,23 @@ void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
         if (line.length() == 0)
             return;
         if (process)
-            processHeader(line);
+            processHeader(line.getData(), line.length());
     }
 }
 
-void SkrHTTPParser::processHeader(VexByteBuffer& line)
+void SkrHTTPParser::failHeader(int code, const char* text, std::size_t length)
 {
-    const char* text = line.getData();
-    const char* colon = static_cast<const char*>(std::memchr(text, ':', line.length()));
+    // The literal is the header line, trimmed.
+    if (text != m_line.getData()) {
+        m_line.reset();
+        m_line.append(text, static_cast<unsigned>(length));
+    }
+    fail(VEX_LOCATION, "SkrHTTPParser::processHeader", static_cast<SkarnException::mirraErrorCode>(code), &m_line);
+}
+
+void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
+{
+    const char* colon = static_cast<const char*>(std::memchr(text, ':', lineLength));
     if (!colon)
         return;
     // The name trimmed and in lower case.
@@ -499,8 +528,8 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
         ++name;
     const std::size_t n = static_cast<std::size_t>(nameEnd - name);
     // `literal` is in lower case; the length test keeps the other names cheap.
-    auto is = [&](const char* literal, std::size_t length) {
-        if (n != length)
+    auto is = [&](const char* literal, std::size_t literalLength) {
+        if (n != literalLength)
             return false;
         for (std::size_t i = 0; i < n; ++i)
             if (lower(name[i]) != literal[i])
@@ -528,11 +557,16 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     // A value already in its normal form (no ';', or attributes written as
     // the header object writes them) goes into the field text as received.
     // The names with checks read their main value from the header object
-    // when attributes follow it, and a multipart type its boundary.
-    const char* valueText = colon + 1;
-    while (isSpace(*valueText))
-        ++valueText;
-    const char* valueEnd = valueText + std::strlen(valueText);
+    // when attributes follow it, and a multipart type its boundary. The
+    // value ends at the line's end or at a NUL in it.
+    std::size_t at = static_cast<std::size_t>(colon - text) + 1;  // the colon lies within the line
+    while (at < lineLength && isSpace(text[at]))
+        ++at;
+    const char* valueText = text + at;
+    const std::size_t rest = at < lineLength ? lineLength - at : 0;
+    const char* valueEnd = static_cast<const char*>(std::memchr(valueText, '\0', rest));
+    if (!valueEnd)
+        valueEnd = valueText + rest;
     while (valueEnd > valueText && isSpace(valueEnd[-1]))
         --valueEnd;
     const std::size_t valueLength = static_cast<std::size_t>(valueEnd - valueText);
@@ -549,7 +583,18 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     const char* value;
     std::size_t mainLength;
     if (parsed) {
-        shrink.length = line.length();
+        // The header object reads a C string: the line goes into the line
+        // buffer when it was parsed where it lay.
+        if (text != m_line.getData()) {
+            const std::size_t nameAt = static_cast<std::size_t>(name - text);
+            const std::size_t valueFrom = static_cast<std::size_t>(valueText - text);
+            m_line.reset();
+            m_line.append(text, static_cast<unsigned>(lineLength));
+            text = m_line.getData();
+            name = text + nameAt;
+            valueText = text + valueFrom;
+        }
+        shrink.length = lineLength;
         header.parse(valueText);
         value = header.getValue();
         mainLength = std::strlen(value);
@@ -562,32 +607,32 @@ void SkrHTTPParser::processHeader(VexByteBuffer& line)
     // The four names with checks.
     if (contentType) {
         if (mainLength == 0)
-            fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentType, &line);
+            failHeader(SkarnException::errBadContentType, text, lineLength);
         m_contentType.assign(value, mainLength);
         if (startsLowered(value, mainLength, "multipart/")) {
             const char* boundary = header.getAttribute("boundary");
             if (isEmpty(boundary))
-                fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadBoundary, &line);
+                failHeader(SkarnException::errBadBoundary, text, lineLength);
             std::size_t length = std::strlen(boundary);
             bool quoted = boundary[0] == '"' && boundary[length - 1] == '"';
             if (length > 72 || (length > 70 && !quoted))
-                fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadBoundary, &line);
+                failHeader(SkarnException::errBadBoundary, text, lineLength);
             m_delimiter = boundary;
             m_multipart = 1;
         }
     } else if (!checked) {
     } else if (is("content-id", 10)) {
         if (isEmpty(value))
-            fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentId, &line);
+            failHeader(SkarnException::errBadContentId, text, lineLength);
         m_contentID = value;
     } else if (is("content-length", 14)) {
         int length = isEmpty(value) ? 0 : toInt(value);
         if (length <= 0)
-            fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadContentLength, &line);
+            failHeader(SkarnException::errBadContentLength, text, lineLength);
         m_contentLength = length;
     } else if (is("transfer-encoding", 17)) {
         if (isEmpty(value))
-            fail(VEX_LOCATION, "SkrHTTPParser::processHeader", SkarnException::errBadTransferEncoding, &line);
+            failHeader(SkarnException::errBadTransferEncoding, text, lineLength);
         m_chunked = lowered(value) == "chunked" ? 1 : 0;
     }
 

@@ -103,7 +103,9 @@ private:
     void validateRequestLine(VexByteBuffer& line);
     int validateResponseLine(VexByteBuffer& line);
     void processHeaders(QioBufferedInputStream* is, int process);
-    void processHeader(VexByteBuffer& line);
+    // One header line, trimmed: in the line buffer, or where it lies in the stream's buffer.
+    void processHeader(const char* text, std::size_t lineLength);
+    [[noreturn]] void failHeader(int code, const char* text, std::size_t length);  // code: a SkarnException error code
     void setHeader(const std::string& name, const std::string& value);
     // Appends bytes and a NUL to the field text; returns where they start.
     std::size_t append(const char* bytes, std::size_t length);

@@ -180,6 +180,18 @@ void QioBufferedInputStream::unWrap()
     m_in = nullptr;
 }
 
+const char* QioBufferedInputStream::peekLine(unsigned& length)
+{
+    if (m_pos == m_end && !fill())
+        return nullptr;
+    const char* start = m_buf + m_pos;
+    const void* lf = std::memchr(start, '\n', m_end - m_pos);
+    if (!lf)
+        return nullptr;
+    length = static_cast<unsigned>(static_cast<const char*>(lf) - start) + 1;
+    return start;
+}
+
 int QioBufferedInputStream::readline(VexByteBuffer& line)
 {
     std::size_t appended = 0;

@@ -42,6 +42,15 @@ public:
     // Bytes buffered and not yet read.
     unsigned available() const { return m_end - m_pos; }
 
+    // The next line (its LF included) where it lies in the buffer, without
+    // taking it; the buffer is refilled first when empty. Null, and `length`
+    // untouched, when no whole line is buffered (or at the end of the
+    // stream): the caller reads it with readline() instead. The bytes stay
+    // valid until the next read, refill or unread.
+    const char* peekLine(unsigned& length);
+    // Takes `length` bytes that peekLine() showed.
+    void skip(unsigned length) { m_pos += length; }
+
     // Lets a refill take up to `bytes` from the stream underneath in one read
     // (the buffer grows to that size on the next refill). A reader of large
     // bodies over a socket uses it to make one receive per many kilobytes
