@@ -9,14 +9,17 @@
 #include "platform/streams/QioBufferedInputStream.h"
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <typeinfo>
 #include <functional>
 #include <new>
 #include <string_view>
+#include <typeinfo>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -38,13 +41,19 @@ bool isEmpty(const char* value) { return value == nullptr || *value == '\0'; }
 // instead of overflowing.
 int toInt(const char* text)
 {
-    errno = 0;
-    long v = std::strtol(text, nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(v);
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    const long long cap = static_cast<long long>(INT_MAX) + 1;
+    long long v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        v = v >= cap ? cap : v * 10 + (*p - '0');
+    if (negative)
+        return v >= cap ? INT_MIN : static_cast<int>(-v);
+    return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
 std::string lowered(const char* text)
@@ -57,6 +66,23 @@ std::string lowered(const char* text)
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// `n` bytes in lower case (ASCII letters only), sixteen at a time with SSE2.
+void lowerInto(char* to, const char* from, std::size_t n)
+{
+    std::size_t i = 0;
+#ifdef __SSE2__
+    const __m128i beforeA = _mm_set1_epi8('A' - 1), afterZ = _mm_set1_epi8('Z' + 1), bit = _mm_set1_epi8(0x20);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        // Signed compares: bytes from 0x80 up are negative, never letters.
+        __m128i upper = _mm_and_si128(_mm_cmpgt_epi8(v, beforeA), _mm_cmplt_epi8(v, afterZ));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_or_si128(v, _mm_and_si128(upper, bit)));
+    }
+#endif
+    for (; i < n; ++i)
+        to[i] = lower(from[i]);
+}
 
 // Whether `length` bytes of text start with `prefix` (lower case), letter case aside.
 bool startsLowered(const char* text, std::size_t length, const char* prefix)
@@ -644,9 +670,7 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
     }
     std::size_t nameAt = m_text.size();
     m_text.resize(nameAt + n + 1);
-    char* lowered = &m_text[nameAt];  // a local pointer: stores through it cannot move the text
-    for (std::size_t i = 0; i < n; ++i)
-        lowered[i] = lower(name[i]);
+    lowerInto(&m_text[nameAt], name, n);
     setField(nameAt, n, valueAt);
 }
 

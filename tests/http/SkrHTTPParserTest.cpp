@@ -41,6 +41,8 @@ std::string valueOf(SkrHTTPParser& p, const std::string& name)
         return std::to_string(p.getContentLength());
     if (name == "=boundary")
         return p.getMultipartDelimiter();
+    if (name == "=type")
+        return p.getContentType();
     const char* v = p.getHeader(name.c_str());
     return v ? v : "<null>";
 }
@@ -88,6 +90,9 @@ TEST(HTTPParser, HeadsThatParse)
              "\"\r\nContent-ID: <root@x>\r\nContent-Length: 12\r\nTransfer-Encoding: Chunked\r\n\r\n",
          {{"=multipart", "1"}, {"=boundary", b70}, {"=length", "12"}, {"=chunked", "1"},
           {"content-type", "Multipart/Related; type=\"text/xml\"; boundary=" + b70}}, ""},
+        {"values in normal form kept as sent; a huge length saturates", Request,
+         "POST / HTTP/1.1\r\nContent-Type: Text/XML; charset=utf-8\r\nX-B: a (b; c d); e=f\r\nContent-Length: 99999999999\r\n\r\n",
+         {{"content-type", "Text/XML; charset=utf-8"}, {"=type", "Text/XML"}, {"x-b", "a (b; c d); e=f"}, {"=length", "2147483647"}}, ""},
     };
     for (const GoodHead& c : cases)
         everySplit(c.label, c.wire, [&](SkrHTTPParser& p, QioBufferedInputStream& in) {
