@@ -334,34 +334,31 @@ bool SkrHTTPParser::NameEqual::operator()(std::uint32_t i, std::uint32_t j) cons
            std::memcmp(parser->m_text.data() + a.name, parser->m_text.data() + b.name, a.nameLength) == 0;
 }
 
-std::uint32_t SkrHTTPParser::tagOf(const char* name, std::size_t length)
-{
-    // First and last byte: most names of one head differ in one of them.
-    if (length == 0)
-        return 0;
-    return static_cast<unsigned char>(name[0]) | static_cast<std::uint32_t>(static_cast<unsigned char>(name[length - 1])) << 8;
-}
-
 void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::size_t valueAt)
 {
     m_tableValid = false;
     const char* text = m_text.data();
-    const Field added{static_cast<std::uint32_t>(nameAt), static_cast<std::uint32_t>(nameLength),
-                      static_cast<std::uint32_t>(valueAt), tagOf(text + nameAt, nameLength)};
-    const std::uint64_t bit = bitOf(added.tag, nameLength);
+    const std::uint32_t tag = tagOf(text + nameAt, nameLength);
+    const std::uint32_t value = static_cast<std::uint32_t>(valueAt);
+    const std::uint64_t bit = bitOf(tag, nameLength);
     const bool seen = (m_tags & bit) != 0;
     m_tags |= bit;
     if (seen && m_index.empty()) {
         for (Field& f : m_fields)
-            if (f.tag == added.tag && f.nameLength == added.nameLength &&
-                std::memcmp(text + f.name, text + nameAt, nameLength) == 0) {
+            if (f.tag == tag && f.nameLength == nameLength && std::memcmp(text + f.name, text + nameAt, nameLength) == 0) {
                 // The last occurrence wins; the old value's bytes stay unused until the next head.
-                f.value = added.value;
+                f.value = value;
                 m_text.resize(nameAt);
                 return;
             }
     }
-    m_fields.push_back(added);
+    // Written in place, member by member: a whole Field built on the stack
+    // first would be read back before its four stores have landed.
+    Field& added = m_fields.emplace_back();
+    added.name = static_cast<std::uint32_t>(nameAt);
+    added.nameLength = static_cast<std::uint32_t>(nameLength);
+    added.value = value;
+    added.tag = tag;
     // Past a usual head's count, names are found through a hash index, so that
     // a head of many thousand fields costs no quadratic search.
     const std::size_t LINEAR = 32;
@@ -374,7 +371,7 @@ void SkrHTTPParser::setField(std::size_t nameAt, std::size_t nameLength, std::si
     }
     auto found = m_index.insert(static_cast<std::uint32_t>(m_fields.size() - 1));
     if (!found.second) {
-        m_fields[*found.first].value = added.value;
+        m_fields[*found.first].value = value;
         m_fields.pop_back();
         m_text.resize(nameAt);
     }

@@ -132,7 +132,14 @@ private:
     struct Field {
         std::uint32_t name, nameLength, value, tag;  // tag: a cheap first test of equal names
     };
-    static std::uint32_t tagOf(const char* name, std::size_t length);
+    // First and last byte: most names of one head differ in one of them.
+    static std::uint32_t tagOf(const char* name, std::size_t length)
+    {
+        if (length == 0)
+            return 0;
+        return static_cast<unsigned char>(name[0]) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(name[length - 1])) << 8;
+    }
     static std::uint64_t bitOf(std::uint32_t tag, std::size_t length)
     {
         return std::uint64_t(1) << ((tag ^ tag >> 8 ^ length) & 63);
