@@ -387,6 +387,18 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     VexByteBuffer& line = m_line;
     line.reset();
 
+    // A request line already whole in the buffer and starting with a method
+    // is taken in one piece; anything else goes through the byte checks.
+    unsigned n = 0;
+    const char* view = m_headLeft == UNLIMITED && typeid(*is) == typeid(QioBufferedInputStream) ? is->peekLine(n) : nullptr;
+    if (view && ((n >= 4 && std::memcmp(view, "POST", 4) == 0) || (n >= 3 && std::memcmp(view, "GET", 3) == 0))) {
+        line.append(view, n);
+        is->skip(n);
+        line.trim();
+        validateRequestLine(line);
+        processHeaders(is, 1);
+        return;
+    }
     MethodState state = LineStart;
     while (state != MethodRead) {
         int c = is->read();
@@ -622,8 +634,12 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
         value = header.getValue();
         mainLength = std::strlen(value);
     } else {
-        append(valueText, valueLength);
-        value = m_text.c_str() + valueAt;
+        // The value and its NUL, then room for the name and its NUL: one growth of the text.
+        m_text.resize(valueAt + valueLength + n + 2);
+        char* at = &m_text[valueAt];
+        std::memcpy(at, valueText, valueLength);
+        at[valueLength] = '\0';
+        value = at;
         mainLength = semicolon ? static_cast<std::size_t>(semicolon - valueText) : valueLength;
     }
 
@@ -661,13 +677,17 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
 
     // A parsed value in normal form, re-serialised straight into the field
     // text; then the name in lower case.
+    std::size_t nameAt;
     if (parsed) {
         header.dump(m_text);
         m_text += '\0';
+        nameAt = m_text.size();
+        m_text.resize(nameAt + n + 1);
+    } else {
+        nameAt = valueAt + valueLength + 1;
     }
-    std::size_t nameAt = m_text.size();
-    m_text.resize(nameAt + n + 1);
     lowerInto(&m_text[nameAt], name, n);
+    m_text[nameAt + n] = '\0';
     setField(nameAt, n, valueAt);
 }
 
