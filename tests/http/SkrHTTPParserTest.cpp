@@ -83,8 +83,10 @@ TEST(HTTPParser, HeadsThatParse)
          "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n\r\nHTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 202 Accepted\r\nX-Final: 2\r\n\r\nrest",
          {{"skarn-status-code", "202"}, {"skarn-reason-phrase", "Accepted"}, {"x-final", "2"}, {"x-interim", "<null>"}}, "rest"},
         {"names trimmed and lower-cased, values in normal form", Request,
-         "POST / HTTP/1.1\r\n  SOAPAction :  \"urn:x\"  \r\nX-A: v ;  q = 1 ;r=\"a b\"\r\n\r\n",
-         {{"soapaction", "\"urn:x\""}, {"x-a", "v; q=1; r=\"a b\""}, {"SOAPAction", "<null>"}}, ""},
+         "POST / HTTP/1.1\r\n  SOAPAction :  \"urn:x\"  \r\nX-A: v ;  q = 1 ;r=\"a b\"\r\n"
+         "X-\xC1\xDA\x80Z@[-ABCDEFGHIJKLMNOP\xC1Z: 1\r\n\r\n",
+         {{"soapaction", "\"urn:x\""}, {"x-a", "v; q=1; r=\"a b\""}, {"SOAPAction", "<null>"},
+          {"x-\xC1\xDA\x80z@[-abcdefghijklmnop\xC1z", "1"}}, ""},
         {"special headers set their fields", Request,
          "POST / HTTP/1.1\r\nContent-Type: Multipart/Related; type=\"text/xml\"; boundary=\"" + b70 +
              "\"\r\nContent-ID: <root@x>\r\nContent-Length: 12\r\nTransfer-Encoding: Chunked\r\n\r\n",
