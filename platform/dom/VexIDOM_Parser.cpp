@@ -332,6 +332,11 @@ public:
         setSecurityManager(&m_security);
         getScanner()->setDisallowDTD(true);
         setErrorHandler(&m_quiet);
+        // The scanner makes a DTD grammar for every document (about twenty
+        // allocations) unless one is cached. With DTDs refused it never holds
+        // a declaration, so the parser's own pool keeps the one made first.
+        cacheGrammarFromParse(true);
+        useCachedGrammarInParse(true);
     }
 
     void error(const unsigned int code, const XMLCh* const, const XMLErrorReporter::ErrTypes type,
