@@ -22,7 +22,7 @@
 #include <strings.h>
 
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <string>
 
 VEX_THREAD_RECYCLED_DEFINE(SkrMessageReader)
@@ -284,8 +284,8 @@ void SkrMessageReader::getEnvelope(VexIDOM_Node& parent)
         // The document is hosted by the parent's: the parse builds the
         // envelope's nodes where they will stay, and appending the first child
         // moves it instead of copying the tree.
-        std::unique_ptr<VexIDOM_Document> doc(
-            VEX_GUARDED_NEW("SkrMessageReader::getEnvelope", new VexIDOM_Document(parent)));
+        std::optional<VexIDOM_Document> doc;
+        VEX_GUARDED("SkrMessageReader::getEnvelope", { doc.emplace(parent); });
         VexIDOM_Parser parser(0);
         if (parser.parse(s, *doc) != 0) {
             SkarnMessage m(SkarnException::messageNumberOf(SkarnException::errEnvelope16));
