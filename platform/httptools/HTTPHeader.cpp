@@ -179,17 +179,14 @@ VexByteBuffer& HTTPHeader::dump(VexByteBuffer& out) const
 
 bool HTTPHeader::isNormalForm(const char* value, std::size_t length)
 {
-    const char* p = value;
     const char* end = value + length;
-    if (length == 0 || isBlank(*p) || isBlank(end[-1]))
+    if (length == 0 || isBlank(*value) || isBlank(end[-1]))
         return false;
     // The main value: up to the first ';', no quotes, no blank before the ';'.
-    while (p < end && *p != ';') {
-        if (*p == '"')
-            return false;
-        ++p;
-    }
-    if (p == value || isBlank(p[-1]))
+    const char* p = static_cast<const char*>(std::memchr(value, ';', length));
+    if (!p)
+        p = end;
+    if (p == value || isBlank(p[-1]) || std::memchr(value, '"', static_cast<std::size_t>(p - value)))
         return false;
     const QuoteTable& table = quoteTable();
     while (p < end) {
@@ -198,20 +195,22 @@ bool HTTPHeader::isNormalForm(const char* value, std::size_t length)
         if (end - p < 3 || p[1] != ' ' || isBlank(p[2]) || p[2] == ';' || p[2] == '=')
             return false;
         p += 2;
-        while (p < end && *p != '=' && *p != ';')
-            ++p;
-        if (isBlank(p[-1]))
+        const char* next = static_cast<const char*>(std::memchr(p, ';', static_cast<std::size_t>(end - p)));
+        if (!next)
+            next = end;
+        const char* equals = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(next - p)));
+        const char* nameEnd = equals ? equals : next;
+        if (isBlank(nameEnd[-1]))
             return false;
-        if (p < end && *p == '=') {
-            const char* v = ++p;
-            while (p < end && *p != ';') {
-                if (table.special[static_cast<unsigned char>(*p)])
-                    return false;
-                ++p;
-            }
-            if (p == v)
+        if (equals) {
+            // A value that needs no quotes, not empty.
+            if (equals + 1 == next)
                 return false;
+            for (const char* v = equals + 1; v < next; ++v)
+                if (table.special[static_cast<unsigned char>(*v)])
+                    return false;
         }
+        p = next;
     }
     return true;
 }
