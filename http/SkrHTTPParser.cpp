@@ -401,7 +401,7 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     // A request line already whole in the buffer and starting with a method
     // is taken in one piece; anything else goes through the byte checks.
     unsigned n = 0;
-    const char* view = m_headLeft == UNLIMITED && typeid(*is) == typeid(QioBufferedInputStream) ? is->peekLine(n) : nullptr;
+    const char* view = readsInPlace(is) ? is->peekLine(n) : nullptr;
     if (view && ((n >= 4 && std::memcmp(view, "POST", 4) == 0) || (n >= 3 && std::memcmp(view, "GET", 3) == 0))) {
         line.append(view, n);
         is->skip(n);
@@ -519,13 +519,10 @@ void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
 {
     VEX_ASSERT(is);
     VexByteBuffer& line = m_line;
+    const bool inPlace = readsInPlace(is);
     for (;;) {
-        // A line already whole in the stream's buffer is parsed where it
-        // lies; others, every line under a head limit and the lines of
-        // streams that read their buffer their own way (multipart parts) are
-        // read first.
         unsigned n = 0;
-        const char* view = m_headLeft == UNLIMITED && typeid(*is) == typeid(QioBufferedInputStream) ? is->peekLine(n) : nullptr;
+        const char* view = inPlace ? is->peekLine(n) : nullptr;
         if (view) {
             is->skip(n);
             const char* end = view + n;
@@ -548,6 +545,15 @@ void SkrHTTPParser::processHeaders(QioBufferedInputStream* is, int process)
         if (process)
             processHeader(line.getData(), line.length());
     }
+}
+
+bool SkrHTTPParser::readsInPlace(QioBufferedInputStream* is) const
+{
+    // A line already whole in the stream's buffer is parsed where it lies.
+    // Lines under a head limit are counted as they are read, and streams
+    // that read their buffer their own way (multipart parts) hand out lines
+    // only through readline.
+    return m_headLeft == UNLIMITED && typeid(*is) == typeid(QioBufferedInputStream);
 }
 
 void SkrHTTPParser::failHeader(int code, const char* text, std::size_t length)

@@ -103,6 +103,8 @@ private:
     void validateRequestLine(VexByteBuffer& line);
     int validateResponseLine(VexByteBuffer& line);
     void processHeaders(QioBufferedInputStream* is, int process);
+    // Whether head lines are taken where they lie in the stream's buffer.
+    bool readsInPlace(QioBufferedInputStream* is) const;
     // One header line, trimmed: in the line buffer, or where it lies in the stream's buffer.
     void processHeader(const char* text, std::size_t lineLength);
     [[noreturn]] void failHeader(int code, const char* text, std::size_t length);  // code: a SkarnException error code
