@@ -334,7 +334,8 @@ public:
         setErrorHandler(&m_quiet);
         // The scanner makes a DTD grammar for every document (about twenty
         // allocations) unless one is cached. With DTDs refused it never holds
-        // a declaration, so the parser's own pool keeps the one made first.
+        // a declaration, so the parser's own pool keeps the one made first;
+        // a failed parse empties the pool.
         cacheGrammarFromParse(true);
         useCachedGrammarInParse(true);
     }
@@ -693,6 +694,10 @@ int VexIDOM_Parser::parseSource(const void* source)
     }
     if (!m_impl->m_failed && m_impl->getErrorCount() != 0)
         m_impl->fail(-1, I18NString("the document is not well-formed"));
+    // A refused document may have stopped anywhere: the next parse starts
+    // from a grammar of its own, whatever this one got to.
+    if (m_impl->m_failed)
+        m_impl->resetCachedGrammarPool();
     m_code = m_impl->m_code;
     m_line = m_impl->m_line;
     m_column = m_impl->m_column;

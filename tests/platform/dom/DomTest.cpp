@@ -106,6 +106,8 @@ TEST(DomParse, RefusedDocumentsLeaveNothingBehind)
         {"DOCTYPE", "<?xml version=\"1.0\"?><!DOCTYPE a [<!ELEMENT a ANY>]><a/>", 1, DOCTYPE, "invalid document structure"},
         {"external entity", "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x SYSTEM \"file://" + secret + "\">]><a>&x;</a>", 1, DOCTYPE},
         {"entity expansion", laughs(), 1, DOCTYPE},
+        {"attribute default", "<!DOCTYPE s:Envelope [<!ATTLIST s:Envelope d CDATA \"x\">]><s:Envelope xmlns:s=\"urn:s\"/>", 1,
+         DOCTYPE},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
