@@ -18,6 +18,7 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDGrammar.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -353,6 +354,16 @@ public:
             m_column = static_cast<int>(column);
             m_text = VexIDOM_Xerces::toI18N(text);
         }
+    }
+
+    // Whether the cached DTD grammar holds no element or entity declaration.
+    bool grammarEmpty()
+    {
+        Grammar* g = getGrammar(XMLUni::fgDTDEntityString);
+        if (!g || g->getGrammarType() != Grammar::DTDGrammarType)
+            return g == nullptr;
+        const DTDGrammar* dtd = static_cast<const DTDGrammar*>(g);
+        return !dtd->getElemEnumerator().hasMoreElements() && !dtd->getEntityEnumerator().hasMoreElements();
     }
 
     void resetErrors() override
@@ -694,9 +705,10 @@ int VexIDOM_Parser::parseSource(const void* source)
     }
     if (!m_impl->m_failed && m_impl->getErrorCount() != 0)
         m_impl->fail(-1, I18NString("the document is not well-formed"));
-    // A refused document may have stopped anywhere: the next parse starts
-    // from a grammar of its own, whatever this one got to.
-    if (m_impl->m_failed)
+    // A refused document stops at its DOCTYPE, so the cached grammar stays
+    // empty; should one ever hold a declaration, it is dropped before the
+    // next parse can see it.
+    if (m_impl->m_failed && !m_impl->grammarEmpty())
         m_impl->resetCachedGrammarPool();
     m_code = m_impl->m_code;
     m_line = m_impl->m_line;
