@@ -405,11 +405,17 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     if (view && ((n >= 4 && std::memcmp(view, "POST", 4) == 0) || (n >= 3 && std::memcmp(view, "GET", 3) == 0))) {
         line.append(view, n);
         is->skip(n);
-        line.trim();
-        validateRequestLine(line);
-        processHeaders(is, 1);
-        return;
+    } else {
+        readRequestLine(is);
     }
+    line.trim();
+    validateRequestLine(line);
+    processHeaders(is, 1);
+}
+
+void SkrHTTPParser::readRequestLine(QioBufferedInputStream* is)
+{
+    VexByteBuffer& line = m_line;
     MethodState state = LineStart;
     while (state != MethodRead) {
         int c = is->read();
@@ -434,9 +440,6 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
     }
     if (readHeadLine(is, line, "SkrHTTPParser::parseRequest") < 0)
         fail(VEX_LOCATION, "SkrHTTPParser::parseRequest", SkarnException::errUnexpectedEnd, nullptr);
-    line.trim();
-    validateRequestLine(line);
-    processHeaders(is, 1);
 }
 
 void SkrHTTPParser::setHeader(const std::string& name, const std::string& value)

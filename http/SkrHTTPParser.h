@@ -100,6 +100,8 @@ public:
 private:
     SkrHTTPParser();
 
+    // The request line through the method checks, byte by byte, into the line buffer.
+    void readRequestLine(QioBufferedInputStream* is);
     void validateRequestLine(VexByteBuffer& line);
     int validateResponseLine(VexByteBuffer& line);
     void processHeaders(QioBufferedInputStream* is, int process);

@@ -118,11 +118,6 @@ std::size_t appendNarrowed(std::string& out, const XMLCh* text, std::size_t leng
 
 }  // namespace
 
-void VexIDOM_Xerces::appendAscii(std::string& out, const XMLCh* text, std::size_t length)
-{
-    appendNarrowed(out, text, length, narrowAscii);
-}
-
 std::size_t VexIDOM_Xerces::appendPlain(std::string& out, const XMLCh* text, std::size_t length)
 {
     return appendNarrowed(out, text, length, narrowPlain);

@@ -33,8 +33,6 @@ public:
     // Appends the UTF-8 form of `length` UTF-16 units (a lone surrogate
     // becomes U+FFFD).
     static void appendUtf8(std::string& out, const XMLCh* text, std::size_t length);
-    // Characters all below 0x80, narrowed to bytes.
-    static void appendAscii(std::string& out, const XMLCh* text, std::size_t length);
     // Appends the leading characters of text[0, length) that stand in XML as
     // they are: printable ASCII (0x20 to 0x7E) other than '&', '<', '>' and
     // '"'. Returns how many; eight are checked and narrowed at a time.
