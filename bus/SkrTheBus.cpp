@@ -5,15 +5,14 @@
 #include "conn/SkarnConnectionPool.h"
 #include "conn/SkarnServerSocket.h"
 #include "conn/SkrConnectionPoolFactory.h"
+#include "net/SkarnSocket.h"
 #include "platform/core/I18NString.h"
 #include "platform/core/VexGuard.h"
 #include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexMacros.h"
-#include "platform/dom/XmlUrl.h"
+#include "platform/crypto/QsmUrl.h"
 #include "session/SkrServerSession.h"
 #include "session/SkrSession.h"
-
-#include <xercesc/util/XMLException.hpp>
 
 #include <cstdlib>
 
@@ -43,18 +42,26 @@ void SkrTheBus::setProperty(const std::string& key, const std::string& value)
 
 int SkrTheBus::secureFlag()
 {
-    const char* plain = m_properties.get("non-SSL-sockets");
-    return (!plain || std::atoi(plain) == 0) ? 1 : 0;
+    return m_properties.getInt("non-SSL-sockets", 0) == 0 ? 1 : 0;
 }
 
 int SkrTheBus::serverSSLFlag()
 {
-    const char* ssl = m_properties.get("QSMSSLServer");
-    return (secureFlag() == 1 && ssl && std::atoi(ssl) != 0) ? 1 : 0;
+    return (secureFlag() == 1 && m_properties.getInt("QSMSSLServer", 0) != 0) ? 1 : 0;
 }
 
 SkarnSession* SkrTheBus::getSession(char* url, char* options, int)
 {
+    // The URL is read before any connection is asked for: one that cannot be
+    // used costs no connection.
+    QsmUrl parsed;
+    std::string reason;
+    if (!parsed.parse(url, reason))
+        SkarnException::raise(VEX_LOCATION, "SkrTheBus::getSession", SkarnException::errBadUrl,
+                              {I18NString(url ? url : ""), I18NString(reason)});
+    if (parsed.scheme != "http" && parsed.scheme != "https")
+        SkarnException::raise(VEX_LOCATION, "SkrTheBus::getSession", SkarnException::errBadUrl,
+                              {I18NString(url), I18NString("scheme '" + parsed.scheme + "' is not http or https")});
     int secure = secureFlag();
     SkarnSocket* socket = nullptr;
     try {
@@ -62,19 +69,15 @@ SkarnSession* SkrTheBus::getSession(char* url, char* options, int)
     } catch (VexThrowable& t) {
         VEX_RETHROW(t, "SkrTheBus::getSession");
     }
+    SkrSession* session = nullptr;
     try {
-        XmlUrl parsed{I18NString(url)};
-        I18NString path = parsed.getPath();
-        SkrSession* session =
-            VEX_GUARDED_NEW("SkrTheBus::getSession", new SkrSession(this, socket, path.c_str()));
-        I18NString host = parsed.getHost();
-        if (!host.str().empty())
-            session->setProperty("Host", host.str());
-        return session;
-    } catch (XERCES_CPP_NAMESPACE::XMLException&) {
-        SkarnException::raise(VEX_LOCATION, "SkrTheBus::getSession", SkarnException::errBadUrl,
-                              {I18NString(url), I18NString("XMLException")});
+        session = VEX_GUARDED_NEW("SkrTheBus::getSession", new SkrSession(this, socket, parsed.path.c_str()));
+    } catch (...) {
+        socket->release();
+        throw;
     }
+    session->setProperty("Host", parsed.hostHeader());
+    return session;
 }
 
 SkarnSession* SkrTheBus::getSession(VexIDOM_Element& config, char* options, int reserved)

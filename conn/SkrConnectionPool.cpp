@@ -1,5 +1,6 @@
 #include "conn/SkrConnectionPool.h"
 
+#include "conn/SkrConnectionProfile.h"
 #include "net/SkarnHost.h"
 #include "net/SkarnSocket.h"
 #include "platform/core/VexFmDir.h"
@@ -11,6 +12,8 @@
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/dom/VexIDOM_Parser.h"
+
+#include <strings.h>
 
 #include <cctype>
 #include <climits>
@@ -132,11 +135,18 @@ SkarnSocket* SkrConnectionPool::createSocket(int secure)
     return socket;
 }
 
+bool SkrConnectionPool::isHttps(const char* url)
+{
+    return url && ::strncasecmp(url, "https://", 8) == 0;
+}
+
 SkarnSocket* SkrConnectionPool::openConnection(int secure, const char* url, const char* options, std::string key)
 {
+    const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, isHttps(url), options);
     SkarnSocket* socket = createSocket(secure);
     try {
         socket->setPoolKey(std::move(key));
+        profile.applyTo(*socket);
         socket->Open(url, options);
     } catch (...) {
         delete socket;  // never connected: nothing to give back
@@ -148,9 +158,11 @@ SkarnSocket* SkrConnectionPool::openConnection(int secure, const char* url, cons
 SkarnSocket* SkrConnectionPool::openConnection(int secure, int port, sockaddr_storage address, const char* options,
                                                std::string key)
 {
+    const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, false, options);
     SkarnSocket* socket = createSocket(secure);
     try {
         socket->setPoolKey(std::move(key));
+        profile.applyTo(*socket);
         socket->Open(port, address, options);
     } catch (...) {
         delete socket;
@@ -159,7 +171,9 @@ SkarnSocket* SkrConnectionPool::openConnection(int secure, int port, sockaddr_st
     return socket;
 }
 
-SkarnSocket* SkrConnectionPool::findIdleSocket(std::string key)
+SkarnSocket* SkrConnectionPool::findIdleSocket(std::string key) { return takeIdle(key, nullptr); }
+
+SkarnSocket* SkrConnectionPool::takeIdle(const std::string& key, const std::string* kind)
 {
     VexThreadGuard guard(m_lock);
     auto entry = m_index.find(key);
@@ -167,12 +181,16 @@ SkarnSocket* SkrConnectionPool::findIdleSocket(std::string key)
         return nullptr;
     std::list<SkarnSocket*>& idle = entry->second;
     const unsigned long long limit = static_cast<unsigned int>(m_connectionTimeout);
-    while (!idle.empty()) {
-        SkarnSocket* socket = idle.front();
-        idle.pop_front();
+    for (auto it = idle.begin(); it != idle.end();) {
+        SkarnSocket* socket = *it;
+        if (kind && socket->getPoolKind() != *kind) {
+            ++it;  // another transport or trust: kept for requests of its own kind
+            continue;
+        }
+        it = idle.erase(it);
         const unsigned long long now = VexHighResolutionTime::getLocalTime();
         const unsigned long long stamp = socket->getTimestamp();
-        if (socket->isAlive() == 1 && stamp <= now && now - stamp < limit)
+        if (stamp <= now && now - stamp < limit && socket->isAlive() == 1)
             return socket;
         delete socket;
     }
@@ -184,8 +202,11 @@ SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* url,
     std::string key = urlKey(url);
     const char* forced = forcedOptions(options);
     if (!forced) {
-        if (SkarnSocket* socket = findIdleSocket(key))
+        const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, isHttps(url), options);
+        if (SkarnSocket* socket = takeIdle(key, &profile.kind())) {
+            socket->setLimits(profile.limits());
             return socket;
+        }
     }
     return openConnection(secure, url, forced ? forced : options, std::move(key));
 }
@@ -196,8 +217,11 @@ SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* host
     std::string key = hostPortKey(host, port);
     const char* forced = forcedOptions(options);
     if (!forced) {
-        if (SkarnSocket* socket = findIdleSocket(key))
+        const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, false, options);
+        if (SkarnSocket* socket = takeIdle(key, &profile.kind())) {
+            socket->setLimits(profile.limits());
             return socket;
+        }
     }
     return openConnection(secure, port, record.address(), forced ? forced : options, std::move(key));
 }

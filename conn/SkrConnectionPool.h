@@ -16,11 +16,16 @@
 // "://" or with an empty authority, and a port outside 1..65535, raise
 // VexAssertError.
 //
-// Idle sockets: a list per key in the order they were given back; a lookup
-// takes from the front and deletes each socket met that is not alive or
-// whose idle time (now - its time stamp, VexHighResolutionTime milliseconds)
-// is not below the connection time-out. There is no limit per key and no
-// sweeping in the background. The lock guards the index and covers each
+// Idle sockets: a list per key in the order they were given back. A request
+// (getSocketConnection) takes the oldest one of its own kind
+// (SkrConnectionProfile: the socket class, plain or TLS, and for TLS the trust
+// settings of the document that opened it) and deletes each one of that kind
+// met that is not alive (closed by the peer, or with any byte waiting unread:
+// isAlive) or whose idle time (now - its time stamp, VexHighResolutionTime
+// milliseconds) is not below the connection time-out. findIdleSocket(key)
+// called directly takes any kind. Every socket handed out gets the limits of
+// the request's document (SkarnSocket::Limits). There is no limit per key and
+// no sweeping in the background. The lock guards the index and covers each
 // whole lookup; a socket given back is stamped before the lock is taken.
 //
 // Configuration, read once at construction from
@@ -57,6 +62,7 @@ public:
 protected:
     static std::string urlKey(const char* url);
     static std::string hostPortKey(const char* host, int port);
+    static bool isHttps(const char* url);
 
 private:
     class HostRecord;
@@ -64,6 +70,10 @@ private:
     void readConfiguration();
     // Null unless `options` begins with "forceNew"; then the text after it.
     static const char* forcedOptions(const char* options);
+    // The oldest idle socket of `key` that is alive, young enough and, when
+    // `kind` is given, of that kind; others of the kind met on the way are
+    // deleted, those of other kinds stay.
+    SkarnSocket* takeIdle(const std::string& key, const std::string* kind);
 
     std::map<std::string, std::list<SkarnSocket*>> m_index;
     VexThreadCriticalSection m_lock{0};

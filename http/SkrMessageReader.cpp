@@ -49,6 +49,28 @@ SkrMessageReader::SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocke
 
 SkrMessageReader::~SkrMessageReader()
 {
+    if (!m_finished)
+        finish();
+    delete m_att_reader;
+    delete m_mp_stream;
+    delete m_chunked;
+    delete m_block;
+    delete m_buffered;
+    m_att_reader = nullptr;
+    m_mp_stream = nullptr;
+    m_chunked = nullptr;
+    m_block = nullptr;
+    m_buffered = nullptr;
+    m_body = nullptr;
+    m_sock_in = nullptr;
+    m_sock = nullptr;
+}
+
+bool SkrMessageReader::finish()
+{
+    if (m_finished)
+        return m_complete;
+    m_finished = true;
     try {
         if (m_att_reader) {
             while (hasMoreAttachments())
@@ -82,27 +104,24 @@ SkrMessageReader::~SkrMessageReader()
         // socket stream when it takes them.
         if (m_buffered)
             m_buffered->unWrap();
+        // Only a framed body has an end short of the connection's.
+        m_complete = m_chunked || m_block;
     } catch (...) {
         // The rest of the message stays unread: the connection cannot carry
-        // another one. The objects are released below.
+        // another one.
         try {
             disableReuse();
         } catch (...) {
         }
     }
-    delete m_att_reader;
-    delete m_mp_stream;
-    delete m_chunked;
-    delete m_block;
-    delete m_buffered;
-    m_att_reader = nullptr;
-    m_mp_stream = nullptr;
-    m_chunked = nullptr;
-    m_block = nullptr;
-    m_buffered = nullptr;
-    m_body = nullptr;
-    m_sock_in = nullptr;
-    m_sock = nullptr;
+    return m_complete;
+}
+
+void SkrMessageReader::abandon()
+{
+    m_finished = true;
+    m_complete = false;
+    disableReuse();
 }
 
 void SkrMessageReader::answerExpectContinue()

@@ -35,9 +35,10 @@ class SkrMPInputStream;
 // gets the interim answer "HTTP/1.1 100 Continue" on the socket once its head
 // is read. The destructor reads the rest of the message (remaining parts, the
 // chunked body and its trailer, the rest of a length-delimited body) so that
-// the connection stands at the next message, and never throws. When the
-// rest cannot be read (a multipart message deleted inside its envelope part,
-// a broken body), the socket's reuse is disabled instead.
+// the connection stands at the next message, and never throws (finish() does
+// the same earlier and says whether it worked). When the rest cannot be read
+// (a multipart message deleted inside its envelope part, a broken body), the
+// socket's reuse is disabled instead.
 class SKARN_EXPORT SkrMessageReader : public SkarnMessageReader {
 public:
     VEX_THREAD_RECYCLED;
@@ -68,6 +69,16 @@ public:
     // ("skarn-status-code", ...) included; null when absent.
     const char* getHeader(const char* name) override;
 
+    // Reads what is left of the message (what the destructor would do) and
+    // answers whether the connection now stands at the start of the next
+    // message: the head was read and the body was framed (a length or
+    // chunks) and read to its end. Once only; later calls repeat the answer.
+    bool finish();
+    // Gives up the rest of the message without reading it (a caller that
+    // stops waiting for a stalled peer): the socket's reuse is disabled and
+    // the destructor reads nothing.
+    void abandon();
+
 private:
     // A tracing header's value, or null when absent or longer than
     // TRACING_VALUE_LIMIT: the thread's tracing data keeps what it is given
@@ -83,6 +94,8 @@ private:
     void disableReuse();
 
     int m_more_parts;
+    bool m_finished = false;  // finish() or abandon() ran
+    bool m_complete = false;  // the message was read to its framed end
     SkrHTTPParser m_parser;
     QioInputStream* m_sock_in;
     QioBufferedInputStream* m_buffered;

@@ -123,6 +123,24 @@ public:
     // For the connection pool only: marks a socket it created as reusable.
     void markReusable() { m_reusable = 1; }
 
+    // What a connection was opened as, beyond its pool key: its transport
+    // and the trust settings of its session document, as one text. The pool
+    // hands a socket out only for a request of the same kind.
+    void setPoolKind(std::string kind) { m_poolKind = std::move(kind); }
+    const std::string& getPoolKind() const { return m_poolKind; }
+
+    // The limits a client connection works under, set by the connection pool
+    // from the session document each time it hands the socket out.
+    struct Limits {
+        int connectAttempts = 5;           // tries of a connect (at least 1)
+        int connectRetryPauseSeconds = 2;  // pause between two tries
+        int connectTimeoutSeconds = 0;     // one try's bound; 0: the system's
+        int readTimeoutSeconds = 0;        // silence while a response is read; 0: none
+        int responseTimeoutSeconds = 0;    // a whole response; 0: none
+    };
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    const Limits& getLimits() const { return m_limits; }
+
 protected:
     // Port 0 and an unresolved address.
     SkarnSocket();
@@ -142,6 +160,8 @@ protected:
     unsigned long long m_timestamp;
     int m_reusable;
     unsigned short m_reuseCounter;
+    std::string m_poolKind;
+    Limits m_limits;
 
 private:
     SkarnSocket(const SkarnSocket&) = delete;

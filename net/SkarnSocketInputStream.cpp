@@ -7,6 +7,8 @@
 #include "platform/streams/QioIOCancelException.h"
 #include "platform/streams/QioIOTimeoutException.h"
 
+#include <chrono>
+
 SkarnSocketInputStream::SkarnSocketInputStream() : m_cancelEnabled(0), m_cancelRequested(0) {}
 
 SkarnSocketInputStream::~SkarnSocketInputStream() = default;
@@ -17,39 +19,50 @@ void SkarnSocketInputStream::unread(const char* bytes, unsigned length) { m_held
 
 int SkarnSocketInputStream::canTimeout() { return m_cancelEnabled ? 0 : 1; }
 
+namespace {
+
+long long steadyMillis()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+void SkarnSocketInputStream::installCallback()
+{
+    const int period = (m_cancelEnabled || hasResponseLimits()) ? 1 : m_timeoutSeconds;
+    if (period > 0)
+        getSocket()->setTimeLimitCallback(&SkarnSocketInputStream::timeoutHandler, this, period);
+    else
+        getSocket()->setTimeLimitCallback(nullptr, nullptr, 0);
+}
+
 int SkarnSocketInputStream::setTimeout(int seconds)
 {
-    SkarnSocket* socket = getSocket();
     if (seconds > 0) {
         if (!canTimeout())
             VexUnsupportedOperationError(0, nullptr).hurl(VEX_LOCATION, "SkarnSocketInputStream::setTimeout", "VEX_THROW");
-        socket->setTimeLimitCallback(&SkarnSocketInputStream::timeoutHandler, this, seconds);
+        m_timeoutSeconds = seconds;
+        installCallback();
     } else if (!m_cancelEnabled) {
-        socket->setTimeLimitCallback(nullptr, nullptr, 0);
+        m_timeoutSeconds = 0;
+        installCallback();
     }
-    return (!m_cancelEnabled && socket->getTimeLimitSec() > 0) ? 1 : 0;
+    return (!m_cancelEnabled && m_timeoutSeconds > 0) ? 1 : 0;
 }
 
-int SkarnSocketInputStream::getTimeout() { return m_cancelEnabled ? 0 : getSocket()->getTimeLimitSec(); }
+int SkarnSocketInputStream::getTimeout() { return m_cancelEnabled ? 0 : m_timeoutSeconds; }
 
-int SkarnSocketInputStream::canCancel()
-{
-    if (m_cancelEnabled)
-        return 1;
-    return getSocket()->getTimeLimitSec() == 0 ? 1 : 0;
-}
+int SkarnSocketInputStream::canCancel() { return (m_cancelEnabled || m_timeoutSeconds == 0) ? 1 : 0; }
 
 int SkarnSocketInputStream::setCancel(int on)
 {
     if (!canCancel())
         VexUnsupportedOperationError(0, nullptr).hurl(VEX_LOCATION, "SkarnSocketInputStream::setCancel", "VEX_THROW");
-    m_cancelEnabled = 0;
-    if (on) {
-        setTimeout(1);
-        m_cancelEnabled = 1;
-    } else {
-        setTimeout(0);
-    }
+    m_timeoutSeconds = 0;
+    m_cancelEnabled = on ? 1 : 0;
+    installCallback();
     return 1;
 }
 
@@ -62,12 +75,38 @@ void SkarnSocketInputStream::cancel()
     m_cancelRequested.store(1);
 }
 
+void SkarnSocketInputStream::setResponseLimits(int silenceSeconds, int totalSeconds)
+{
+    m_silenceLimit = silenceSeconds > 0 ? silenceSeconds : 0;
+    m_deadline = totalSeconds > 0 ? steadyMillis() + 1000LL * totalSeconds : 0;
+    installCallback();
+}
+
+void SkarnSocketInputStream::checkDeadline()
+{
+    if (steadyMillis() >= m_deadline)
+        QioIOTimeoutException(0).hurl(VEX_LOCATION, "SkarnSocketInputStream::read - the response took too long",
+                                      "VEX_THROW");
+}
+
 void SkarnSocketInputStream::timeoutHandler(void* instancePointer)
 {
     VEX_ASSERT(instancePointer);
     SkarnSocketInputStream* stream = static_cast<SkarnSocketInputStream*>(instancePointer);
-    if (!stream->m_cancelEnabled)
+    if (stream->hasResponseLimits()) {
+        // Called back every second: count this wait's seconds.
+        ++stream->m_waitCalls;
+        if (stream->m_deadline != 0)
+            stream->checkDeadline();
+        if (stream->m_silenceLimit > 0 && stream->m_waitCalls >= stream->m_silenceLimit)
+            QioIOTimeoutException(0).hurl(VEX_LOCATION, "SkarnSocketInputStream::read - the server went silent",
+                                          "VEX_THROW");
+        if (!stream->m_cancelEnabled && stream->m_timeoutSeconds > 0 &&
+            stream->m_waitCalls >= stream->m_timeoutSeconds)
+            QioIOTimeoutException(0).hurl(VEX_LOCATION, "SkarnSocketInputStream::timeoutHandler", "VEX_THROW");
+    } else if (!stream->m_cancelEnabled) {
         QioIOTimeoutException(0).hurl(VEX_LOCATION, "SkarnSocketInputStream::timeoutHandler", "VEX_THROW");
-    if (stream->m_cancelRequested.exchange(0))
+    }
+    if (stream->m_cancelEnabled && stream->m_cancelRequested.exchange(0))
         QioIOCancelException(0).hurl(VEX_LOCATION, "SkarnSocketInputStream::timeoutHandler", "VEX_THROW");
 }

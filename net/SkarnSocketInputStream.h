@@ -68,16 +68,44 @@ public:
     virtual SkarnSocket* getSocket() = 0;
 
     // The time-limit callback; `instancePointer` is the stream. Raises
-    // QioIOTimeoutException in time-out mode, QioIOCancelException (clearing
-    // the request) in cancel mode once a cancel is requested, else returns.
+    // QioIOTimeoutException when a response limit has passed or, in time-out
+    // mode, when the wait has lasted the time-out; QioIOCancelException
+    // (clearing the request) in cancel mode once a cancel is requested; else
+    // returns.
     static void timeoutHandler(void* instancePointer);
+
+    // Response limits, set by a client session while it reads a response and
+    // independent of the modes above (which message readers reset as they
+    // go): a read that waits `silenceSeconds` without data, or any read once
+    // `totalSeconds` have passed since this call, raises
+    // QioIOTimeoutException. 0 leaves that limit off; both 0 clears them.
+    // While a limit is on, the socket calls back every second.
+    void setResponseLimits(int silenceSeconds, int totalSeconds);
+    bool hasResponseLimits() const { return m_silenceLimit > 0 || m_deadline != 0; }
 
 protected:
     SkarnSocketInputStream();
 
+    // Each read calls this before it asks the socket: a new wait begins, and
+    // a response whose time is up ends here even while bytes keep coming.
+    void beginRead()
+    {
+        m_waitCalls = 0;
+        if (m_deadline != 0)
+            checkDeadline();
+    }
+
 private:
+    // (Re)installs the socket's callback for the mode and limits in force.
+    void installCallback();
+    void checkDeadline();
+
     std::atomic<int> m_cancelEnabled;    // read by the cancelling thread in cancel()
     std::atomic<int> m_cancelRequested;  // set by the cancelling thread, cleared by the reader
+    int m_timeoutSeconds = 0;            // the time-out mode's limit
+    int m_silenceLimit = 0;              // response limit: callbacks (seconds) of one wait
+    long long m_deadline = 0;            // response limit: steady-clock milliseconds
+    int m_waitCalls = 0;                 // callbacks during the current wait
     QioPushback m_held;
 };
 

@@ -30,7 +30,6 @@ namespace {
 
 const char kRootEnd[] = "</sessionConfigDocument>";
 const int kRootStartLength = 23;  // strlen("<sessionConfigDocument>")
-const int kAttempts = 5;
 const int kRetries = 5;
 
 std::atomic<int> g_waitUnitMillis{1000};
@@ -339,9 +338,10 @@ void SkrSocket::connectLoop(const char* url, const sockaddr_storage& target)
                 break;
             --retries;  // negotiated: the library now reports the connection
         }
-        if (attempt == kAttempts)
+        if (attempt >= m_limits.connectAttempts)
             raiseCryptoError("QSM_Connect", status, "SkrSocket::open()");
-        VexThread::sleep(2);
+        if (m_limits.connectRetryPauseSeconds > 0)
+            VexThread::sleep(m_limits.connectRetryPauseSeconds);
     }
 }
 
@@ -399,10 +399,12 @@ std::string SkrSocket::getPoolKey() { return m_poolKey; }
 
 int SkrSocket::isAlive()
 {
-    // Bytes given back and not read again are data waiting, as bytes the
-    // library holds decrypted are.
-    if (m_open && m_in.held() > 0)
-        return 1;
+    // A connection handed to a new caller must stand at the start of that
+    // caller's answer: bytes given back, held in the receive buffer or
+    // waiting in the library belong to some earlier message, so the
+    // connection is not reused.
+    if (!m_open || m_endOfStream || m_in.held() > 0 || m_recvHeld > 0)
+        return 0;
     return m_crypto->QSM_SocketStatus(m_hQSMSocket, nullptr) == QSM_S_OK ? 1 : 0;
 }
 
@@ -514,6 +516,13 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
     }
     if (!m_open || m_endOfStream)
         return;
+    if (!m_nonBlocking && m_in.hasResponseLimits()) {
+        // A blocking read waits inside the library, where no limit reaches:
+        // a connection read under limits works without blocking from now on.
+        allocateReceiveBuffer();
+        setNonBlocking();
+        m_nonBlocking = 1;
+    }
     int n = 0;
     const int status = m_nonBlocking ? receiveBuffered(buffer, want, &n)
                                      : m_crypto->QSM_Recv(m_hQSMSocket, buffer, want, 0, &n, nullptr);

@@ -87,8 +87,10 @@ public:
 
     void setPoolKey(std::string key) override;
     std::string getPoolKey() override;
-    // 1 while bytes given back to the input stream wait to be read again, or
-    // the library reports the connection usable (QSM_SocketStatus 0).
+    // 1 when the connection is open, the peer has not closed it and no byte
+    // waits unread (given back to the input stream, held in the receive
+    // buffer, or reported by QSM_SocketStatus): the pool hands out only
+    // connections that stand at the start of the next answer.
     int isAlive() override;
 
     // Releases the library handle (null and not open afterwards, whatever

@@ -13,6 +13,7 @@ int SkrSocketInputStream::read()
     VEX_ASSERT(m_mp_soap_socket);
     char c = 0;
     int n = 0;
+    beginRead();
     m_mp_soap_socket->ReadBuffer(&c, 1, &n);
     return n == 1 ? static_cast<unsigned char>(c) : -1;
 }
@@ -23,6 +24,7 @@ unsigned SkrSocketInputStream::read(char* buffer, unsigned length)
     if (length == 0)
         return 0;
     int n = 0;
+    beginRead();
     m_mp_soap_socket->ReadBuffer(buffer, length, &n);
     return n == 0 ? END : static_cast<unsigned>(n);
 }
@@ -34,6 +36,7 @@ unsigned SkrSocketInputStream::read(VexByteBuffer& buffer, unsigned length)
         return 0;
     char* tail = buffer.reserveTail(length);
     int n = 0;
+    beginRead();
     m_mp_soap_socket->ReadBuffer(tail, length, &n);
     buffer.commit(static_cast<unsigned>(n));
     return n == 0 ? END : static_cast<unsigned>(n);

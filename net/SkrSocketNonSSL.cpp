@@ -10,6 +10,7 @@
 #include "platform/core/VexUtSystemInfo.h"
 #include "platform/crypto/VexSocketAddress.h"
 
+#include <fcntl.h>
 #include <poll.h>
 
 #include <cerrno>
@@ -97,16 +98,20 @@ sockaddr_storage withPort(const sockaddr_storage& address, int port)
 
 // After an interrupted connect the connection goes on being made: wait for it
 // and take its outcome. 0 connected, else SOCKET_ERROR with errno set.
-int completeInterruptedConnect(SOCKET s)
+// Waits for a connect under way to end, at most `millis` (negative: without
+// limit); a wait that runs out fails with ETIMEDOUT.
+int completeInterruptedConnect(SOCKET s, int millis)
 {
     pollfd p{};
     p.fd = s;
     p.events = POLLOUT;
     int r;
     do {
-        r = ::poll(&p, 1, -1);
+        r = ::poll(&p, 1, millis);
     } while (r < 0 && errno == EINTR);
-    if (r < 0)
+    if (r == 0)
+        errno = ETIMEDOUT;
+    if (r <= 0)
         return SOCKET_ERROR;
     int error = 0;
     socklen_t length = sizeof error;
@@ -336,18 +341,29 @@ void SkrSocketNonSSL::Open(int port)
 void SkrSocketNonSSL::connectOwnSocket(const sockaddr_storage& target)
 {
     const socklen_t length = target.ss_family == AF_INET ? 16 : 28;
-    const int attempts = 5;
+    const int attempts = m_limits.connectAttempts > 0 ? m_limits.connectAttempts : 1;
+    const int limit = m_limits.connectTimeoutSeconds > 0 ? 1000 * m_limits.connectTimeoutSeconds : -1;
     for (int attempt = 1;; ++attempt) {
+        // With a time-out the attempt runs without blocking and its wait is bounded.
+        const int flags = limit > 0 ? ::fcntl(m_ownSocket, F_GETFL) : -1;
+        if (flags >= 0)
+            ::fcntl(m_ownSocket, F_SETFL, flags | O_NONBLOCK);
         int r = ::connect(m_ownSocket, reinterpret_cast<const sockaddr*>(&target), length);
-        if (r != 0 && WSAGetLastError() == WSAEINTR)
-            r = completeInterruptedConnect(m_ownSocket);
+        if (r != 0 && (WSAGetLastError() == WSAEINTR || (limit > 0 && errno == EINPROGRESS)))
+            r = completeInterruptedConnect(m_ownSocket, limit);
+        if (flags >= 0) {
+            const int failure = errno;
+            ::fcntl(m_ownSocket, F_SETFL, flags);
+            errno = failure;
+        }
         if (r == 0)
             break;
         if (attempt >= attempts) {
             setLastErrorText();
             raiseSocketError("SkrSocketNonSSL::Open");
         }
-        VexThread::sleep(2);
+        if (m_limits.connectRetryPauseSeconds > 0)
+            VexThread::sleep(m_limits.connectRetryPauseSeconds);
     }
     m_commSocket = m_ownSocket;
     m_connected = 1;
@@ -373,7 +389,16 @@ void SkrSocketNonSSL::setPoolKey(std::string key) { m_poolKey = std::move(key); 
 
 std::string SkrSocketNonSSL::getPoolKey() { return m_poolKey; }
 
-int SkrSocketNonSSL::isAlive() { return 0; }
+int SkrSocketNonSSL::isAlive()
+{
+    if (!m_connected || m_endOfStream || m_in.held() > 0)
+        return 0;
+    // One non-blocking peek: an end of stream is the peer's close, a byte is
+    // data nobody asked for; only "nothing yet" leaves the connection usable.
+    char c;
+    const ssize_t n = ::recv(m_commSocket, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 1 : 0;
+}
 
 void SkrSocketNonSSL::Close()
 {

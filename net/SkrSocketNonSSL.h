@@ -75,7 +75,8 @@ public:
 
     void setPoolKey(std::string key) override;
     std::string getPoolKey() override;
-    // Always 0: a plain connection is never handed out twice.
+    // 1 when the connection is open, the peer has not closed it and no byte
+    // waits unread (given back to the input stream or in the receive queue).
     int isAlive() override;
 
     void Close() override;

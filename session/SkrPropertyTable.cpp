@@ -33,23 +33,35 @@ bool SkrPropertyTable::set(const std::string& key, const std::string& value)
     return true;
 }
 
-const char* SkrPropertyTable::get(const char* key)
+bool SkrPropertyTable::get(const char* key, std::string& value)
 {
     std::size_t slot = slotOf(key, std::strlen(key));
     if (slot == MAX_KEYS)
-        return nullptr;
+        return false;
     VexThreadGuard guard(m_lock);
-    return m_isSet[slot] ? m_values[slot].c_str() : nullptr;
+    if (!m_isSet[slot])
+        return false;
+    value = m_values[slot];
+    return true;
+}
+
+int SkrPropertyTable::getInt(const char* key, int otherwise)
+{
+    std::size_t slot = slotOf(key, std::strlen(key));
+    if (slot == MAX_KEYS)
+        return otherwise;
+    VexThreadGuard guard(m_lock);
+    return m_isSet[slot] ? std::atoi(m_values[slot].c_str()) : otherwise;
 }
 
 SkrPropertyTable::Transfer SkrPropertyTable::transfer()
 {
-    Transfer t{1, 0, get("boundary")};
-    const char* sendLength = get("send-content-length");
-    if (sendLength && std::atoi(sendLength) != 0)
+    Transfer t{1, 0, false, {}};
+    t.hasBoundary = get("boundary", t.boundary);
+    if (getInt("send-content-length", 0) != 0)
         t.chunked = 0;
-    else if (const char* size = get("chunk-size"))
-        t.chunkSize = std::atoi(size);
+    else
+        t.chunkSize = getInt("chunk-size", 0);
     return t;
 }
 

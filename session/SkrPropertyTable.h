@@ -22,15 +22,20 @@ public:
 
     // Stores (or replaces) the value; false, and nothing stored, for a key not listed.
     bool set(const std::string& key, const std::string& value);
-    // The value's characters, or null when unset; valid until the key is set again.
-    const char* get(const char* key);
+    // Copies the value into `value` under the lock (another thread may set
+    // the key at any time); false, and `value` untouched, when unset.
+    bool get(const char* key, std::string& value);
+    // atoi of the value, or `otherwise` when unset.
+    int getInt(const char* key, int otherwise);
 
     // The message writer's transfer mode from "send-content-length", "chunk-size" and "boundary":
     // a content length when "send-content-length" is non-zero, else chunks of "chunk-size" (0: the default).
     struct Transfer {
         int chunked;
         int chunkSize;
-        const char* boundary;
+        bool hasBoundary;
+        std::string boundary;
+        const char* boundaryOrNull() const { return hasBoundary ? boundary.c_str() : nullptr; }
     };
     Transfer transfer();
 

@@ -83,7 +83,7 @@ SkarnMessageWriter& SkrServerSession::openResponse(int attachments)
     const SkrPropertyTable::Transfer t = m_properties.transfer();
     SkrMessageWriter* writer = VEX_GUARDED_NEW(
         "SkrServerSession::openResponse",
-        new SkrMessageWriter("", 0, attachments, m_server_sock, t.chunked, t.chunkSize, t.boundary));
+        new SkrMessageWriter("", 0, attachments, m_server_sock, t.chunked, t.chunkSize, t.boundaryOrNull()));
     m_serv_writer = writer;
     writer->init();
     return *writer;

@@ -50,14 +50,18 @@ void SkrSession::setProperty(const std::string& key, const std::string& value)
 
 void SkrSession::echo(const char* sfilename)
 {
-    if (m_session_sock)
+    if (m_session_sock) {
         m_session_sock->echo(sfilename);
+        m_echoing = true;
+    }
 }
 
 void SkrSession::echo(const char* sfilename, const char* mode, int echo_rw)
 {
-    if (m_session_sock)
+    if (m_session_sock) {
         m_session_sock->echo(sfilename, mode, echo_rw);
+        m_echoing = true;
+    }
 }
 
 void SkrSession::doRequest(VexIDOM_Element& request, VexIDOM_Node& response)
@@ -89,7 +93,7 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
     const SkrPropertyTable::Transfer t = m_properties.transfer();
     SkrMessageWriter* writer = VEX_GUARDED_NEW(
         "SkrSession::openRequest",
-        new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, t.chunked, t.chunkSize, t.boundary));
+        new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, t.chunked, t.chunkSize, t.boundaryOrNull()));
     m_current_writer = writer;
     try {
         writer->init();
@@ -138,21 +142,36 @@ SkarnMessageReader& SkrSession::openResponse()
             .hurl(VEX_LOCATION, "SkrSession::openResponse - no request was sent", "VEX_THROW");
     m_request_open = 0;
     VEX_ASSERT(m_current_reader == NULL);
-    QioInputStream& in = m_session_sock->getInputStream();
+    SkarnSocketInputStream& in = m_session_sock->getInputStream();
     m_current_reader = VEX_GUARDED_NEW("SkrSession::openResponse", new SkrMessageReader(0, in, m_session_sock));
+    const SkarnSocket::Limits& limits = m_session_sock->getLimits();
+    if (limits.readTimeoutSeconds > 0 || limits.responseTimeoutSeconds > 0)
+        in.setResponseLimits(limits.readTimeoutSeconds, limits.responseTimeoutSeconds);
     return *m_current_reader;
 }
 
 void SkrSession::closeResponse(SkarnMessageReader& r)
 {
     VEX_ASSERT(m_current_reader == &r);
+    // What the caller left unread is read now, so that the connection stands
+    // at the next response; a response that cannot be read to its end leaves
+    // the connection unfit for another one.
+    const bool complete = m_current_reader->finish();
     if (m_session_sock->isReusable() == 1) {
         const char* connection = r.getHeader("connection");
-        if (connection && ::strcasecmp(connection, "close") == 0)
+        if (!complete || (connection && ::strcasecmp(connection, "close") == 0))
             m_session_sock->disableReuse();
     }
+    dropReader();
+}
+
+void SkrSession::dropReader()
+{
     delete m_current_reader;
     m_current_reader = nullptr;
+    SkarnSocketInputStream& in = m_session_sock->getInputStream();
+    if (in.hasResponseLimits())
+        in.setResponseLimits(0, 0);
 }
 
 void SkrSession::release()
@@ -163,10 +182,15 @@ void SkrSession::release()
         m_current_writer = nullptr;
     }
     if (m_current_reader) {
-        delete m_current_reader;
-        m_current_reader = nullptr;
+        // A response the caller stopped reading is not waited for: the
+        // connection is closed instead of reused.
+        m_current_reader->abandon();
+        dropReader();
     }
-    if (m_session_sock)
+    if (m_session_sock) {
+        if (m_echoing)
+            m_session_sock->echo(nullptr, nullptr, 0);  // the next holder of the connection is not traced
         m_session_sock->release();
+    }
     delete this;
 }

@@ -10,6 +10,7 @@
 
 class Skarn;
 class SkarnSocket;
+class SkrMessageReader;
 
 // A client session on one connection from the pool: one exchange after
 // another, each request through a new message writer, each response through a
@@ -29,8 +30,17 @@ class SkarnSocket;
 // Call order: openResponse or getResponse without a request sent raises
 // VexIllegalStateError; opening a second writer or reader, or closing another
 // object than the one opened, fails a VEX_ASSERT. A failure while a request is
-// started or completed stops the connection's reuse. A response carrying
-// "Connection: close" (any letter case) stops it too.
+// started or completed stops the connection's reuse. So does a response
+// carrying "Connection: close" (any letter case), one that closeResponse
+// cannot read to its framed end, and one still open at release(), which is
+// abandoned unread rather than waited for.
+//
+// Limits: the connection's SkarnSocket::Limits (from the session document the
+// pool was asked with) bound each response from openResponse to
+// closeResponse: readTimeoutSeconds of silence, responseTimeoutSeconds in all;
+// either raises QioIOTimeoutException from the read and stops reuse.
+// Echo set through the session ends with release(): the connection's next
+// holder is not traced into this session's file.
 // Deleting the session directly forgets the writer, reader and socket.
 class SkrSession : public SkarnSession {
 public:
@@ -56,16 +66,19 @@ public:
 private:
     // A writer whose start or end failed: the connection may not be reused, the writer goes.
     void dropWriter();
+    // Deletes the reader and lifts the response limits it was read under.
+    void dropReader();
 
     Skarn* m_factory;
     SkarnSocket* m_session_sock;
     std::string m_path;
     int m_request_open;
     SkarnMessageWriter* m_current_writer;
-    SkarnMessageReader* m_current_reader;
+    SkrMessageReader* m_current_reader;
     SkrPropertyTable m_properties;
     std::map<std::string, std::string> m_headers;  // "Authorization" and "Host", for each request writer
     VexTolkTimer m_timer;
+    bool m_echoing = false;  // echo was set through this session: release() ends it
 };
 
 #endif

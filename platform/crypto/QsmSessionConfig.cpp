@@ -112,6 +112,37 @@ bool QsmSessionConfig::onOff(const std::string& value, const char* name, bool& o
     return true;
 }
 
+bool QsmSessionConfig::number(const std::string& value, const char* name, long low, long high, int& out,
+                              std::string& error)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || errno || n < low || n > high) {
+        error = std::string(name) + " must be a number from " + std::to_string(low) + " to " + std::to_string(high) +
+                ", not '" + value + "'";
+        return false;
+    }
+    out = static_cast<int>(n);
+    return true;
+}
+
+std::string QsmSessionConfig::trustText() const
+{
+    std::string text;
+    text.reserve(caFile.size() + certificateFile.size() + privateKeyFile.size() + serverName.size() + 8);
+    text += caFile;
+    text += '\n';
+    text += certificateFile;
+    text += '\n';
+    text += privateKeyFile;
+    text += '\n';
+    text += serverName;
+    text += '\n';
+    text += static_cast<char>('1' + verifyPeer);  // '0' not given, '1' OFF, '2' ON
+    return text;
+}
+
 bool QsmSessionConfig::parse(const char* document, std::string& error)
 {
     *this = QsmSessionConfig();
@@ -156,18 +187,20 @@ bool QsmSessionConfig::parse(const char* document, std::string& error)
     }
     if (!error.empty())
         return false;
-    if (lastElement(doc, "handshakeTimeoutSeconds", v, error)) {
-        char* end = nullptr;
-        errno = 0;
-        long n = std::strtol(v.c_str(), &end, 10);
-        if (v.empty() || *end || errno || n < 1 || n > 3600) {
-            error = "handshakeTimeoutSeconds must be a number of seconds from 1 to 3600, not '" + v + "'";
+    struct Number { const char* name; int* field; long low, high; } numbers[] = {
+        {"handshakeTimeoutSeconds", &handshakeTimeoutSeconds, 1, 3600},
+        {"connectTimeoutSeconds", &connectTimeoutSeconds, 0, 3600},
+        {"connectAttempts", &connectAttempts, 1, 100},
+        {"connectRetryPauseSeconds", &connectRetryPauseSeconds, 0, 3600},
+        {"readTimeoutSeconds", &readTimeoutSeconds, 0, 86400},
+        {"responseTimeoutSeconds", &responseTimeoutSeconds, 0, 86400},
+    };
+    for (const Number& n : numbers) {
+        if (lastElement(doc, n.name, v, error) && !number(v, n.name, n.low, n.high, *n.field, error))
             return false;
-        }
-        handshakeTimeoutSeconds = static_cast<int>(n);
+        if (!error.empty())
+            return false;
     }
-    if (!error.empty())
-        return false;
     struct Text { const char* name; std::string* field; } texts[] = {
         {"serviceID", &serviceID},         {"certificateFile", &certificateFile},
         {"privateKeyFile", &privateKeyFile}, {"caFile", &caFile},

@@ -18,6 +18,13 @@
 //   serverName               host name checked against the server certificate
 //                            (default: the host of the URL, or the address)
 //   handshakeTimeoutSeconds  bound of one TLS handshake (default 10)
+//   connectTimeoutSeconds    bound of one TCP connect attempt (default 0: the system's)
+// and, for the toolkit's client connections above this layer (this layer
+// only checks them):
+//   connectAttempts          connect attempts before giving up (default 5, 1..100)
+//   connectRetryPauseSeconds pause between two attempts (default 2)
+//   readTimeoutSeconds       longest silence while a response is read (default 0: none)
+//   responseTimeoutSeconds   longest time for a whole response (default 0: none)
 //
 // The text is read with a small extractor, not an XML parser: no DOCTYPE is
 // accepted, no entity but the five predefined ones is expanded, nothing is
@@ -35,17 +42,30 @@ public:
     int verifyPeer = -1;  // -1: not given (the role decides), 0 OFF, 1 ON
     std::string serverName;
     int handshakeTimeoutSeconds = 10;
+    int connectTimeoutSeconds = 0;
+    int connectAttempts = 5;
+    int connectRetryPauseSeconds = 2;
+    int readTimeoutSeconds = 0;
+    int responseTimeoutSeconds = 0;
 
     // Fills this object from `document`. Returns false with a reason in `error`
     // when the document is not a session configuration document or a value is
     // not one the element accepts.
     bool parse(const char* document, std::string& error);
 
+    // The settings that decide whom a TLS client trusts and is trusted as
+    // (caFile, certificateFile, privateKeyFile, serverName, verifyPeer), as
+    // one text: two documents open connections of the same trust exactly
+    // when their texts are equal.
+    std::string trustText() const;
+
 private:
     // The text of the last <name>...</name> in `doc` (entities decoded);
     // false when the element does not occur. `error` is set for a malformed one.
     static bool lastElement(const std::string& doc, const char* name, std::string& value, std::string& error);
     static bool onOff(const std::string& value, const char* name, bool& out, std::string& error);
+    static bool number(const std::string& value, const char* name, long low, long high, int& out,
+                       std::string& error);
 };
 
 #endif

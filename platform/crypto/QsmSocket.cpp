@@ -204,14 +204,21 @@ int QsmSocket::connect(const char* call, const sockaddr_storage& address, int le
         return st == QSM_E_INVALID ? QSM_E_FAILED : st;
     m_role = Client;
 
+    // With a connect time-out the attempt runs without blocking and the wait
+    // below is bounded by it.
+    const int limitMillis = m_config.connectTimeoutSeconds > 0 ? 1000 * m_config.connectTimeoutSeconds : 60000;
+    if (m_config.connectTimeoutSeconds > 0 && !m_nonBlocking)
+        setBlocking(false);
     int rc = ::connect(m_fd, reinterpret_cast<const sockaddr*>(&address), lengthOf(family));
     int err = rc == 0 ? 0 : errno;
     if (err == EINTR || err == EINPROGRESS) {
         // The connection goes on in the background: wait for its outcome.
         pollfd p{m_fd, POLLOUT, 0};
         int n;
+        const long long until = nowMillis() + limitMillis;
         do {
-            n = ::poll(&p, 1, 60000);
+            const long long left = until - nowMillis();
+            n = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
         } while (n < 0 && errno == EINTR);
         socklen_t len = sizeof err;
         if (n <= 0)
@@ -219,6 +226,8 @@ int QsmSocket::connect(const char* call, const sockaddr_storage& address, int le
         else if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
             err = errno;
     }
+    if (m_config.connectTimeoutSeconds > 0 && !m_nonBlocking)
+        setBlocking(true);
     if (err != 0) {
         // A descriptor whose connect failed cannot be connected again: the next attempt makes a new one.
         ::close(m_fd);
@@ -613,37 +622,36 @@ int QsmSocket::status()
         return fail(QSM_E_TLS, "QSM_SocketStatus: the TLS connection has failed");
     if (m_ssl && (SSL_get_shutdown(m_ssl) & SSL_RECEIVED_SHUTDOWN))
         return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the TLS connection");
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0)
-        return fail(QSM_E_SYSTEM, "QSM_SocketStatus: " + errnoText(err));
-    pollfd p{m_fd, static_cast<short>(POLLIN | POLLRDHUP), 0};
-    int n = ::poll(&p, 1, 0);
-    if (n < 0)
-        return fail(QSM_E_SYSTEM, "QSM_SocketStatus: poll() failed: " + errnoText(errno));
-    if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL | POLLRDHUP)))
-        return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the connection");
-    // Decrypted bytes not yet read: data, not a close (a TLS close behind
-    // them, without the end of the TCP stream, shows only once they are read).
     if (m_ssl && SSL_pending(m_ssl) > 0)
-        return QSM_S_OK;
-    // Record bytes read ahead but not yet looked at may hold the peer's close.
+        return fail(QSM_E_UNREAD_DATA, "QSM_SocketStatus: decrypted bytes wait unread");
+    // One look at the receive queue answers both questions: an end of stream
+    // (0) is the peer's close, bytes are data nobody asked for, EAGAIN is a
+    // connection that is idle and usable.
+    char c;
+    const ssize_t n = ::recv(m_fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0)
+        return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the connection");
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return fail(QSM_E_SYSTEM, "QSM_SocketStatus: " + errnoText(errno));
     const bool readAhead = m_ssl && SSL_has_pending(m_ssl);
-    // Bytes are waiting. On a plain connection they are data; on a TLS one
-    // they may be a session ticket or the peer's close: let OpenSSL look.
-    if (!m_ssl || (n == 0 && !readAhead))
+    if (n < 0 && !readAhead)
         return QSM_S_OK;
+    if (!m_ssl)
+        return fail(QSM_E_UNREAD_DATA, "QSM_SocketStatus: bytes wait unread");
+    // Record bytes on a TLS connection may be a session ticket or the peer's
+    // close rather than application data: let OpenSSL read them without waiting.
     setBlocking(false);
     ERR_clear_error();
     errno = 0;
-    char c;
-    size_t got = 0;
-    int rc = SSL_peek_ex(m_ssl, &c, 1, &got);
+    std::size_t got = 0;
+    const int rc = SSL_peek_ex(m_ssl, &c, 1, &got);
     const int sysErr = errno;
-    int e = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, rc);
+    const int e = rc == 1 ? SSL_ERROR_NONE : SSL_get_error(m_ssl, rc);
     if (!m_nonBlocking)
         setBlocking(true);
-    if (e == SSL_ERROR_NONE || e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE)
+    if (e == SSL_ERROR_NONE)
+        return fail(QSM_E_UNREAD_DATA, "QSM_SocketStatus: decrypted bytes wait unread");
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE)
         return QSM_S_OK;
     if (e == SSL_ERROR_ZERO_RETURN)
         return fail(QSM_E_PEER_CLOSED, "QSM_SocketStatus: the peer closed the TLS connection");

@@ -12,7 +12,9 @@ bool QsmUrl::parse(const char* url, std::string& error)
 {
     scheme.clear();
     host.clear();
+    path.clear();
     port = 0;
+    portGiven = false;
     if (!url || !*url) {
         error = "no URL";
         return false;
@@ -27,8 +29,12 @@ bool QsmUrl::parse(const char* url, std::string& error)
         scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(u[i])));
     std::string authority = u.substr(sep + 3);
     std::size_t slash = authority.find_first_of("/?#");
-    if (slash != std::string::npos)
+    if (slash != std::string::npos) {
+        path = authority.substr(slash, authority.find('#', slash) - slash);
         authority.resize(slash);
+    }
+    if (path.empty() || path[0] != '/')
+        path.insert(0, "/");
     std::size_t at = authority.rfind('@');
     if (at != std::string::npos)
         authority.erase(0, at + 1);
@@ -67,6 +73,7 @@ bool QsmUrl::parse(const char* url, std::string& error)
             return false;
         }
         port = static_cast<int>(p);
+        portGiven = true;
     } else if (scheme == "https") {
         port = 443;
     } else if (scheme == "http") {
@@ -76,6 +83,15 @@ bool QsmUrl::parse(const char* url, std::string& error)
         return false;
     }
     return true;
+}
+
+std::string QsmUrl::hostHeader() const
+{
+    std::string text = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    const bool defaultPort = (scheme == "http" && port == 80) || (scheme == "https" && port == 443);
+    if (!defaultPort)
+        text += ":" + std::to_string(port);
+    return text;
 }
 
 bool QsmUrl::resolve(int family, sockaddr_storage& address, std::string& error) const

@@ -13,12 +13,19 @@ public:
     std::string scheme;  // lower case
     std::string host;    // without brackets
     int port = 0;
+    bool portGiven = false;  // the URL names its port
+    std::string path;    // path and query as they stand, "/" when the URL has none; no fragment
 
     // False with a reason in `error` when the URL has no scheme, no host, a
     // port outside 1..65535, or no port and a scheme without a default.
     bool parse(const char* url, std::string& error);
 
     bool isHttps() const { return scheme == "https"; }
+
+    // The value of an HTTP Host header for this URL: the host (an IPv6
+    // literal in brackets) and ":port" unless the port is the scheme's
+    // default (RFC 7230 section 5.4).
+    std::string hostHeader() const;
 
     // The first address of `family` (AF_INET, AF_INET6, or AF_UNSPEC for any)
     // for host and port. False with the resolver's reason in `error`.

@@ -55,6 +55,7 @@ enum {
     QSM_E_TLS = -18,               // TLS negotiation or TLS traffic failed (verification included)
     QSM_E_HANDSHAKE_TIMEOUT = -20, // the TLS handshake did not finish within its time limit
     QSM_E_WOULD_BLOCK = -23,       // non-blocking: call again later
+    QSM_E_UNREAD_DATA = -24,       // QSM_SocketStatus: bytes nobody read wait on the connection
     QSM_E_INTERRUPTED = -58,       // QSM_Poll: the wait was interrupted by a signal
 };
 
@@ -141,8 +142,11 @@ public:
     // QSM_S_OK when an entry has returned events, QSM_S_TIMEOUT when the time
     // ran out, QSM_E_INTERRUPTED when a signal interrupted the wait.
     int QSM_Poll(QSM_Pollfd* fds, int count, int milliseconds, char* reserved, char** details);
-    // 0 while the connection is usable: connected, the peer has not closed
-    // (no end of stream, no TLS close) and no error is pending.
+    // 0 while the connection is usable and idle: connected, the peer has not
+    // closed (no end of stream, no TLS close), no error is pending and no
+    // application byte waits unread (QSM_E_UNREAD_DATA: in the kernel's
+    // receive queue or decrypted in the library; a TLS session ticket is not
+    // application data). Costs one non-blocking peek at the receive queue.
     int QSM_SocketStatus(QSM_HANDLE handle, char* reserved);
     // The negotiated protocol and cipher ("TLSv1.3 TLS_AES_256_GCM_SHA384"),
     // or "plain" for a connection without TLS; freed with QSM_CryptoFree.

@@ -45,9 +45,9 @@ struct HoldingPeer {
                               ++closedByClient;
                       }};
     bool closedIs(int n) { return pollUntil([&] { return closedByClient.load() == n; }); }
-    SkarnSocket* get(SkarnConnectionPool& pool, const std::string& options = kDoc)
+    SkarnSocket* get(SkarnConnectionPool& pool, const std::string& options = kDoc, int secure = 1)
     {
-        return pool.getSocketConnection(1, peer.url().c_str(), options.c_str());
+        return pool.getSocketConnection(secure, peer.url().c_str(), options.c_str());
     }
 };
 
@@ -91,7 +91,7 @@ TEST(ConnectionPoolReuse, ConfigurationAndWhatIsHandedOutTable)
         {"external entity: not well-formed here", "<!DOCTYPE c [<!ENTITY x SYSTEM 'file:///etc/hostname'>]>"
          "<c><SKARN_CONNECTION_TIMEOUT>&x;</SKARN_CONNECTION_TIMEOUT></c>", 1000, 1, false, kDoc, true, 1},
         {"closed by the server", nullptr, 0, 1, true, kDoc, false, 1},
-        {"plain connections never", nullptr, 0, 0, false, kDoc, false, 1},
+        {"plain connections too", nullptr, 0, 0, false, kDoc, true, 1},
         {"forceNew", nullptr, 0, 1, false, "forceNew" + kDoc, false, 1},
         {"other letter case does not force", nullptr, 0, 1, false, "FORCENEW" + kDoc, true, 1},
     };
@@ -109,7 +109,7 @@ TEST(ConnectionPoolReuse, ConfigurationAndWhatIsHandedOutTable)
         }
         pool.returnSocket(first);
         first->setTimestamp(VexHighResolutionTime::getLocalTime() - row.idle);
-        std::unique_ptr<SkarnSocket> next(p.get(pool, row.options));
+        std::unique_ptr<SkarnSocket> next(p.get(pool, row.options, row.secure));
         accepted += row.reused ? 1 : 2;
         EXPECT_TRUE(pollUntil([&] { return p.peer.accepted() == accepted; })) << row.label;
         if (row.reused) {  // else `first` may have been deleted, and its address be the new one's
@@ -133,10 +133,10 @@ TEST(ConnectionPoolFactory, ReleaseGivesBackOldestFirstAndDestroyInstanceCloses)
         EXPECT_EQ(key, x->getPoolKey());
         x->release();
     }
-    // Oldest first, under the same key by another path, by host and port, by another scheme.
+    // Oldest first, under the same key by another path, by host and port, without a path.
     EXPECT_EQ(s[0], pool.getSocketConnection(1, p.peer.url("/other").c_str(), kDoc.c_str()));
     EXPECT_EQ(s[1], pool.getSocketConnection(1, "127.0.0.1", p.peer.port(), kDoc.c_str()));
-    EXPECT_EQ(s[2], pool.getSocketConnection(1, ("https://" + key).c_str(), kDoc.c_str()));
+    EXPECT_EQ(s[2], pool.getSocketConnection(1, ("http://" + key).c_str(), kDoc.c_str()));
     s[1]->release();
     s[0]->release();
     EXPECT_EQ(s[1], p.get(pool));
