@@ -13,6 +13,7 @@
 #include <strings.h>
 
 #include <cstddef>
+#include <cstring>
 #include <cstdlib>
 
 SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
@@ -158,8 +159,15 @@ void SkrSession::closeResponse(SkarnMessageReader& r)
     // the connection unfit for another one.
     const bool complete = m_current_reader->finish();
     if (m_session_sock->isReusable() == 1) {
+        // The server ends the connection after this answer when it says
+        // "close", or answers HTTP/1.0 without asking to keep it alive.
         const char* connection = r.getHeader("connection");
-        if (!complete || (connection && ::strcasecmp(connection, "close") == 0))
+        const char* version = r.getHeader("skarn-http-version");
+        const bool http10 = version && std::strcmp(version, "HTTP/1.0") == 0;
+        const bool close = connection ? ::strcasecmp(connection, "close") == 0 ||
+                                            (http10 && ::strcasecmp(connection, "keep-alive") != 0)
+                                      : http10;
+        if (!complete || close)
             m_session_sock->disableReuse();
     }
     dropReader();

@@ -31,7 +31,8 @@ class SkrMessageReader;
 // VexIllegalStateError; opening a second writer or reader, or closing another
 // object than the one opened, fails a VEX_ASSERT. A failure while a request is
 // started or completed stops the connection's reuse. So does a response
-// carrying "Connection: close" (any letter case), one that closeResponse
+// carrying "Connection: close" (any letter case), an HTTP/1.0 response without
+// "Connection: keep-alive", one that closeResponse
 // cannot read to its framed end, and one still open at release(), which is
 // abandoned unread rather than waited for.
 //

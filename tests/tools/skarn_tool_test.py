@@ -11,6 +11,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -265,6 +266,57 @@ class SkarnTool(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertRegex(r.stdout, r"^exchanges 4000 of 4000 in [\d.]+ s: [\d.]+/s\n"
                                    r"latency ms: p50 [\d.]+ p90 [\d.]+ p99 [\d.]+ max [\d.]+\nanswered 4000, errors 0\n$")
+
+    def test_load_mode_against_servers_that_close(self):
+        """An answer that ends the connection ends that session, not the run: HTTP/1.1 with
+        "Connection: close" on every third answer, and HTTP/1.0 without keep-alive."""
+        body = b"<r>ok</r>"
+        for label, version, every in (("close every third", b"HTTP/1.1", 3), ("HTTP/1.0", b"HTTP/1.0", 1)):
+            with self.subTest(label), socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                listener.listen(64)
+                listener.settimeout(0.2)
+                stop, answered = [], [0]
+
+                def serve(conn):
+                    with conn:
+                        got = b""
+                        while not stop:
+                            try:
+                                data = conn.recv(65536)
+                            except OSError:
+                                return
+                            if not data:
+                                return
+                            got += data
+                            while b"\r\n0\r\n\r\n" in got:
+                                got = got.split(b"\r\n0\r\n\r\n", 1)[1]
+                                answered[0] += 1
+                                closing = answered[0] % every == 0
+                                conn.sendall(version + b" 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 9\r\n" +
+                                             (b"Connection: close\r\n" if closing and version == b"HTTP/1.1" else b"") +
+                                             b"\r\n" + body)
+                                if closing:
+                                    return
+
+                def accept():
+                    while not stop:
+                        try:
+                            conn, _ = listener.accept()
+                        except socket.timeout:
+                            continue
+                        threading.Thread(target=serve, args=(conn,), daemon=True).start()
+
+                acceptor = threading.Thread(target=accept, daemon=True)
+                acceptor.start()
+                try:
+                    r = run("call", "http://127.0.0.1:%d/svc" % listener.getsockname()[1], path("env.xml"),
+                            "--repeat", "60", "--timeout", "5", timeout=60)
+                finally:
+                    stop.append(True)
+                    acceptor.join()
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertIn("answered 60, errors 0\n", r.stdout)
 
     def test_help_and_version(self):
         for args, text in ((["--version"], "skarn %s\n" % VERSION), (["--help"], "Subcommands:"),

@@ -73,6 +73,9 @@ bool CallCommand::chosen() const { return m_app->parsed(); }
 ClientExchange::Request CallCommand::buildRequest() const
 {
     ClientExchange::Request request;
+    const std::size_t authority = m_url.find("://");
+    const std::size_t slash = authority == std::string::npos ? authority : m_url.find('/', authority + 3);
+    request.path = slash == std::string::npos ? "/" : m_url.substr(slash, m_url.find('#', slash) - slash);
     request.envelope = EnvelopeFile::load(m_envelope);
     for (const std::string& a : m_attach)
         request.attachments.push_back(AttachmentSpec::parse(a));
@@ -91,16 +94,14 @@ ClientExchange::Request CallCommand::buildRequest() const
 
 int CallCommand::run()
 {
-    ClientTarget::Tls tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout};
+    ClientTarget::Tls tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout};
     const ClientTarget target(m_url, tls);
     const ClientExchange::Request request = buildRequest();
     if (m_insecure)
         std::cerr << "skarn: WARNING: --insecure: the server's certificate is NOT verified" << std::endl;
     std::unique_ptr<Skarn> factory(Skarn::getSessionFactory());
-    WatchedSocket::Limits limits;
-    limits.silenceSeconds = m_timeout;
     if (m_repeat > 0)
-        return LoadRunner(*factory, target, limits, request).run(m_repeat, m_concurrency, std::cout);
+        return LoadRunner(*factory, target, request).run(m_repeat, m_concurrency, std::cout);
     return single(*factory, target, request);
 }
 
@@ -109,18 +110,14 @@ int CallCommand::single(Skarn& factory, const ClientTarget& target, const Client
     ProgressMeter progress;
     ClientExchange::Response response;
     {
-        ClientSession session(factory, target, WatchedSocket::Limits{0, m_timeout, 0, nullptr});
-        session.socket().setHeadCopy(m_verbose ? &std::cerr : nullptr);
-        session.socket().setProgress(&progress);
+        ClientSession session(factory, target);
         ClientExchange::configure(session, request);
         try {
-            response = ClientExchange::run(session, request);
+            response = ClientExchange::run(session, request, {&progress, m_verbose ? &std::cerr : nullptr});
         } catch (const QioIOTimeoutException&) {
             progress.finish();
-            if (session.socket().expiry() == WatchedSocket::Silence)
-                throw ToolError(ToolError::Transport,
-                                "no data from the server for " + std::to_string(m_timeout) + " s (--timeout)");
-            throw;
+            throw ToolError(ToolError::Transport,
+                            "no data from the server for " + std::to_string(m_timeout) + " s (--timeout)");
         }
         progress.finish();
     }

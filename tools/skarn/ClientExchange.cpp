@@ -8,33 +8,70 @@
 #include "platform/streams/QioOutputStream.h"
 #include "skarn/ClientSession.h"
 #include "skarn/MimeBoundary.h"
+#include "skarn/ProgressMeter.h"
 #include "skarn/ToolError.h"
+
+#include <strings.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 const unsigned kPiece = 65536;
 
-void writeAll(QioOutputStream& out, const std::string& bytes)
+void writeAll(QioOutputStream& out, const std::string& bytes, ProgressMeter* progress)
 {
-    for (std::size_t at = 0; at < bytes.size(); at += kPiece)
-        out.write(bytes.data() + at, static_cast<unsigned>(std::min<std::size_t>(kPiece, bytes.size() - at)));
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        const unsigned n = static_cast<unsigned>(std::min<std::size_t>(kPiece, bytes.size() - at));
+        out.write(bytes.data() + at, n);
+        if (progress)
+            progress->add(n);
+    }
 }
 
-std::string readAll(QioInputStream& in)
+std::string readAll(QioInputStream& in, ProgressMeter* progress)
 {
     std::string out;
     char buffer[kPiece];
-    for (unsigned n; (n = in.read(buffer, sizeof buffer)) != QioInputStream::END;)
+    for (unsigned n; (n = in.read(buffer, sizeof buffer)) != QioInputStream::END;) {
         out.append(buffer, n);
+        if (progress)
+            progress->add(n);
+    }
     return out;
 }
 
 std::string quoted(const std::string& action)
 {
     return action.size() >= 2 && action.front() == '"' && action.back() == '"' ? action : "\"" + action + "\"";
+}
+
+// The request head the session composes from the tool's settings.
+void showRequestHead(std::ostream& out, const std::string& path, const ClientExchange::Request& request)
+{
+    out << "> POST " << path << " HTTP/1.1\n> SOAPAction: " << quoted(request.action) << "\n";
+    for (const auto& header : request.headers)
+        out << "> " << header.first << ": " << header.second << "\n";
+    out << (request.attachments.empty() ? "> Content-Type: text/xml; charset=UTF-8\n"
+                                        : "> Content-Type: multipart/related; type=\"text/xml\"\n")
+        << (request.contentLength ? "> Content-Length: (of the body)\n" : "> Transfer-Encoding: chunked\n");
+}
+
+// The response head as the toolkit parsed it: the status line and the
+// fields that decide how the answer is read.
+void showResponseHead(std::ostream& out, SkarnMessageReader& r)
+{
+    const char* version = r.getHeader("skarn-http-version");
+    const char* status = r.getHeader("skarn-status-code");
+    const char* reason = r.getHeader("skarn-reason-phrase");
+    out << "< " << (version ? version : "HTTP/1.1") << " " << (status ? status : "") << " " << (reason ? reason : "")
+        << "\n";
+    for (const char* name : {"content-type", "content-length", "transfer-encoding", "connection", "server"})
+        if (const char* value = r.getHeader(name))
+            out << "< " << name << ": " << value << "\n";
+    out.flush();
 }
 
 }  // namespace
@@ -59,17 +96,18 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
     }
 }
 
-ClientExchange::Response ClientExchange::run(ClientSession& session, const Request& request)
+ClientExchange::Response ClientExchange::run(ClientSession& session, const Request& request, const Watch& watch)
 {
     SkarnSession& s = session.session();
-    session.socket().expectMessage();
+    if (watch.heads)
+        showRequestHead(*watch.heads, request.path, request);
     SkarnMessageWriter& w = s.openRequest(request.attachments.empty() ? 0 : 1);
     QioOutputStream& envelope = w.openEnvelope(quoted(request.action).c_str());
-    writeAll(envelope, request.envelope);
+    writeAll(envelope, request.envelope, watch.progress);
     w.closeEnvelope(envelope);
     for (const AttachmentSpec& a : request.attachments) {
         QioOutputStream& part = w.openAttachment(a.type.c_str(), nullptr, a.id.c_str(), 0);
-        writeAll(part, a.bytes);
+        writeAll(part, a.bytes, watch.progress);
         w.closeAttachment(part);
     }
     s.closeRequest(w);
@@ -77,8 +115,16 @@ ClientExchange::Response ClientExchange::run(ClientSession& session, const Reque
     Response response;
     SkarnMessageReader& r = s.openResponse();
     QioInputStream& in = r.openEnvelope();
-    response.envelope = readAll(in);
+    if (watch.heads)
+        showResponseHead(*watch.heads, r);
+    response.envelope = readAll(in, watch.progress);
     r.closeEnvelope(in);
+    // HTTP/1.0 closes unless it says otherwise; HTTP/1.1 when it says so.
+    const char* connection = r.getHeader("connection");
+    const char* version = r.getHeader("skarn-http-version");
+    const bool http10 = version && std::strcmp(version, "HTTP/1.0") == 0;
+    const bool keepAlive = connection && ::strcasecmp(connection, "keep-alive") == 0;
+    response.closes = (connection && ::strcasecmp(connection, "close") == 0) || (http10 && !keepAlive);
     const char* status = r.getHeader("skarn-status-code");
     const char* reason = r.getHeader("skarn-reason-phrase");
     response.status = status ? std::atoi(status) : 0;
@@ -86,7 +132,7 @@ ClientExchange::Response ClientExchange::run(ClientSession& session, const Reque
     while (r.hasMoreAttachments()) {
         SkarnAttachmentReader& a = r.openNextAttachment();
         Part part{a.getContentID() ? a.getContentID() : "", a.getContentType() ? a.getContentType() : "", ""};
-        part.bytes = readAll(a.getInputStream());
+        part.bytes = readAll(a.getInputStream(), watch.progress);
         r.closeAttachment(a);
         response.attachments.push_back(std::move(part));
     }

@@ -3,11 +3,13 @@
 
 #include "skarn/AttachmentSpec.h"
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 class ClientSession;
+class ProgressMeter;
 
 // One request and its response on a client session: the envelope bytes as
 // given, the attachments, the SOAPAction; the response's status, envelope
@@ -15,6 +17,7 @@ class ClientSession;
 class ClientExchange {
 public:
     struct Request {
+        std::string path;  // the URL's, for the heads shown
         std::string envelope;
         std::vector<AttachmentSpec> attachments;
         std::string action;  // the SOAPAction value, quoted unless it already is
@@ -29,13 +32,21 @@ public:
         int status = 0;
         std::string reason, envelope;
         std::vector<Part> attachments;
+        bool closes = false;  // the server ends the connection after this answer
+    };
+    // What an exchange reports as it goes: the bytes of the envelope and
+    // parts written and read, and the heads as the toolkit composes and
+    // parses them ("> " and "< " lines).
+    struct Watch {
+        ProgressMeter* progress;
+        std::ostream* heads;
     };
 
     // The session's properties for `request`: ToolError Usage for a header
     // the toolkit cannot send.
     static void configure(ClientSession& session, const Request& request);
     // Toolkit failures pass unchanged.
-    static Response run(ClientSession& session, const Request& request);
+    static Response run(ClientSession& session, const Request& request, const Watch& watch = {nullptr, nullptr});
 };
 
 #endif

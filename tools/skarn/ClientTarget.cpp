@@ -48,5 +48,7 @@ ClientTarget::ClientTarget(const std::string& url, const Tls& tls) : m_url(url)
         m_document += element("verifyPeer", "OFF");
     if (tls.handshakeSeconds > 0)
         m_document += element("handshakeTimeoutSeconds", std::to_string(tls.handshakeSeconds));
+    if (tls.readTimeoutSeconds > 0)
+        m_document += element("readTimeoutSeconds", std::to_string(tls.readTimeoutSeconds));
     m_document += "</sessionConfigDocument>";
 }

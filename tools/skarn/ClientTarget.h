@@ -4,13 +4,15 @@
 #include <string>
 
 // Where a client connects and how: the URL, its authority (the connection
-// pool's key) and the session configuration document with the TLS settings.
+// pool's key) and the session configuration document with the TLS settings
+// and the read time-out, which the toolkit's sessions enforce.
 class ClientTarget {
 public:
     struct Tls {
         std::string caFile, certFile, keyFile;
         bool insecure = false;
         int handshakeSeconds = 0;  // 0: the toolkit's default
+        int readTimeoutSeconds = 0;  // silence while a response is read; 0: none
     };
 
     // ToolError Usage for a URL without "scheme://authority", an unknown

@@ -47,7 +47,7 @@ int LoadRunner::run(int repeat, int concurrency, std::ostream& out)
         for (int i = 0; i < count; ++i) {
             try {
                 if (!session) {
-                    session = std::make_unique<ClientSession>(m_factory, m_target, m_limits);
+                    session = std::make_unique<ClientSession>(m_factory, m_target);
                     ClientExchange::configure(*session, m_request);
                 }
             } catch (...) {
@@ -58,6 +58,8 @@ int LoadRunner::run(int repeat, int concurrency, std::ostream& out)
             ++t.run;
             try {
                 ClientExchange::Response r = ClientExchange::run(*session, m_request);
+                if (r.closes)
+                    session.reset();  // the server ends the connection: the next exchange opens another
                 if (r.status == 200)
                     t.millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
                 else

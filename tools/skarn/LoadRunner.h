@@ -2,7 +2,6 @@
 #define SKARN_TOOL_LOAD_RUNNER_H
 
 #include "skarn/ClientExchange.h"
-#include "skarn/WatchedSocket.h"
 
 #include <ostream>
 #include <string>
@@ -13,13 +12,14 @@ class Skarn;
 // Load mode of `skarn call`: N exchanges of one request on C threads, each
 // thread on its own session (its own connection, kept alive). An exchange
 // counts as an error when it fails or its status is not 200; the thread then
-// goes on with a new session. A thread that cannot connect stops, and its
+// goes on with a new session, as it does without an error after an answer
+// that ends the connection ("Connection: close", or HTTP/1.0 without
+// keep-alive). A thread that cannot connect stops, and its
 // remaining exchanges are not run.
 class LoadRunner {
 public:
-    LoadRunner(Skarn& factory, const ClientTarget& target, const WatchedSocket::Limits& limits,
-               const ClientExchange::Request& request)
-        : m_factory(factory), m_target(target), m_limits(limits), m_request(request) {}
+    LoadRunner(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request)
+        : m_factory(factory), m_target(target), m_request(request) {}
 
     // Prints exchanges per second, latency p50/p90/p99/max and the error
     // count on `out`; the first error's text on stderr. Exit status: 0 without
@@ -29,7 +29,6 @@ public:
 private:
     Skarn& m_factory;
     const ClientTarget& m_target;
-    WatchedSocket::Limits m_limits;
     const ClientExchange::Request& m_request;
 };
 
