@@ -12,15 +12,20 @@ TEST(QsmUrl, ParsesTargets)
         const char* scheme;
         const char* host;
         int port;
+        const char* path;
+        const char* hostHeader;
     } cases[] = {
-        {"https://localhost/path", true, "https", "localhost", 443},
-        {"http://example.skarn.test", true, "http", "example.skarn.test", 80},
-        {"HTTPS://127.0.0.1:8443/a:b", true, "https", "127.0.0.1", 8443},
-        {"http://user:pw@host:81/", true, "http", "host", 81},
-        {"localhost:80", false, "", "", 0},
-        {"https://h:65536/", false, "", "", 0},
-        {"ftp://h/", false, "", "", 0},
-        {nullptr, false, "", "", 0},
+        {"https://localhost/path", true, "https", "localhost", 443, "/path", "localhost"},
+        {"http://example.skarn.test", true, "http", "example.skarn.test", 80, "/", "example.skarn.test"},
+        {"HTTPS://127.0.0.1:8443/a:b", true, "https", "127.0.0.1", 8443, "/a:b", "127.0.0.1:8443"},
+        {"http://user:pw@host:81/", true, "http", "host", 81, "/", "host:81"},
+        {"http://h:80?q#f", true, "http", "h", 80, "/?q", "h"},
+        {"https://[::1]:443/x#f", true, "https", "::1", 443, "/x", "[::1]"},
+        {"http://[fe80::1]:8080/", true, "http", "fe80::1", 8080, "/", "[fe80::1]:8080"},
+        {"localhost:80", false, "", "", 0, "", ""},
+        {"https://h:65536/", false, "", "", 0, "", ""},
+        {"ftp://h/", false, "", "", 0, "", ""},
+        {nullptr, false, "", "", 0, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url ? c.url : "null");
@@ -32,6 +37,8 @@ TEST(QsmUrl, ParsesTargets)
             EXPECT_EQ(c.scheme, u.scheme);
             EXPECT_EQ(c.host, u.host);
             EXPECT_EQ(c.port, u.port);
+            EXPECT_EQ(c.path, u.path);
+            EXPECT_EQ(c.hostHeader, u.hostHeader());
         }
     }
 }
