@@ -18,14 +18,17 @@
 // Open(port, address, document), or prepare(...) then open(). The document
 // is the caller's text; it must stay valid while the socket is opened. The
 // socket adds its protocolFamily (IPv4/IPv6, from the resolved address) to a
-// copy of it before the library socket is made. Connecting makes up to five
-// attempts, two seconds apart (VexThread::sleep), each with a budget of five
-// repeats for negotiation; a final failure of the library (-13) ends at once.
+// copy of it before the library socket is made. Connecting makes up to
+// getLimits().connectAttempts attempts (5), connectRetryPauseSeconds apart (2,
+// VexThread::sleep), each with a budget of five repeats for negotiation; a
+// final failure of the library (-13) ends at once.
 // A server socket's accepted connections are made with the handle
 // constructor, already open.
 //
 // Modes: blocking (the default) waits for data inside the library, so the
-// time-limit callback, and with it stream time-outs and cancel, never runs.
+// time-limit callback, and with it stream time-outs and cancel, never runs;
+// a read while the input stream has response limits switches the socket to
+// non-blocking mode for good.
 // Non-blocking (the flag set before opening) reads through a receive buffer
 // of the socket's SO_RCVBUF size, waits with QSM_Select (the time limit, or 3
 // seconds when none, between calls of the callback) and writes in pieces of

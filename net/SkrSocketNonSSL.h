@@ -16,8 +16,9 @@
 //
 // Connecting: Open(url, ignored), Open(port, address, ignored), Open(port) to
 // the host set with setServerHostInfo, or prepare(...) then open(). A refused
-// or failed connect is tried five times, two seconds apart (VexThread::sleep);
-// an interrupted one is completed at once. TCP_NODELAY is switched on when
+// or failed connect is tried getLimits().connectAttempts times (5),
+// connectRetryPauseSeconds apart (2, VexThread::sleep), each attempt bounded
+// by connectTimeoutSeconds when it is set; an interrupted one is completed. TCP_NODELAY is switched on when
 // the process-wide switch skarnTcpNoDelay is on. After a failed connect the
 // socket stays created and the object unconnected: Close() releases it, and
 // so does the next Open before it creates a new one.
