@@ -9,7 +9,10 @@ class VexIDOM_Node;
 
 // Reads one HTTP message: a request (server side) or a response (client side).
 // The envelope comes first (getEnvelope, or openEnvelope/closeEnvelope), then
-// the attachments one by one. Every slot is pure:
+// the attachments one by one. A message without a body (a "202 Accepted" or
+// "204 No Content" answer to a one-way request, "Content-Length: 0") carries
+// no envelope: getEnvelope then appends nothing and raises nothing (see
+// SkrMessageReader). Every slot is pure:
 // 0 destructor, 1 getEnvelope, 2 openEnvelope, 3 closeEnvelope,
 // 4 canHaveAttachments, 5 hasMoreAttachments, 6 openNextAttachment,
 // 7 closeAttachment, 8 getHeader.

@@ -37,6 +37,17 @@ namespace {
 
 bool isEmpty(const char* value) { return value == nullptr || *value == '\0'; }
 
+// Whether a text is one or more decimal digits and nothing else.
+bool isDigits(const char* text)
+{
+    if (*text == '\0')
+        return false;
+    for (; *text; ++text)
+        if (*text < '0' || *text > '9')
+            return false;
+    return true;
+}
+
 // A decimal number as atoi reads it (blanks, sign, digits), saturating
 // instead of overflowing.
 int toInt(const char* text)
@@ -249,7 +260,7 @@ SkrHTTPParser::Storage::Storage() : line(256, 256)
 
 SkrHTTPParser::SkrHTTPParser()
     : m_multipart(0),
-      m_contentLength(0),
+      m_contentLength(NO_LENGTH),
       m_chunked(0),
       m_storage(VexThreadSpare<Storage>::take()),
       m_text(m_storage->text),
@@ -277,7 +288,9 @@ SkrHTTPParser::~SkrHTTPParser()
 
 int SkrHTTPParser::isMultipart() const { return m_multipart; }
 int SkrHTTPParser::isChunked() const { return m_chunked; }
-int SkrHTTPParser::getContentLength() const { return m_contentLength; }
+int SkrHTTPParser::getContentLength() const { return m_contentLength == NO_LENGTH ? 0 : m_contentLength; }
+bool SkrHTTPParser::hasContentLength() const { return m_contentLength != NO_LENGTH; }
+int SkrHTTPParser::getStatusCode() const { return m_statusCode; }
 const std::string& SkrHTTPParser::getContentID() { return m_contentID; }
 const std::string& SkrHTTPParser::getContentType() { return m_contentType; }
 const std::string& SkrHTTPParser::getMultipartDelimiter() { return m_delimiter; }
@@ -392,8 +405,9 @@ void SkrHTTPParser::parseRequest(QioBufferedInputStream* is)
 {
     VEX_ASSERT(is);
     m_multipart = 0;
-    m_contentLength = 0;
+    m_contentLength = NO_LENGTH;
     m_chunked = 0;
+    m_statusCode = 0;
     startHead();
     VexByteBuffer& line = m_line;
     line.reset();
@@ -478,8 +492,9 @@ void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
 {
     VEX_ASSERT(is);
     m_multipart = 0;
-    m_contentLength = 0;
+    m_contentLength = NO_LENGTH;
     m_chunked = 0;
+    m_statusCode = 0;
     startHead();
     VexByteBuffer& line = m_line;
     for (;;) {
@@ -490,10 +505,15 @@ void SkrHTTPParser::parseResponse(QioBufferedInputStream* is)
         if (line.length() == 0)
             continue;
         int status = validateResponseLine(line);
-        // An interim 100 response: its headers are read and passed over.
-        processHeaders(is, status == 100 ? 0 : 1);
-        if (status != 100)
+        // An interim response (1xx other than 101 Switching Protocols, which
+        // ends the exchange): its headers are read and passed over, and the
+        // final response follows (RFC 7231 section 6.2).
+        const bool interim = status >= 100 && status < 200 && status != 101;
+        processHeaders(is, interim ? 0 : 1);
+        if (!interim) {
+            m_statusCode = status;
             return;
+        }
     }
 }
 
@@ -685,8 +705,10 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
             failHeader(SkarnException::errBadContentId, text, lineLength);
         m_contentID = value;
     } else if (is("content-length", 14)) {
-        int length = isEmpty(value) ? 0 : toInt(value);
-        if (length <= 0)
+        // A number as atoi reads it, above 0; or 0 written in digits only (an
+        // empty body). Empty, negative and non-numeric values are refused.
+        const int length = isEmpty(value) ? 0 : toInt(value);
+        if (length < 0 || (length == 0 && !isDigits(value)))
             failHeader(SkarnException::errBadContentLength, text, lineLength);
         m_contentLength = length;
     } else if (is("transfer-encoding", 17)) {
@@ -717,8 +739,9 @@ void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)
     m_delimiter.clear();
     m_contentID.clear();
     m_multipart = 0;
-    m_contentLength = 0;
+    m_contentLength = NO_LENGTH;
     m_chunked = 0;
+    m_statusCode = 0;
     clearFields();
     m_headLeft = UNLIMITED;
     processHeaders(is, 1);

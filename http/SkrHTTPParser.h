@@ -38,6 +38,8 @@ class QioBufferedInputStream;
 //   errBadStatusLine (10)        fewer than two status-line tokens; literal: the line
 //   errBadContentType (11), errBadBoundary (12), errBadContentId (13),
 //   errBadContentLength (14), errBadTransferEncoding (15): literal: the header line
+//   ("content-length" is refused when empty, negative or not a number; 0
+//   written in digits is an empty body, RFC 7230 section 3.3.2)
 // A null stream fails "VEX_ASSERT(is);". Stream exceptions pass through. The
 // parser keeps what it had stored before a failure.
 //
@@ -70,8 +72,9 @@ public:
     // A request line ("POST"/"GET", URI, "HTTP/1.1"/"HTTP/1.0"; empty lines
     // before it skipped), then the header block.
     void parseRequest(QioBufferedInputStream* is);
-    // A status line and its header block; interim 100 responses (status line
-    // and headers) are read and passed over, any number of them.
+    // A status line and its header block; interim responses (status 100 to
+    // 199 other than 101; status line and headers) are read and passed over,
+    // any number of them.
     void parseResponse(QioBufferedInputStream* is);
     // The header block of a multipart part: all fields and the table are
     // emptied first, no start line is read.
@@ -80,7 +83,16 @@ public:
     // Out of line, so that they are entry points of the library.
     int isMultipart() const;
     int isChunked() const;
+    // The value of "content-length"; 0 when there was none, as for
+    // "Content-Length: 0": hasContentLength() tells the two apart.
     int getContentLength() const;
+    // Whether the head carried a "content-length" (0 included).
+    bool hasContentLength() const;
+    // The status code of the final response as atoi reads its token (0 for
+    // a token that is not a number); 0 after a request head or a part's
+    // header block. Unlike the "skarn-status-code" entry, a received header
+    // cannot replace it.
+    int getStatusCode() const;
     const std::string& getContentID();
     const std::string& getContentType();
     // The bare "boundary" attribute of a multipart content type.
@@ -129,9 +141,11 @@ private:
     void countHead(std::size_t bytes, const char* function);  // fails past the head limit
     int readHeadLine(QioBufferedInputStream* is, VexByteBuffer& line, const char* function);
 
+    static const int NO_LENGTH = -1;  // m_contentLength: no "content-length" received
     int m_multipart;
     int m_contentLength;
     int m_chunked;
+    int m_statusCode = 0;
     // A field: offsets into m_text of its name and its value, each followed by a NUL.
     struct Field {
         std::uint32_t name, nameLength, value, tag;  // tag: a cheap first test of equal names

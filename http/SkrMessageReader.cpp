@@ -43,7 +43,8 @@ SkrMessageReader::SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocke
       m_att_reader(nullptr),
       m_mp_stream(nullptr),
       m_body(nullptr),
-      m_sock(sock)
+      m_sock(sock),
+      m_no_body(0)
 {
 }
 
@@ -205,18 +206,42 @@ QioInputStream& SkrMessageReader::openEnvelope()
             m_parser.parseResponse(m_buffered);
             saveTolkResponseHeaders();
         }
+        // How the body is delimited (RFC 7230 section 3.3.3): none after a
+        // 1xx, 204 or 304 status whatever the head says; chunks; a length
+        // (0: none); else the end of the connection.
+        const int status = m_parser.getStatusCode();
+        const bool bodiless = !m_request && ((status >= 100 && status < 200) || status == 204 || status == 304);
+        if (!m_request && status == 101)
+            disableReuse();  // the connection no longer speaks HTTP
+        if (bodiless || (!m_parser.isChunked() && m_parser.hasContentLength() && m_parser.getContentLength() == 0)) {
+            m_block = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioBlockInputStream(*m_buffered));
+            m_block->setLength(0);
+            m_body = m_block;
+            m_no_body = 1;
+            return *m_body;
+        }
         if (m_parser.isChunked()) {
             m_chunked = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioChunkedInputStream(*m_buffered));
             m_body = m_chunked;
-        } else if (m_parser.getContentLength() >= 1) {
+        } else if (m_parser.hasContentLength()) {
             m_block = VEX_GUARDED_NEW("SkrMessageReader::openEnvelope", new QioBlockInputStream(*m_buffered));
             m_block->setLength(m_parser.getContentLength());
             m_body = m_block;
         } else {
             m_body = m_buffered;
         }
-        if (!m_parser.isMultipart())
+        if (!m_parser.isMultipart()) {
+            // A body that ends before its first byte (last chunk at once, the
+            // connection closed after the head) is no body either.
+            const int first = m_body->read();
+            if (first < 0) {
+                m_no_body = 1;
+            } else {
+                const char c = static_cast<char>(first);
+                m_body->unread(&c, 1);
+            }
             return *m_body;
+        }
         // The first delimiter line opens the body directly; the multipart
         // stream's delimiter starts with CR LF.
         m_body->unread("\r\n", 2);
@@ -250,7 +275,9 @@ void SkrMessageReader::closeEnvelope(QioInputStream& /*s*/)
     }
 }
 
-int SkrMessageReader::canHaveAttachments() { return m_parser.isMultipart(); }
+int SkrMessageReader::canHaveAttachments() { return m_no_body ? 0 : m_parser.isMultipart(); }
+
+int SkrMessageReader::hasEnvelope() const { return m_body && !m_no_body ? 1 : 0; }
 
 int SkrMessageReader::hasMoreAttachments()
 {
@@ -299,6 +326,11 @@ const char* SkrMessageReader::getHeader(const char* name) { return m_parser.getH
 void SkrMessageReader::getEnvelope(VexIDOM_Node& parent)
 {
     QioInputStream& s = openEnvelope();
+    if (m_no_body) {
+        // Nothing to parse: the parent is left as it is.
+        closeEnvelope(s);
+        return;
+    }
     try {
         // The document is hosted by the parent's: the parse builds the
         // envelope's nodes where they will stay, and appending the first child

@@ -18,7 +18,9 @@ class SkrMPInputStream;
 //
 //   socket input stream (not owned)
 //     -> QioBufferedInputStream(1024)          the head is parsed here
-//        -> QioChunkedInputStream   "transfer-encoding: chunked"
+//        -> QioBlockInputStream     no body: a response of status 1xx, 204 or
+//                                   304 (whatever its head says), or "content-length: 0"
+//         | QioChunkedInputStream   "transfer-encoding: chunked"
 //         | QioBlockInputStream     "content-length: n"
 //         | (the buffered stream)   neither: the body runs to the end of the connection
 //           -> SkrMPInputStream     multipart bodies ("\r\n" given back in front first)
@@ -27,6 +29,19 @@ class SkrMPInputStream;
 // Calling order: getEnvelope (open, parse, close), or openEnvelope, read to
 // the end, closeEnvelope; then while hasMoreAttachments(): openNextAttachment,
 // read the part, closeAttachment. openEnvelope once per reader.
+//
+// A message without a body carries no envelope: a response of status 1xx
+// (101 Switching Protocols; the interim ones are passed over), 204 or 304, a
+// message with "Content-Length: 0", and a single-part body that ends before
+// its first byte (an empty chunked body, a connection closed right after the
+// head). A one-way operation's "202 Accepted" is the usual case. Then
+// getEnvelope appends nothing and returns normally, openEnvelope's stream
+// ends at once, canHaveAttachments() is 0 and hasEnvelope() is 0; the
+// connection stands at the next message (a 204 without a length does not
+// wait for the connection's end). A host that needs an envelope tells the
+// case by hasEnvelope(), or by the parent having gained no child, and the
+// status by getHeader("skarn-status-code"). A 101 also stops the socket's
+// reuse: the connection no longer carries HTTP.
 //
 // A request's header table goes to the header-propagation manager and its
 // tracing headers (values of at most 1 KiB) to the calling thread's tracing
@@ -48,7 +63,8 @@ public:
     SkrMessageReader& operator=(const SkrMessageReader&) = delete;
 
     // Parses the envelope and appends its document's first child (a copy,
-    // imported into the parent's document) under `parent`. Failures:
+    // imported into the parent's document) under `parent`; appends nothing,
+    // and raises nothing, for a message without a body (above). Failures:
     //   errEnvelope16 (message 1842023855, parameters line, column, parser
     //     error code; then the parser's error text as literal): not well-formed
     //   errEnvelope17 (1842090207): the document has no first child
@@ -57,6 +73,7 @@ public:
     // Parses the head and stacks the body streams; the stream of the envelope.
     QioInputStream& openEnvelope() override;
     void closeEnvelope(QioInputStream& s) override;
+    // The head's multipart flag; 0 for a message without a body.
     int canHaveAttachments() override;
     // 1 when another part follows the one last closed (0 until the envelope is closed).
     int hasMoreAttachments() override;
@@ -78,6 +95,11 @@ public:
     // stops waiting for a stalled peer): the socket's reuse is disabled and
     // the destructor reads nothing.
     void abandon();
+
+    // 1 when the message carries an envelope, 0 when it has no body (above).
+    // Known once openEnvelope or getEnvelope has returned; 0 before. Not
+    // virtual: the public base's slots stay as they are.
+    int hasEnvelope() const;
 
 private:
     // A tracing header's value, or null when absent or longer than
@@ -105,6 +127,7 @@ private:
     SkrMPInputStream* m_mp_stream;
     QioInputStream* m_body;
     SkarnSocket* m_sock;
+    int m_no_body;  // 1: the message was found to carry no body
 };
 
 #endif

@@ -55,6 +55,14 @@ const char* boundaryProblem(const std::string& boundary)
     return nullptr;
 }
 
+// Whether the head parser takes a Content-Length value: a number above 0 as
+// strtol reads it, or 0 written in digits only.
+bool isLength(const std::string& value)
+{
+    const long n = std::strtol(value.c_str(), nullptr, 10);
+    return n > 0 || (n == 0 && !value.empty() && value.find_first_not_of("0123456789") == std::string::npos);
+}
+
 // Why the reading side would refuse this header line of a part, or null: the
 // checks of the head parser (Content-Type, Content-ID, Content-Length,
 // Transfer-Encoding) and the attachment reader's refusal of base64. The value
@@ -84,8 +92,8 @@ const char* partHeaderProblem(const std::string& name, const char* text)
         }
     } else if (n == "content-id" && value.empty()) {
         return "the content ID is empty";
-    } else if (n == "content-length" && std::strtol(value.c_str(), nullptr, 10) <= 0) {
-        return "a part's Content-Length must be a positive number";
+    } else if (n == "content-length" && !isLength(value)) {
+        return "a part's Content-Length must be a number of 0 or more";
     } else if (n == "transfer-encoding" && value.empty()) {
         return "a part's Transfer-Encoding is empty";
     } else if (n == "content-transfer-encoding") {

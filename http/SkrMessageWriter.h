@@ -76,7 +76,7 @@ public:
     // null or empty as a header value, a content type whose value is empty or
     // a multipart type without a boundary of 1 to 70 characters, and extra
     // headers the reader checks (empty Content-Type, Content-ID or
-    // Transfer-Encoding, a Content-Length that is not a positive number,
+    // Transfer-Encoding, a Content-Length that is not a number of 0 or more,
     // Content-Transfer-Encoding base64).
     QioOutputStream& openAttachment(const char* contentType, const char* charset, const char* extraHeaders,
                                     const char* contentID, int mode) override;

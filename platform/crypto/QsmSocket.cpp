@@ -1,5 +1,6 @@
 #include "platform/crypto/QsmSocket.h"
 
+#include "platform/crypto/QsmSessionCache.h"
 #include "platform/crypto/QsmSocketBio.h"
 #include "platform/crypto/QsmTlsContext.h"
 #include "platform/crypto/QsmUrl.h"
@@ -165,7 +166,8 @@ int QsmSocket::makeTls(const char* call, bool server, const std::string& host)
     const bool literal = QsmUrl::isIpLiteral(name);
     if (!name.empty() && !literal)
         SSL_set_tlsext_host_name(m_ssl, name.c_str());
-    if (QsmTlsContext::verifies(QsmTlsContext::Client, m_config)) {
+    const bool verifies = QsmTlsContext::verifies(QsmTlsContext::Client, m_config);
+    if (verifies) {
         int ok = literal ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str())
                          : SSL_set1_host(m_ssl, name.c_str());
         if (name.empty() || ok != 1) {
@@ -175,6 +177,10 @@ int QsmSocket::makeTls(const char* call, bool server, const std::string& host)
                                           name + "')");
         }
     }
+    // A session of an earlier connection to the same server, made with the
+    // same trust, spares the full handshake.
+    m_sessionOffered =
+        QsmSessionCache::offer(m_ssl, QsmSessionCache::keyOf(m_config, verifies, QsmUrl::describe(m_peer), host, name));
     return QSM_S_OK;
 }
 
@@ -288,6 +294,8 @@ int QsmSocket::handshakeStep(const char* call)
     if (rc == 1) {
         m_state = Secured;
         m_wantWrite = false;
+        if (m_role == Client)
+            QsmSessionCache::handshakeDone(m_ssl, m_sessionOffered);
         return QSM_S_OK;
     }
     int e = SSL_get_error(m_ssl, rc);
@@ -299,6 +307,7 @@ int QsmSocket::handshakeStep(const char* call)
     m_tlsBroken = true;
     m_state = Failed;
     fail(QSM_E_TLS, std::string(call) + ": TLS handshake with " + who + " failed: " + tlsFailure(e, sysErr));
+    QsmSessionCache::handshakeFailed(m_ssl);
     dropConnection();
     return QSM_E_TLS;
 }
@@ -330,6 +339,7 @@ int QsmSocket::runHandshake(const char* call)
             m_state = Failed;
             m_tlsBroken = true;
             fail(QSM_E_SYSTEM, std::string(call) + ": waiting for the TLS handshake failed: " + errnoText(err));
+            QsmSessionCache::handshakeFailed(m_ssl);
             dropConnection();
             return QSM_E_SYSTEM;
         }
@@ -344,6 +354,7 @@ int QsmSocket::handshakeTimedOut(const char* call)
     fail(QSM_E_HANDSHAKE_TIMEOUT, std::string(call) + ": TLS handshake with " + QsmUrl::describe(m_peer) +
                                       " did not finish within " + std::to_string(m_config.handshakeTimeoutSeconds) +
                                       " seconds");
+    QsmSessionCache::handshakeFailed(m_ssl);
     dropConnection();
     return QSM_E_HANDSHAKE_TIMEOUT;
 }
@@ -668,6 +679,8 @@ short QsmSocket::readInterest(bool& readyNow) const
         readyNow = true;
     return static_cast<short>(m_ssl && m_wantWrite ? (POLLIN | POLLOUT) : POLLIN);
 }
+
+bool QsmSocket::resumed() const { return m_ssl && m_state == Secured && SSL_session_reused(m_ssl) == 1; }
 
 std::string QsmSocket::cipherInfo() const
 {

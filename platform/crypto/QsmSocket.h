@@ -19,7 +19,8 @@
 // descriptor is released at once and every later connect answers the final
 // failure with the reason kept. A listener is Listening; with forceSSLStatus
 // ON it parks each accepted connection (Negotiating) until the handshake on it
-// has run, then hands it out Secured.
+// has run, then hands it out Secured. A client's TLS connection offers the
+// session of an earlier connection with the same key (QsmSessionCache.h).
 //
 // Each operation returns a QSM_ status; a failure also leaves its text, which
 // names the call and the reason (OpenSSL's included), in lastError.
@@ -45,6 +46,8 @@ public:
     int recv(char* bytes, int length, int* received);
     int status();
     std::string cipherInfo() const;
+    // Whether the handshake of this secured connection resumed an earlier session.
+    bool resumed() const;
 
     // poll() events this handle needs to be ready for reading; true in
     // `readyNow` when it is readable without waiting (TLS bytes already
@@ -80,6 +83,7 @@ private:
     bool m_nonBlocking = false;
     bool m_tlsBroken = false;  // a fatal TLS error: no close_notify may be sent
     bool m_wantWrite = false;  // the last TLS step waits for writability
+    bool m_sessionOffered = false;  // client: a kept session was offered (QsmSessionCache)
     long long m_deadline = 0;  // non-blocking handshake: when it must be done (ms)
     sockaddr_storage m_peer{};
     QsmSocket* m_parked = nullptr;  // listener: the accepted connection being negotiated

@@ -1,5 +1,7 @@
 #include "platform/crypto/QsmTlsContext.h"
 
+#include "platform/crypto/QsmSessionCache.h"
+
 #include <openssl/err.h>
 
 #include <map>
@@ -73,6 +75,8 @@ SSL_CTX* build(QsmTlsContext::Role role, const QsmSessionConfig& config, std::st
     if (role == QsmTlsContext::Server) {
         static const unsigned char sid[] = "skarn";
         SSL_CTX_set_session_id_context(ctx, sid, sizeof sid - 1);
+    } else {
+        QsmSessionCache::enable(ctx);
     }
     return ctx;
 }
@@ -104,10 +108,13 @@ SSL_CTX* QsmTlsContext::acquire(Role role, const QsmSessionConfig& config, std::
 
 void QsmTlsContext::clear()
 {
-    std::lock_guard<std::mutex> guard(g_lock);
-    for (auto& entry : cache())
-        SSL_CTX_free(entry.second);
-    cache().clear();
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        for (auto& entry : cache())
+            SSL_CTX_free(entry.second);
+        cache().clear();
+    }
+    QsmSessionCache::clear();
 }
 
 std::string QsmTlsContext::drainErrors()

@@ -11,7 +11,8 @@
 // (role, certificate, key, trusted roots, verification), made on first use and
 // kept for the life of the process's library start, since loading a trust
 // store costs far more than a handshake. TLS 1.2 is the lowest version offered
-// or accepted.
+// or accepted. Client contexts file their sessions in QsmSessionCache; server
+// contexts resume with OpenSSL's own session cache and tickets.
 class QsmTlsContext {
 public:
     enum Role { Client, Server };
@@ -24,8 +25,9 @@ public:
     // Whether peers are verified for this role and configuration.
     static bool verifies(Role role, const QsmSessionConfig& config);
 
-    // Drops every cached context (at library stop); handles that still hold
-    // a context keep it alive through their own reference.
+    // Drops every cached context and the client sessions kept for resumption
+    // (at library stop); handles that still hold a context keep it alive
+    // through their own reference.
     static void clear();
 
     // The OpenSSL error queue of this thread as one text ("reason; reason"), emptied.

@@ -1,5 +1,6 @@
 #include "platform/crypto/VexCrypto.h"
 
+#include "platform/crypto/QsmSessionCache.h"
 #include "platform/crypto/QsmSessionConfig.h"
 #include "platform/crypto/QsmSocket.h"
 #include "platform/crypto/QsmTlsContext.h"
@@ -526,6 +527,19 @@ int VexCrypto::QSM_GetCipherInfo(QSM_HANDLE handle, char* /*reserved*/, char** d
     *details = copyText(s->cipherInfo());
     return QSM_S_OK;
 }
+
+int VexCrypto::QSM_IsSessionResumed(QSM_HANDLE handle, int* resumed, char* /*reserved*/)
+{
+    QsmSocket* s = live(handle);
+    if (!s || !resumed)
+        return failNoHandle(QSM_E_INVALID, invalidHandle("QSM_IsSessionResumed"));
+    *resumed = s->resumed() ? 1 : 0;
+    return QSM_S_OK;
+}
+
+void VexCrypto::setSessionCacheSize(int servers) { QsmSessionCache::setCapacity(servers); }
+
+int VexCrypto::getSessionCacheSize() { return QsmSessionCache::capacity(); }
 
 int VexCrypto::QSM_CloseHandle(QSM_HANDLE* handle, char* /*reserved*/, char** details)
 {

@@ -36,6 +36,13 @@
 // handshakeTimeoutSeconds, default 10); the next QSM_Accept hands it out. A
 // failed handshake closes that connection only.
 //
+// A new TLS client connection resumes the session of an earlier one to the
+// same address and port, with the same host name, verified name and trust
+// settings (caFile, verifyPeer, certificateFile, privateKeyFile), when the
+// server agrees; a server that refuses gets a full handshake. Sessions of a
+// failed handshake are dropped. See QsmSessionCache.h and
+// QSM_IsSessionResumed.
+//
 // Threads: distinct handles may be used by distinct threads at once; one
 // handle is used by one thread at a time.
 
@@ -109,6 +116,13 @@ public:
     // Installs (or, with null, removes) the test hook; process-wide.
     static void setStatusHook(QSM_StatusHook hook, void* context);
 
+    // Client session resumption: the number of servers (address, port, name
+    // and trust settings) whose TLS sessions the process keeps, least recently
+    // used first out; default 256, 0 turns resumption off (and drops what was
+    // kept). Process-wide.
+    static void setSessionCacheSize(int servers);
+    static int getSessionCacheSize();
+
     // A new handle for the document; QSM_E_CONFIG with the reason in *details
     // when the document is refused (QsmSessionConfig.h), QSM_E_NOT_OPEN before initialize.
     int QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char* reserved, char** details);
@@ -151,6 +165,10 @@ public:
     // The negotiated protocol and cipher ("TLSv1.3 TLS_AES_256_GCM_SHA384"),
     // or "plain" for a connection without TLS; freed with QSM_CryptoFree.
     int QSM_GetCipherInfo(QSM_HANDLE handle, char* reserved, char** details);
+    // *resumed := 1 when the handshake of this secured connection resumed an
+    // earlier session (client or accepted side), 0 when it ran in full or the
+    // connection is plain or not secured yet.
+    int QSM_IsSessionResumed(QSM_HANDLE handle, int* resumed, char* reserved);
     // Sends a TLS close when the connection is secured (without waiting for
     // the peer's), closes the descriptor, frees the handle and sets it to null.
     int QSM_CloseHandle(QSM_HANDLE* handle, char* reserved, char** details);

@@ -83,6 +83,55 @@ TEST(MessageReader, SinglePartEveryFramingAndReadSize)
     }
 }
 
+// Messages without a body (RFC 7230 section 3.3.3): no envelope, nothing
+// raised, and the connection at the next message, "NEXT".
+TEST(MessageReader, MessagesWithoutBody)
+{
+    const std::string mp = "Content-Type: multipart/related; boundary=BB\r\n";
+    const struct { const char* label; int request; std::string head; const char* status; int reusable; } rows[] = {
+        {"202, length 0", 0, "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n", "202", 1},
+        {"200, length 0, multipart type", 0, "HTTP/1.1 200 OK\r\n" + mp + "Content-Length: 0\r\n", "200", 1},
+        {"204 without length", 0, "HTTP/1.1 204 No Content\r\n", "204", 1},
+        {"204 announcing a length and parts", 0, "HTTP/1.1 204 No Content\r\n" + mp + "Content-Length: 9\r\n", "204", 1},
+        {"304 announcing chunks", 0, "HTTP/1.0 304 Not Modified\r\nTransfer-Encoding: chunked\r\n", "304", 1},
+        {"100, then 204", 0, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 204 No Content\r\n", "204", 1},
+        {"101: no longer HTTP", 0, "HTTP/1.1 101 Switching Protocols\r\nContent-Length: 4\r\n", "101", 0},
+        {"empty chunked body", 0, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nX-T: 1\r\n", "200", 1},
+        {"request, length 0", 1, "POST /svc HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: 0\r\n", nullptr, 1},
+        {"multipart request, length 0", 1, "POST /svc HTTP/1.1\r\n" + mp + "Content-Length: 0\r\n", nullptr, 1},
+    };
+    for (const auto& row : rows) {
+        for (bool open : {false, true}) {
+            SCOPED_TRACE(std::string(row.label) + (open ? ", openEnvelope" : ", getEnvelope"));
+            MemorySocket sock(row.head + "\r\nNEXT");
+            Holder h;
+            {
+                SkrMessageReader r(row.request, sock.getInputStream(), &sock);
+                EXPECT_EQ(0, r.hasEnvelope());
+                noThrowable([&] {
+                    if (!open)
+                        return h.read(r);
+                    QioInputStream& e = r.openEnvelope();
+                    EXPECT_EQ("", drain(e));
+                    r.closeEnvelope(e);
+                });
+                EXPECT_EQ(0, r.hasEnvelope() + r.canHaveAttachments() + r.hasMoreAttachments());
+                EXPECT_STREQ(row.status, r.getHeader("skarn-status-code"));
+            }
+            EXPECT_TRUE(h.node().getFirstChild().isNull());
+            EXPECT_EQ("NEXT", sock.unread());
+            EXPECT_EQ(row.reusable, sock.isReusable());
+        }
+    }
+    // Beside them, a message with a body has an envelope.
+    MemorySocket sock("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n<a/>");
+    SkrMessageReader r(0, sock.getInputStream(), &sock);
+    Holder h;
+    h.read(r);
+    EXPECT_EQ(1, r.hasEnvelope());
+    EXPECT_FALSE(h.node().getFirstChild().isNull());
+}
+
 TEST(MessageReader, MultipartEnvelopeFirstThenAttachments)
 {
     for (const auto& f : framings(multipartBody(ENV))) {

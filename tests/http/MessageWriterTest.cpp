@@ -83,6 +83,8 @@ TEST(MessageWriterRequest, PartHeadsAndTransferEncodings)
     } cases[] = {
         {"two lines", "a/b", nullptr, "X-A:1\r\nX-B: 2\r\n", head + "X-A: 1\r\nX-B:  2\r\n\r\nz\r\n--B--\r\n"},
         {"lone LF stays in value", "a/b", nullptr, "X-A:1\nX-B:2\r\nX-C:3", head + "X-A: 1 X-B:2\r\nX-C: 3\r\n\r\nz\r\n--B--\r\n"},
+        // The reader takes a length of 0; the writer does not hold it against the content.
+        {"length 0 accepted", "a/b", nullptr, "Content-Length:0", head + "Content-Length: 0\r\n\r\nz\r\n--B--\r\n"},
         {"pre-encoded type", qpType, nullptr, nullptr, qp},
         {"type compared with its case", "Text/Skarn-Pre-Encoded-Quoted-Printable", nullptr, nullptr, binary},
     };

@@ -27,8 +27,8 @@ void parse(SkrHTTPParser& p, Kind kind, QioBufferedInputStream& in)
 }
 
 // Header entries ("<null>": absent) and, for names starting with '=', the
-// parser's fields: =multipart =chunked =length =boundary (type and ID are the
-// attachment reader's tests' part).
+// parser's fields: =multipart =chunked =length =haslength =status =boundary
+// (type and ID are the attachment reader's tests' part).
 using Values = std::vector<std::pair<std::string, std::string>>;
 
 std::string valueOf(SkrHTTPParser& p, const std::string& name)
@@ -39,6 +39,10 @@ std::string valueOf(SkrHTTPParser& p, const std::string& name)
         return std::to_string(p.isChunked());
     if (name == "=length")
         return std::to_string(p.getContentLength());
+    if (name == "=haslength")
+        return std::to_string(p.hasContentLength());
+    if (name == "=status")
+        return std::to_string(p.getStatusCode());
     if (name == "=boundary")
         return p.getMultipartDelimiter();
     if (name == "=type")
@@ -78,10 +82,17 @@ TEST(HTTPParser, HeadsThatParse)
         {"empty lines before a request line", Request, "\r\n\r\nPOST /svc HTTP/1.1\r\nHost: h\r\nContent-Length: 4\r\n\r\nBODY",
          {{"skarn-method", "POST"}, {"skarn-uri", "/svc"}, {"skarn-http-version", "HTTP/1.1"}, {"host", "h"}, {"=length", "4"}}, "BODY"},
         {"status line", Response, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
-         {{"skarn-http-version", "HTTP/1.1"}, {"skarn-status-code", "200"}, {"skarn-reason-phrase", "OK"}, {"content-length", "5"}, {"=length", "5"}}, "hello"},
-        {"interim 100 responses passed over", Response,
-         "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n\r\nHTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 202 Accepted\r\nX-Final: 2\r\n\r\nrest",
-         {{"skarn-status-code", "202"}, {"skarn-reason-phrase", "Accepted"}, {"x-final", "2"}, {"x-interim", "<null>"}}, "rest"},
+         {{"skarn-http-version", "HTTP/1.1"}, {"skarn-status-code", "200"}, {"skarn-reason-phrase", "OK"}, {"content-length", "5"},
+          {"=length", "5"}, {"=haslength", "1"}, {"=status", "200"}}, "hello"},
+        {"interim 100 and 103 responses passed over", Response,
+         "HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n"
+         "HTTP/1.1 202 Accepted\r\nX-Final: 2\r\nSkarn-Status-Code: 500\r\n\r\nrest",
+         {{"skarn-status-code", "500"}, {"=status", "202"}, {"skarn-reason-phrase", "Accepted"}, {"x-final", "2"}, {"x-interim", "<null>"},
+          {"link", "<null>"}, {"=haslength", "0"}, {"=length", "0"}}, "rest"},
+        {"101 is a final response", Response, "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\nrest",
+         {{"=status", "101"}, {"upgrade", "x"}}, "rest"},
+        {"content-length 0: an empty body", Request, "POST / HTTP/1.1\r\nContent-Length: 00\r\n\r\nNEXT",
+         {{"content-length", "00"}, {"=length", "0"}, {"=haslength", "1"}, {"=status", "0"}}, "NEXT"},
         {"names trimmed and lower-cased, values in normal form", Request,
          "POST / HTTP/1.1\r\n  SOAPAction :  \"urn:x\"  \r\nX-A: v ;  q = 1 ;r=\"a b\"\r\n"
          "X-\xC1\xDA\x80Z@[-ABCDEFGHIJKLMNOP\xC1Z: 1\r\n\r\n",
@@ -140,8 +151,11 @@ TEST(HTTPParser, HeadsThatFail)
         {"multipart without boundary", Response, "HTTP/1.1 200 OK\r\ncontent-type: multipart/related; type=x\r\n\r\n", BOUNDARY,
          "content-type: multipart/related; type=x", HEAD},
         {"content-length negative", Response, "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n", LENGTH, "Content-Length: -5", HEAD},
-        {"content-length 0; what was stored before stays", Request, "POST /a HTTP/1.1\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n", LENGTH,
-         "Content-Length: 0", HEAD, nullptr, {{"skarn-uri", "/a"}, {"x-one", "1"}, {"content-length", "<null>"}}},
+        {"content-length not a number; what was stored before stays", Request, "POST /a HTTP/1.1\r\nX-One: 1\r\nContent-Length: abc\r\n\r\n",
+         LENGTH, "Content-Length: abc", HEAD, nullptr, {{"skarn-uri", "/a"}, {"x-one", "1"}, {"content-length", "<null>"}, {"=haslength", "0"}}},
+        {"content-length empty", Request, "POST /a HTTP/1.1\r\nContent-Length:\r\n\r\n", LENGTH, "Content-Length:", HEAD},
+        {"content-length -1", Response, "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", LENGTH, "Content-Length: -1", HEAD},
+        {"content-length -0", Response, "HTTP/1.1 204 No Content\r\nContent-Length: -0\r\n\r\n", LENGTH, "Content-Length: -0", HEAD},
         {"boundary of 71", Response, "HTTP/1.1 200 OK\r\nContent-Type: multipart/related; boundary=" + x71 + "\r\n\r\n", BOUNDARY,
          "Content-Type: multipart/related; boundary=" + x71, HEAD},
     };

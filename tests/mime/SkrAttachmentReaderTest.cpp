@@ -76,8 +76,14 @@ TEST(AttachmentReader, PartsHeadersAndDecodedContent)
 TEST(AttachmentReader, HeaderErrorsAndShortParts)
 {
     // A header error of a part passes unchanged.
-    Message bad(0, "\r\n" + part("Content-Length: 0\r\n", "x") + "--MIME_boundary--\r\n", "MIME_boundary");
-    expectSkarnError([&] { bad.next(); }, {14, 1841768624u, "Content-Length: 0", "SkrHTTPParser::processHeader"});
+    Message bad(0, "\r\n" + part("Content-Length: -1\r\n", "x") + "--MIME_boundary--\r\n", "MIME_boundary");
+    expectSkarnError([&] { bad.next(); }, {14, 1841768624u, "Content-Length: -1", "SkrHTTPParser::processHeader"});
+    // An empty part says so with "Content-Length: 0".
+    Message empty(0, "\r\n" + part("Content-Length: 0\r\n", "") + "--MIME_boundary--\r\n", "MIME_boundary");
+    ASSERT_TRUE(empty.next());
+    EXPECT_EQ("||0|0|raw|", empty.summary());
+    EXPECT_STREQ("0", empty.reader.getHeader("content-length"));
+    EXPECT_FALSE(empty.next());
     // The part ends before its empty line: the header block simply ends there.
     Message m(0, "\r\n--b\r\nX-Only: 1\r\n--b--\r\n", "b");
     ASSERT_TRUE(m.next());

@@ -206,6 +206,18 @@ class SkarnTool(unittest.TestCase):
         self.assertEqual(statuses, ["500", "200"] * len(cases))
         self.assertRegex(log.splitlines()[1], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1 POST /svc 200 \d+ \d+ \d+$")
 
+    def test_an_empty_request_gets_a_client_fault_at_once(self):
+        with Server() as server:
+            for label, framing in (("length 0", b"Content-Length: 0\r\n\r\n"),
+                                   ("empty chunked body", b"Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n")):
+                with self.subTest(label):
+                    start = time.monotonic()
+                    answer = exchange(server.port, b"POST /svc HTTP/1.1\r\nHost: t\r\n" + framing).decode()
+                    self.assertLess(time.monotonic() - start, 0.5)
+                    self.assertTrue(answer.startswith("HTTP/1.1 500 "), answer)
+                    self.assertIn("<faultcode>soap:Client</faultcode><faultstring>the request carries no envelope</faultstring>",
+                                  answer)
+
     def test_failures_give_their_exit_status_and_one_line(self):
         refused = "http://127.0.0.1:%d/svc" % free_port()
         silent = socket.create_server(("127.0.0.1", 0))  # the system completes connections nobody accepts

@@ -89,6 +89,10 @@ RequestHandler::Outcome RequestHandler::serve(WatchedSocket& socket)
             request.parts.push_back(std::move(part));
         }
         s->closeRequest(*reader);
+        outcome.readWhole = true;
+        // A request without a body ("Content-Length: 0", an empty chunked body) has nothing to echo.
+        if (holder.getFirstChild().isNull())
+            fault = "the request carries no envelope";
     } catch (...) {
         socket.stopReading();  // the reader's clean-up must not wait for the rest
         if (socket.expiry() != WatchedSocket::NotExpired)

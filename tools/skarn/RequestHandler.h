@@ -9,14 +9,16 @@ class WatchedSocket;
 // Serves one request on a server session of the factory: the request is read
 // whole (envelope parsed, attachments taken), then answered with its own
 // envelope and attachments (echo) or with a fixed envelope. A request that
-// cannot be read is answered with a SOAP 1.1 Client fault (status 500);
-// one whose time ran out gets no answer.
+// cannot be read, or that carries no envelope (an empty body), is answered
+// with a SOAP 1.1 Client fault (status 500); one whose time ran out gets no
+// answer.
 class RequestHandler {
 public:
     struct Outcome {
         std::string method, path;
         int status = 0;     // 0: nothing was answered
         bool keep = false;  // the connection may serve another request
+        bool readWhole = false;  // the request was read to its end: none of it is left unread
     };
 
     // `fixedResponse` empty: echo.

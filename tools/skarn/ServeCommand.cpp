@@ -178,7 +178,7 @@ void ServeCommand::serveConnection(SkarnSocket* accepted, RequestHandler& handle
                                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()};
         log.write(entry);
         more = outcome.keep && !stopping.load();
-        if (outcome.status == 500)
+        if (outcome.status == 500 && !outcome.readWhole)
             socket->discardInput(1 << 20);  // the rest of the bad request, so that the fault arrives
     }
 }

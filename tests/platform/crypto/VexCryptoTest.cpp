@@ -1,17 +1,22 @@
 // The secure-socket layer's client over real loopback connections: plain and
-// TLS exchanges, certificate and host-name verification, the handshake bound
-// and the texts of failed calls.
+// TLS exchanges, certificate and host-name verification, the handshake bound,
+// the texts of failed calls and the resumption of TLS sessions.
 #include "platform/crypto/VexCrypto.h"
 
 #include "net/SkarnSocket.h"
 #include "net/SkarnSocketInputStream.h"
+#include "platform/crypto/QsmSocketBio.h"
 #include "support/LoopbackPeer.h"
 #include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -264,6 +269,179 @@ TEST(VexCryptoFailures, StatusAndTextOfFailedCalls)
         EXPECT_EQ(c.text, lastError(h));
         closeHandle(&h);
     }
+}
+
+// One byte each way on a new connection (the byte read back also brings the
+// server's TLS 1.3 tickets in): 1 when the handshake resumed a session, 0
+// when it ran in full, -1 when the connection failed.
+int exchangeByte(const std::string& doc, int port, const std::string& url = "")
+{
+    QSM_HANDLE h = nullptr;
+    int resumed = -1;
+    if (connectClient(doc, port, &h, url) == QSM_S_OK && sendAll(h, "q") && recvExactly(h, 1) == "r") {
+        EXPECT_EQ(QSM_S_OK, lib()->QSM_IsSessionResumed(h, &resumed, nullptr));
+    }
+    closeHandle(&h);
+    return resumed;
+}
+
+void answerByte(SkarnSocket& s)
+{
+    if (readStream(s.getInputStream(), 1) == "q")
+        writeAll(s, "r");
+}
+
+// Empties the process's session cache, and puts the default bound back.
+void freshSessionCache()
+{
+    VexCrypto::setSessionCacheSize(0);
+    VexCrypto::setSessionCacheSize(256);
+}
+
+TEST(VexCryptoResumption, OnlyTheSameServerAndTrustResume)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    const std::string caCopy = pki.dir + "/ca-copy.pem";
+    std::filesystem::copy_file(pki.caFile, caCopy, std::filesystem::copy_options::overwrite_existing);
+    const std::string clientCert =
+        "<certificateFile>" + pki.otherCert + "</certificateFile><privateKeyFile>" + pki.otherKey + "</privateKeyFile>";
+    const std::string byName = sessionDocument("<caFile>" + pki.caFile + "</caFile>");
+    const struct {
+        const char* label;
+        int cacheSize;
+        std::string doc;
+        const char* url;  // "%d": the port; empty: by address
+        int resumed;
+    } rows[] = {
+        {"first connection: full handshake", 256, tlsClientDocument(), "", 0},
+        {"the next one resumes", 256, tlsClientDocument(), "", 1},
+        {"verifyPeer OFF", 256, tlsClientDocument("<verifyPeer>OFF</verifyPeer>"), "", 0},
+        {"verifyPeer OFF again", 256, tlsClientDocument("<verifyPeer>OFF</verifyPeer>"), "", 1},
+        {"the same CA from another file", 256, tlsClientDocument("<caFile>" + caCopy + "</caFile>"), "", 0},
+        {"serverName given", 256, tlsClientDocument("<serverName>localhost</serverName>"), "", 0},
+        {"a client certificate", 256, tlsClientDocument(clientCert), "", 0},
+        {"by host name", 256, byName, "https://localhost:%d/s", 0},
+        {"by host name again", 256, byName, "https://localhost:%d/s", 1},
+        {"the first settings, still kept", 256, tlsClientDocument(), "", 1},
+        {"cache off", 0, tlsClientDocument(), "", 0},
+        {"cache off, again", 0, tlsClientDocument(), "", 0},
+        {"cache on: what was kept went", 256, tlsClientDocument(), "", 0},
+        {"cache on, again", 256, tlsClientDocument(), "", 1},
+    };
+    freshSessionCache();
+    SkarnTestServer server(&answerByte, tlsListenerDocument(pki.serverCert, pki.serverKey));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        VexCrypto::setSessionCacheSize(row.cacheSize);
+        EXPECT_EQ(row.cacheSize, VexCrypto::getSessionCacheSize());
+        char url[128] = "";
+        std::snprintf(url, sizeof url, row.url, server.port());
+        EXPECT_EQ(row.resumed, exchangeByte(row.doc, server.port(), url));
+    }
+}
+
+TEST(VexCryptoResumption, TheCacheKeepsTheLastServersUsed)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    freshSessionCache();
+    VexCrypto::setSessionCacheSize(2);
+    std::vector<std::unique_ptr<SkarnTestServer>> servers;
+    for (int i = 0; i < 3; ++i)
+        servers.emplace_back(new SkarnTestServer(&answerByte, tlsListenerDocument(pki.serverCert, pki.serverKey)));
+    // Server, resumed. Room for two: the least recently used goes (1 when 2
+    // comes, then 0 when 1 comes back).
+    const int visits[][2] = {{0, 0}, {1, 0}, {0, 1}, {2, 0}, {1, 0}, {2, 1}, {0, 0}};
+    for (const auto& v : visits) {
+        SCOPED_TRACE(testing::Message() << "server " << v[0]);
+        EXPECT_EQ(v[1], exchangeByte(tlsClientDocument(), servers[v[0]]->port()));
+    }
+    freshSessionCache();
+}
+
+// An OpenSSL server of the test's own, for what the toolkit's listener does
+// not do: a context of its own per connection (another context has other
+// ticket keys and session store: it refuses the sessions of the first),
+// TLS 1.2 at most, or no handshake at all (null: closed at once).
+SSL_CTX* serverContext(int maxVersion)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_set_max_proto_version(ctx, maxVersion);
+    EXPECT_EQ(1, SSL_CTX_use_certificate_chain_file(ctx, pki.serverCert.c_str()));
+    EXPECT_EQ(1, SSL_CTX_use_PrivateKey_file(ctx, pki.serverKey.c_str(), SSL_FILETYPE_PEM));
+    static const unsigned char sid[] = "test";
+    SSL_CTX_set_session_id_context(ctx, sid, sizeof sid - 1);
+    return ctx;
+}
+
+TEST(VexCryptoResumption, RefusedAndFailedHandshakes)
+{
+    SSL_CTX *a13 = serverContext(TLS1_3_VERSION), *b13 = serverContext(TLS1_3_VERSION);
+    SSL_CTX *a12 = serverContext(TLS1_2_VERSION), *b12 = serverContext(TLS1_2_VERSION);
+    const struct {
+        const char* label;
+        SSL_CTX* server;
+        int resumed;  // -1: the connection fails
+    } rows[] = {
+        {"TLS 1.3, full", a13, 0},
+        {"TLS 1.3, resumed", a13, 1},
+        {"another server refuses: full handshake", b13, 0},
+        {"that server's own session", b13, 1},
+        {"closed before the handshake", nullptr, -1},
+        {"the failure dropped what was kept", b13, 0},
+        {"TLS 1.2: a TLS 1.3 session is not taken", a12, 0},
+        {"TLS 1.2, resumed", a12, 1},
+        {"a TLS 1.2 session serves again", a12, 1},
+        {"another TLS 1.2 server refuses", b12, 0},
+        {"and resumes its own", b12, 1},
+    };
+    freshSessionCache();
+    std::atomic<std::size_t> served{0};
+    LoopbackPeer peer(LoopbackPeer::IPv4, [&](int fd, const std::atomic<bool>&) {
+        const std::size_t i = served++;
+        if (i >= sizeof rows / sizeof rows[0] || !rows[i].server)
+            return;
+        timeval limit{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        SSL* ssl = SSL_new(rows[i].server);
+        BIO* bio = QsmSocketBio::create(fd);
+        SSL_set_bio(ssl, bio, bio);
+        char c;
+        if (SSL_accept(ssl) == 1 && SSL_read(ssl, &c, 1) == 1)
+            SSL_write(ssl, "r", 1);
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+    });
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        EXPECT_EQ(row.resumed, exchangeByte(tlsClientDocument(), peer.port()));
+    }
+    peer.stop();
+    for (SSL_CTX* ctx : {a13, b13, a12, b12})
+        SSL_CTX_free(ctx);
+}
+
+TEST(VexCryptoResumption, ThreadsConnectingAtOnce)
+{
+    const TestCertificates& pki = TestCertificates::get();
+    freshSessionCache();
+    SkarnTestServer server(&answerByte, tlsListenerDocument(pki.serverCert, pki.serverKey));
+    const int threads = 4, each = 25;
+    std::atomic<int> failed{0}, resumed{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < threads; ++t)
+        clients.emplace_back([&] {
+            for (int i = 0; i < each; ++i) {
+                const int r = exchangeByte(tlsClientDocument(), server.port());
+                (r < 0 ? failed : resumed) += r < 0 ? 1 : r;
+            }
+        });
+    for (std::thread& t : clients)
+        t.join();
+    EXPECT_EQ(0, failed.load());
+    // Each thread's first connection may run in full; after it, tickets are
+    // never short: a full handshake brings two, a resumed one one for the one used.
+    EXPECT_GE(resumed.load(), threads * (each - 1));
 }
 
 }  // namespace
