@@ -341,7 +341,8 @@ TEST(TrustedConnections, ReleaseNeitherWaitsNorLeavesItsEchoBehind)
         s->sendRequest(root);
         SkarnMessageReader& r = s->openResponse();
         char some[3];
-        EXPECT_EQ(3u, r.openEnvelope().read(some, 3));
+        const unsigned got = r.openEnvelope().read(some, 3);
+        EXPECT_TRUE(got >= 1 && got <= 3) << got;
         s->release();  // would wait for the body's end, which never comes
         EXPECT_TRUE(pollUntil([&] { return log.clientClosed.load(); }));
     }
