@@ -31,7 +31,6 @@ ClientTarget::ClientTarget(const std::string& url, const Tls& tls) : m_url(url)
     const std::string name = url.substr(0, scheme);
     if (name != "http" && name != "https")
         throw ToolError(ToolError::Usage, "unknown scheme \"" + name + "\" in " + url + " (http or https)");
-    m_key = url.substr(scheme + 3, path == std::string::npos ? std::string::npos : path - scheme - 3);
     if (tls.certFile.empty() != tls.keyFile.empty())
         throw ToolError(ToolError::Usage, "--cert and --key go together");
     readable(tls.caFile, "--cacert");

@@ -3,8 +3,7 @@
 
 #include <string>
 
-// Where a client connects and how: the URL, its authority (the connection
-// pool's key) and the session configuration document with the TLS settings
+// Where a client connects and how: the URL and the session configuration document with the TLS settings
 // and the read time-out, which the toolkit's sessions enforce.
 class ClientTarget {
 public:
@@ -20,11 +19,10 @@ public:
     ClientTarget(const std::string& url, const Tls& tls);
 
     const std::string& url() const { return m_url; }
-    const std::string& key() const { return m_key; }
     const std::string& document() const { return m_document; }
 
 private:
-    std::string m_url, m_key, m_document;
+    std::string m_url, m_document;
 };
 
 #endif

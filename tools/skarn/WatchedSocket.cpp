@@ -3,7 +3,6 @@
 #include "platform/core/VexFileLocation.h"
 #include "platform/core/VexThrowable.h"
 #include "platform/streams/QioIOTimeoutException.h"
-#include "skarn/ProgressMeter.h"
 
 #include <algorithm>
 
@@ -21,8 +20,6 @@ WatchedSocket::~WatchedSocket()
         // The connection goes all the same.
     }
     delete m_inner;  // never pooled on its own: the pool holds this object instead
-    if (m_gone)
-        m_gone->store(true);
 }
 
 void WatchedSocket::expectMessage()
@@ -30,9 +27,6 @@ void WatchedSocket::expectMessage()
     m_expiry = NotExpired;
     m_messageStart = Clock::now();
     m_firstByte = Clock::time_point();
-    m_headIn.clear();
-    m_headOut.clear();
-    m_headInDone = m_headOutDone = false;
 }
 
 void WatchedSocket::discardInput(unsigned long long limit)
@@ -116,9 +110,6 @@ unsigned WatchedSocket::readInner(char* buffer, unsigned length)
                 if (!messageStarted())
                     m_firstByte = Clock::now();
                 m_bytesIn += n;
-                if (m_progress)
-                    m_progress->add(n);
-                copyHead(m_headIn, m_headInDone, buffer, n, "< ");
             }
             return n;
         } catch (const QioIOTimeoutException&) {
@@ -140,29 +131,7 @@ unsigned WatchedSocket::Input::read(char* buffer, unsigned length)
 
 void WatchedSocket::Output::write(const char* bytes, unsigned length)
 {
-    m_owner.copyHead(m_owner.m_headOut, m_owner.m_headOutDone, bytes, length, "> ");
     m_owner.m_inner->getOutputStream().write(bytes, length);
     m_owner.m_bytesOut += length;
-    if (m_owner.m_progress)
-        m_owner.m_progress->add(length);
 }
 
-void WatchedSocket::copyHead(std::string& head, bool& done, const char* bytes, unsigned length, const char* prefix)
-{
-    if (!m_headCopy || done)
-        return;
-    head.append(bytes, length);
-    const std::size_t end = head.find("\r\n\r\n");
-    if (end == std::string::npos && head.size() < 65536)
-        return;
-    done = true;
-    head.resize(end == std::string::npos ? head.size() : end);
-    for (std::size_t at = 0; at <= head.size();) {
-        std::size_t eol = head.find("\r\n", at);
-        if (eol == std::string::npos)
-            eol = head.size();
-        *m_headCopy << prefix << head.substr(at, eol - at) << "\n";
-        at = eol + 2;
-    }
-    m_headCopy->flush();
-}

@@ -11,11 +11,9 @@
 #include <ostream>
 #include <string>
 
-class ProgressMeter;
-
 // A connection as the tool's sessions see it: the toolkit's socket inside
 // (owned), with the time limits the tool promises laid over its reads, byte
-// counts both ways, and a copy of each message head for --verbose.
+// counts both ways (the server side of the tool).
 //
 // The inner socket reads with a time-out of one second (it must work in
 // non-blocking mode for that, see ZEV_SKT_NONBLOCKING); each second of
@@ -55,12 +53,7 @@ public:
     bool messageStarted() const { return m_firstByte != Clock::time_point(); }
     unsigned long long bytesIn() const { return m_bytesIn; }
     unsigned long long bytesOut() const { return m_bytesOut; }
-    // Heads of the messages written and read are copied there, prefixed "> " and "< ".
-    void setHeadCopy(std::ostream* copy) { m_headCopy = copy; }
-    void setProgress(ProgressMeter* progress) { m_progress = progress; }
     SkarnSocket& inner() { return *m_inner; }
-    // Set to true when this object is deleted (by whoever owns it then).
-    void setGoneFlag(std::shared_ptr<std::atomic<bool>> gone) { m_gone = std::move(gone); }
 
     void getIPAddress(VexByteBuffer& text) const override;
     const sockaddr_storage& getIPAddress() const override;
@@ -105,7 +98,6 @@ private:
 
     unsigned readInner(char* buffer, unsigned length);
     void checkLimits(Clock::time_point waitStart);
-    void copyHead(std::string& head, bool& done, const char* bytes, unsigned length, const char* prefix);
 
     SkarnSocket* m_inner;
     Limits m_limits;
@@ -115,11 +107,6 @@ private:
     bool m_readsStopped = false;
     Clock::time_point m_messageStart = Clock::now(), m_firstByte{};
     unsigned long long m_bytesIn = 0, m_bytesOut = 0;
-    std::ostream* m_headCopy = nullptr;
-    ProgressMeter* m_progress = nullptr;
-    std::string m_headIn, m_headOut;
-    bool m_headInDone = false, m_headOutDone = false;
-    std::shared_ptr<std::atomic<bool>> m_gone;
     std::string m_held;  // bytes given back to the input stream
 };
 
