@@ -5,6 +5,7 @@
 // peers, plain and TLS, that misbehave on purpose.
 #include "api/Skarn.h"
 #include "api/SkarnMessageReader.h"
+#include "api/SkarnException.h"
 #include "api/SkarnSession.h"
 #include "conn/SkrConnectionPoolFactory.h"
 #include "net/SkarnSocket.h"
@@ -19,6 +20,7 @@
 #include "support/SkarnTestServer.h"
 #include "support/TestCertificates.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -422,6 +424,32 @@ TEST(TrustedConnections, SessionDocumentLimitsBoundEveryWait)
             LoopbackPeer peer(LoopbackPeer::IPv4, row.server);
             const std::string doc = sessionDocument("<forceSSLStatus>OFF</forceSSLStatus>" + row.limits);
             EXPECT_EQ(row.trace, raised<QioIOTimeoutException>([&] { exchange(*bus, peer.url("/svc"), doc, "t"); }));
+        }
+        // A listener whose accept queue is full lets a connect hang: the
+        // connect time-out ends it.
+        {
+            const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_storage address = loopbackAddress(0);
+            socklen_t length = sizeof(sockaddr_in);
+            ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&address), length));
+            ASSERT_EQ(0, ::listen(listener, 0));
+            ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+            const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+            ASSERT_EQ(0, ::connect(filler, reinterpret_cast<sockaddr*>(&address), length));
+            const std::string url =
+                "http://127.0.0.1:" + std::to_string(ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port));
+            const std::string doc = sessionDocument(
+                "<forceSSLStatus>OFF</forceSSLStatus><connectTimeoutSeconds>1</connectTimeoutSeconds>"
+                "<connectAttempts>1</connectAttempts>");
+            try {
+                exchange(*bus, url, doc, "c");
+                ADD_FAILURE() << "connected";
+            } catch (SkarnException& e) {
+                EXPECT_EQ(SkarnException::errSocket, e.getErrorCode());
+                EXPECT_NE(std::string::npos, e.toString().str().find("timed out")) << e.toString().str();
+            }
+            ::close(filler);
+            ::close(listener);
         }
         // Connect attempts and the pause between them.
         const VexThread::SleepFunction previous = VexThread::setSleepFunction(&recordSleep);
