@@ -47,7 +47,7 @@ std::string document(bool tls, bool server)
 
 // A host's factory for sessions to http://127.0.0.1:<port>/svc, with its
 // default secure transport: plain connections too go through the
-// secure-socket library, whose sockets the pool keeps (plain TCP ones never).
+// secure-socket library.
 struct Client {
     std::unique_ptr<Skarn> bus{Skarn::getSessionFactory()};
     std::string key, url, options;
