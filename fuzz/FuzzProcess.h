@@ -4,8 +4,15 @@
 // The toolkit started once for the run, as a host does, and a reader of
 // streams for the targets that read whole messages.
 #include "api/SkarnProcess.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/core/VexThrowable.h"
 #include "platform/streams/QioInputStream.h"
+
+// Objects a thread recycles would hide a use after delete from the
+// sanitizer; the toolkit must see that this build runs under it.
+#ifndef VEX_ADDRESS_SANITIZER
+#error "AddressSanitizer is on but not seen: recycled objects would hide uses after delete"
+#endif
 
 #include <cstdlib>
 #include <string>

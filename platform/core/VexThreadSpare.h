@@ -11,6 +11,16 @@
 #include <memory>
 #include <new>
 
+// AddressSanitizer is on: g++ says so with __SANITIZE_ADDRESS__, clang (14 at
+// least) only through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define VEX_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEX_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 // A thread's spare T, handed out whole. The giver empties it first (keeping
 // its storage) and gives back only what is worth keeping, so that what a
 // thread holds between messages stays bounded.
@@ -60,7 +70,7 @@ class VexThreadRecycled {
 public:
     static void* allocate(std::size_t n)
     {
-#ifndef __SANITIZE_ADDRESS__
+#ifndef VEX_ADDRESS_SANITIZER
         Block& spare = block();
         if (n == sizeof(T) && spare.p) {
             void* p = spare.p;
@@ -72,7 +82,7 @@ public:
     }
     static void release(void* p, std::size_t n) noexcept
     {
-#ifndef __SANITIZE_ADDRESS__
+#ifndef VEX_ADDRESS_SANITIZER
         Block& spare = block();
         if (p && n == sizeof(T) && !spare.p) {
             spare.p = p;
