@@ -710,6 +710,11 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
         const int length = isEmpty(value) ? 0 : toInt(value);
         if (length < 0 || (length == 0 && !isDigits(value)))
             failHeader(SkarnException::errBadContentLength, text, lineLength);
+        // Two different lengths leave the message's end in doubt: a proxy
+        // that took the other one would see another message here (RFC 7230
+        // section 3.3.3). The same length twice is harmless.
+        if (m_contentLength != NO_LENGTH && m_contentLength != length)
+            failHeader(SkarnException::errBadContentLength, text, lineLength);
         m_contentLength = length;
     } else if (is("transfer-encoding", 17)) {
         if (isEmpty(value))

@@ -93,6 +93,8 @@ TEST(HTTPParser, HeadsThatParse)
          {{"=status", "101"}, {"upgrade", "x"}}, "rest"},
         {"content-length 0: an empty body", Request, "POST / HTTP/1.1\r\nContent-Length: 00\r\n\r\nNEXT",
          {{"content-length", "00"}, {"=length", "0"}, {"=haslength", "1"}, {"=status", "0"}}, "NEXT"},
+        {"the same content-length twice", Response, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length:  2\r\n\r\nokNEXT",
+         {{"content-length", "2"}, {"=length", "2"}}, "okNEXT"},
         {"names trimmed and lower-cased, values in normal form", Request,
          "POST / HTTP/1.1\r\n  SOAPAction :  \"urn:x\"  \r\nX-A: v ;  q = 1 ;r=\"a b\"\r\n"
          "X-\xC1\xDA\x80Z@[-ABCDEFGHIJKLMNOP\xC1Z: 1\r\n\r\n",
@@ -154,6 +156,8 @@ TEST(HTTPParser, HeadsThatFail)
         {"content-length not a number; what was stored before stays", Request, "POST /a HTTP/1.1\r\nX-One: 1\r\nContent-Length: abc\r\n\r\n",
          LENGTH, "Content-Length: abc", HEAD, nullptr, {{"skarn-uri", "/a"}, {"x-one", "1"}, {"content-length", "<null>"}, {"=haslength", "0"}}},
         {"content-length empty", Request, "POST /a HTTP/1.1\r\nContent-Length:\r\n\r\n", LENGTH, "Content-Length:", HEAD},
+        {"two different content-lengths", Request, "POST /a HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n",
+         LENGTH, "Content-Length: 6", HEAD},
         {"content-length -1", Response, "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", LENGTH, "Content-Length: -1", HEAD},
         {"content-length -0", Response, "HTTP/1.1 204 No Content\r\nContent-Length: -0\r\n\r\n", LENGTH, "Content-Length: -0", HEAD},
         {"boundary of 71", Response, "HTTP/1.1 200 OK\r\nContent-Type: multipart/related; boundary=" + x71 + "\r\n\r\n", BOUNDARY,
