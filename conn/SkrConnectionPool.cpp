@@ -1,5 +1,6 @@
 #include "conn/SkrConnectionPool.h"
 
+#include "conn/SkrConnectionPoolFactory.h"
 #include "conn/SkrConnectionProfile.h"
 #include "net/SkarnHost.h"
 #include "net/SkarnSocket.h"
@@ -24,10 +25,6 @@
 
 // The spelling of the standard namespace in assertion texts.
 #define CSTD_STD_NAME std
-
-// The process-wide TCP_NODELAY switch (declared with the sockets, which read
-// it); set here from the configuration each time a pool is created.
-std::atomic<int> skarnTcpNoDelay{1};
 
 namespace {
 
@@ -73,7 +70,29 @@ private:
     sockaddr_storage m_address;
 };
 
-SkrConnectionPool::SkrConnectionPool() { readConfiguration(); }
+namespace {
+
+// Where a socket's release() hands a reusable socket: the pool of the moment
+// (made again after destroyInstance, as any request would).
+void giveBackToPool(SkarnSocket* socket)
+{
+    SkarnConnectionPool* pool;
+    try {
+        pool = SkrConnectionPoolFactory::getInstance();
+    } catch (...) {
+        delete socket;  // no pool to take it: the caller's ownership ends all the same
+        throw;
+    }
+    pool->returnSocket(socket);
+}
+
+}  // namespace
+
+SkrConnectionPool::SkrConnectionPool()
+{
+    readConfiguration();
+    SkarnSocket::setGiveBack(&giveBackToPool);
+}
 
 SkrConnectionPool::~SkrConnectionPool()
 {

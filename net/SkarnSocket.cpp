@@ -1,8 +1,6 @@
 #include "net/SkarnSocket.h"
 
 #include "api/SkarnException.h"
-#include "conn/SkarnConnectionPool.h"
-#include "conn/SkrConnectionPoolFactory.h"
 #include "net/SkrSocket.h"
 #include "net/SkrSocketNonSSL.h"
 #include "platform/core/VexByteBuffer.h"
@@ -11,6 +9,9 @@
 
 #include <cstdlib>
 #include <cstring>
+
+// The process-wide TCP_NODELAY switch (see SkarnSocket.h).
+std::atomic<int> skarnTcpNoDelay{1};
 
 #define SKARN_NOT_SUPPORTED(function) SkarnException::raise(VEX_LOCATION, function, SkarnException::errNotSupported)
 
@@ -93,20 +94,20 @@ void SkarnSocket::setTimeLimitCallback(void (*callback)(void*), void* argument, 
 
 int SkarnSocket::isNonBlockingSocket() { return m_nonBlocking; }
 
+namespace {
+std::atomic<SkarnSocket::GiveBack> g_giveBack{nullptr};
+}  // namespace
+
+void SkarnSocket::setGiveBack(GiveBack giveBack) { g_giveBack.store(giveBack); }
+
 void SkarnSocket::release()
 {
-    if (m_reusable != 1) {
+    const GiveBack giveBack = g_giveBack.load();
+    if (m_reusable != 1 || !giveBack) {
         delete this;
         return;
     }
-    SkarnConnectionPool* pool;
-    try {
-        pool = SkrConnectionPoolFactory::getInstance();
-    } catch (...) {
-        delete this;  // no pool to take it: the caller's ownership ends all the same
-        throw;
-    }
-    pool->returnSocket(this);
+    giveBack(this);
 }
 
 int SkarnSocket::getTimeLimitSec() const { return m_timeLimitSec; }

@@ -110,6 +110,13 @@ public:
     // deleted. Do not use it afterwards.
     virtual void release();
 
+    // Where release() sends a reusable socket. The connection pool sets it
+    // when it is made (every reusable socket comes from a pool), so that
+    // sockets need no knowledge of the layer above them; while none is set,
+    // release() deletes the socket.
+    using GiveBack = void (*)(SkarnSocket* socket);
+    static void setGiveBack(GiveBack giveBack);
+
     virtual int getTimeLimitSec() const;
     virtual void setTimestamp(unsigned long long timestamp);
     virtual unsigned long long getTimestamp() const;
@@ -169,9 +176,8 @@ private:
 };
 
 // The process-wide TCP_NODELAY switch: non-zero (the default) switches
-// TCP_NODELAY on for every connection opened or accepted afterwards. Owned by
-// the connection pool (defined in SkrConnectionPool.cpp), which sets it from
-// its configuration; only read by sockets.
+// TCP_NODELAY on for every connection opened or accepted afterwards. The
+// connection pool sets it from its configuration; sockets only read it.
 extern std::atomic<int> skarnTcpNoDelay;
 
 #endif
