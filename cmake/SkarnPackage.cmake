@@ -38,8 +38,8 @@ set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "SOAP messaging toolkit: shared library
  libskarn.so.0 exchanges SOAP envelopes with MIME multipart attachments over
  HTTP/1.0 and HTTP/1.1, plain TCP or TLS, for client and server processes.
  This package holds the shared library and its message catalogue.")
-# A shlibs file and the ldconfig trigger for libskarn.so.0.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# A shlibs file for libskarn.so.0 (only libskarn0 holds a shared object), and
+# ldconfig in its postinst and postrm (CPack adds those for /usr/lib).
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libskarn-dev)

@@ -154,6 +154,8 @@ done
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | sed 's|^\./|/|'; }
 contents "$runtime" | grep -x '/usr/lib/libskarn.so.0.*' >/dev/null || fail "libskarn0 has no libskarn.so.0"
 contents "$runtime" | grep -x '/usr/share/skarn/vexsktmsgs' >/dev/null || fail "libskarn0 has no message catalogue"
+[ "$(dpkg-deb -I "$runtime" shlibs)" = "libskarn 0 libskarn0 (= $version)" ] || fail "libskarn0 has no shlibs entry"
+dpkg-deb -I "$runtime" postinst | grep -x '[[:space:]]*ldconfig' >/dev/null || fail "libskarn0 does not run ldconfig"
 contents "$runtime" | grep -e '/include/' -e 'libskarn\.so$' >/dev/null && fail "libskarn0 holds development files"
 for f in /usr/lib/libskarn.so /usr/lib/pkgconfig/skarn.pc /usr/lib/cmake/Skarn/SkarnConfig.cmake \
          /usr/include/skarn/api/Skarn.h; do
