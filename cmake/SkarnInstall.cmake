@@ -1,10 +1,13 @@
-# What `cmake --install` puts under the prefix:
-#   lib/libskarn.so (with its SOVERSION links)
-#   include/skarn/<folder>/*.h    the public headers; a host writes <skarn/api/Skarn.h>
-#   share/skarn/vexsktmsgs        the message catalogue
-#   lib/cmake/Skarn/              find_package(Skarn): imported target Skarn::skarn
-#   lib/pkgconfig/skarn.pc        pkg-config --cflags --libs skarn
-# The command-line tool installs itself from tools/.
+# What `cmake --install` puts under the prefix, by install component (each
+# component becomes one Debian package, see SkarnPackage.cmake):
+#   runtime  lib/libskarn.so.0 and .so.0.1.0
+#            share/skarn/vexsktmsgs        the message catalogue
+#   dev      lib/libskarn.so               the link-time name
+#            include/skarn/<folder>/*.h    the public headers; a host writes <skarn/api/Skarn.h>
+#            lib/cmake/Skarn/              find_package(Skarn): imported target Skarn::skarn
+#            lib/pkgconfig/skarn.pc        pkg-config --cflags --libs skarn
+#   tool     bin/skarn and share/man/man1/skarn.1.gz (from tools/, SkarnManPage.cmake)
+# Each component also installs share/doc/<its package>/copyright.
 include(CMakePackageConfigHelpers)
 
 # The public headers: those that declare something exported (SKARN_EXPORT) and
@@ -49,24 +52,25 @@ skarn_public_headers(SKARN_PUBLIC_HEADERS)
 foreach(h ${SKARN_PUBLIC_HEADERS})
   file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${h})
   get_filename_component(dir ${rel} DIRECTORY)
-  install(FILES ${h} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/skarn/${dir})
+  install(FILES ${h} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/skarn/${dir} COMPONENT dev)
 endforeach()
 
 install(TARGETS skarn EXPORT SkarnTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES api/vexsktmsgs DESTINATION ${CMAKE_INSTALL_DATADIR}/skarn)
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+install(FILES api/vexsktmsgs DESTINATION ${CMAKE_INSTALL_DATADIR}/skarn COMPONENT runtime)
 
-install(EXPORT SkarnTargets NAMESPACE Skarn:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Skarn)
+install(EXPORT SkarnTargets NAMESPACE Skarn:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Skarn
+  COMPONENT dev)
 configure_package_config_file(cmake/SkarnConfig.cmake.in ${CMAKE_BINARY_DIR}/SkarnConfig.cmake
   INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Skarn)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/SkarnConfigVersion.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/SkarnConfig.cmake ${CMAKE_BINARY_DIR}/SkarnConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Skarn)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Skarn COMPONENT dev)
 
 # skarn.pc finds the prefix from its own place, so that the same file serves
 # a temporary prefix and the Debian package.
 file(RELATIVE_PATH SKARN_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" SKARN_PC_TO_PREFIX "${SKARN_PC_TO_PREFIX}")
 configure_file(cmake/skarn.pc.in ${CMAKE_BINARY_DIR}/skarn.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/skarn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_BINARY_DIR}/skarn.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

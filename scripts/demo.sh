@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# The toolkit at work on loopback: builds the library and the `skarn` tool,
-# starts `skarn serve` on a free port of 127.0.0.1, sends it an envelope with
-# an attachment through `skarn call`, shows what each side saw and stops the
-# server with SIGTERM.
+# The toolkit at work on loopback: builds the library and the `skarn` tool
+# (showing the build's progress), starts `skarn serve` on a free port of
+# 127.0.0.1, sends it an envelope with an attachment through `skarn call`,
+# shows what each side saw and stops the server with SIGTERM.
 #   SKARN_BUILD_DIR  build folder (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 dir=${SKARN_BUILD_DIR:-build}
+echo "== configuring the build in $dir"
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The build shows its progress, one line per step with CMake's percentage; a
+# first build takes minutes, a later one only relinks what changed.
 if [ ! -f tools/CMakeLists.txt ]; then
     echo "== this tree has no skarn tool: the minimal client and server show the exchange instead"
-    cmake --build "$dir" -j "$(nproc)" --target minimal_client minimal_server >/dev/null
+    echo "== building the library and the examples (the first time takes minutes)"
+    cmake --build "$dir" -j "$(nproc)" --target minimal_client minimal_server
     exec bash examples/run-pair.sh "$dir/bin"
 fi
-cmake --build "$dir" -j "$(nproc)" --target skarn_tool >/dev/null
+echo "== building the library and the skarn tool (the first time takes minutes)"
+cmake --build "$dir" -j "$(nproc)" --target skarn_tool
+echo "== built: $dir/bin/skarn"
 skarn=$dir/bin/skarn
 
 work=$(mktemp -d)

@@ -3,10 +3,11 @@
 set -euo pipefail
 # libclang-rt-14-dev holds clang's libFuzzer and sanitizer runtimes, which clang does not pull in.
 # curl, python3 and openssl serve as independent peers in the interop tests;
-# pkgconf builds the examples against the installed toolkit; CLI11 parses the tool's arguments.
+# pkgconf builds the examples against the installed toolkit; CLI11 parses the tool's arguments;
+# help2man makes the tool's man page from its --help; file serves CPack's shlibs step.
 pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang
       libclang-rt-14-dev
-      curl python3 pkgconf)
+      curl python3 pkgconf help2man file)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
