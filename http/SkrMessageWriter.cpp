@@ -259,6 +259,15 @@ void SkrMessageWriter::setExtraHeaders(HttpMsgNode* node)
         node->setHeader("Host", host->second.c_str());
 }
 
+void SkrMessageWriter::setCallerHeaders(HttpMsgNode* node)
+{
+    if (!m_properties)
+        return;
+    for (auto it = m_properties->lower_bound("header:"); it != m_properties->end() && it->first.compare(0, 7, "header:") == 0;
+         ++it)
+        node->setHeader(it->first.c_str() + 7, it->second.c_str());
+}
+
 QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
 {
     checkOpen("SkrMessageWriter::openEnvelope");
@@ -268,6 +277,7 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
             node->setHeader("SOAPAction", soapAction);
             writeTolkRequestHeaders(node);
             setExtraHeaders(node);
+            setCallerHeaders(node);
         } else {
             node->startResponse(m_status_code, m_reason);
             writeTolkResponseHeaders(node);

@@ -27,7 +27,8 @@ class SkarnSocket;
 //   close()
 //
 // Headers, in order: request: SOAPAction, tracing headers (step, source, id,
-// source service, XMOTVA), Authorization, Host; response: the status line and
+// source service, XMOTVA), Authorization, Host, the caller's "header:Name"
+// entries of the property table (on the head only; the session checks them); response: the status line and
 // the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8",
 // Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
 // Host, Content-Transfer-Encoding, then the caller's extra headers.
@@ -92,7 +93,7 @@ public:
     // multipart writer whose boundary is empty, longer than 70 characters, or
     // holds a double quote, CR or LF raises VexIllegalArgumentError first.
     void init();
-    // The session's property table (Authorization, Host); not owned, may be null.
+    // The session's property table (Authorization, Host, "header:Name"); not owned, may be null.
     void setProperties(Properties* properties) { m_properties = properties; }
 
     int getChunkSize() const { return m_chunkSize; }
@@ -104,6 +105,8 @@ private:
     static void bodyWriteFailed(void* writer);
     void setExtraHeaders(HttpMsgNode* node);
     void writeTolkRequestHeaders(HttpMsgNode* node);
+    // The "header:Name" entries of the property table, on the request head.
+    void setCallerHeaders(HttpMsgNode* node);
     void writeTolkResponseHeaders(HttpMsgNode* node);
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();

@@ -12,9 +12,11 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstring>
 #include <cstdlib>
+#include <iterator>
 
 SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
     : m_factory(factory),
@@ -41,8 +43,62 @@ void SkrSession::setProperty(const std::string& key, int value)
     setProperty(key, SkrPropertyTable::decimal(value));
 }
 
+namespace {
+
+const char* const HEADER_KEY = "header:";
+
+bool sameName(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
+// RFC 7230 token characters: what a header name is made of.
+bool isToken(const std::string& name)
+{
+    static const char* const marks = "!#$%&'*+-.^_`|~";
+    if (name.empty())
+        return false;
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr(marks, c))
+            return false;
+    return true;
+}
+
+[[noreturn]] void refuseKey(const std::string& why)
+{
+    VexIllegalArgumentError(0, why.c_str()).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
+}
+
+}  // namespace
+
+void SkrSession::setHeader(const std::string& name, const std::string& value)
+{
+    if (!isToken(name))
+        refuseKey("\"" + name + "\" is not a header name (letters, digits and !#$%&'*+-.^_`|~ only)");
+    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        refuseKey("the value of header " + name + " holds a line end or NUL");
+    // The framing and the SOAP action are the writer's: a second copy from the caller would contradict it.
+    for (const char* framing : {"Content-Length", "Transfer-Encoding", "Content-Type", "Content-ID",
+                                "Content-Transfer-Encoding", "MIME-Version", "Connection", "Keep-Alive", "TE",
+                                "Trailer", "Upgrade", "Expect", "SOAPAction"})
+        if (sameName(name, framing))
+            refuseKey("header " + name + " is set by the message writer, not by the caller");
+    for (const char* own : {"Authorization", "Host"})
+        if (sameName(name, own)) {
+            setProperty(own, value);
+            return;
+        }
+    for (auto it = m_headers.begin(); it != m_headers.end();)
+        it = it->first.compare(0, 7, HEADER_KEY) == 0 && sameName(it->first.substr(7), name.c_str())
+                 ? m_headers.erase(it)
+                 : std::next(it);
+    if (!value.empty())
+        m_headers[HEADER_KEY + name] = value;
+}
+
 void SkrSession::setProperty(const std::string& key, const std::string& value)
 {
+    if (key.compare(0, 7, HEADER_KEY) == 0) {
+        setHeader(key.substr(7), value);
+        return;
+    }
     if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
     if (key == "Authorization" || key == "Host")
