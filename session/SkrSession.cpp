@@ -12,7 +12,6 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstddef>
 #include <cstring>
 #include <cstdlib>
@@ -49,18 +48,6 @@ const char* const HEADER_KEY = "header:";
 
 bool sameName(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
 
-// RFC 7230 token characters: what a header name is made of.
-bool isToken(const std::string& name)
-{
-    static const char* const marks = "!#$%&'*+-.^_`|~";
-    if (name.empty())
-        return false;
-    for (char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr(marks, c))
-            return false;
-    return true;
-}
-
 [[noreturn]] void refuseKey(const std::string& why)
 {
     VexIllegalArgumentError(0, why.c_str()).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
@@ -70,16 +57,9 @@ bool isToken(const std::string& name)
 
 void SkrSession::setHeader(const std::string& name, const std::string& value)
 {
-    if (!isToken(name))
-        refuseKey("\"" + name + "\" is not a header name (letters, digits and !#$%&'*+-.^_`|~ only)");
-    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-        refuseKey("the value of header " + name + " holds a line end or NUL");
-    // The framing and the SOAP action are the writer's: a second copy from the caller would contradict it.
-    for (const char* framing : {"Content-Length", "Transfer-Encoding", "Content-Type", "Content-ID",
-                                "Content-Transfer-Encoding", "MIME-Version", "Connection", "Keep-Alive", "TE",
-                                "Trailer", "Upgrade", "Expect", "SOAPAction"})
-        if (sameName(name, framing))
-            refuseKey("header " + name + " is set by the message writer, not by the caller");
+    const std::string problem = headerProblem(name, value);
+    if (!problem.empty())
+        refuseKey(problem);
     for (const char* own : {"Authorization", "Host"})
         if (sameName(name, own)) {
             setProperty(own, value);
