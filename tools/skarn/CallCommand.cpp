@@ -1,10 +1,10 @@
 #include "skarn/CallCommand.h"
 
 #include "api/Skarn.h"
+#include "api/SkarnSession.h"
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
-#include "platform/streams/QioIOTimeoutException.h"
 #include "skarn/ClientSession.h"
 #include "skarn/ClientTarget.h"
 #include "skarn/EnvelopeFile.h"
@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -36,13 +37,32 @@ std::string serialised(const VexIDOM_Node& node)
     return w.out;
 }
 
+std::string base64(const std::string& bytes)
+{
+    static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        unsigned long v = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            v = v << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0);
+        for (std::size_t k = 0; k < 4; ++k)
+            out += k <= n ? digits[(v >> (18 - 6 * k)) & 63] : '=';
+    }
+    return out;
+}
+
 }  // namespace
 
 CallCommand::CallCommand(CLI::App& parent)
 {
     m_app = parent.add_subcommand("call", "Send an envelope to a SOAP endpoint and print the response");
     m_app->add_option("URL", m_url, "http://host:port/path or https://...")->required();
-    m_app->add_option("ENVELOPE", m_envelope, "Request envelope file, - for standard input")->capture_default_str();
+    auto* envelope = m_app->add_option("ENVELOPE", m_envelope, "Request envelope file, - for standard input")
+                         ->capture_default_str();
+    m_app->add_option("--data", m_data, "The request envelope as TEXT instead of a file")
+        ->type_name("TEXT")
+        ->excludes(envelope);
     m_app->add_option("--attach", m_attach, "FILE[;type=MIME][;id=CID] sent as an attachment (repeatable)")
         ->type_name("SPEC")
         ->allow_extra_args(false);
@@ -51,16 +71,26 @@ CallCommand::CallCommand(CLI::App& parent)
                       ->type_name("N")
                       ->check(CLI::Range(2, 1 << 30));
     m_app->add_flag("--content-length", m_contentLength, "Send the request with a Content-Length")->excludes(chunk);
-    m_app->add_option("--header", m_headers, "'Name: value' request header (Authorization, Host)")
+    m_app->add_option("-H,--header", m_headers, "'Name: value' request header (repeatable; not the framing headers)")
         ->type_name("HEADER")
         ->allow_extra_args(false);
-    m_app->add_option("--timeout", m_timeout, "Read time-out in seconds")->type_name("S")->check(CLI::Range(1, 86400))->capture_default_str();
+    m_app->add_option("-u,--user", m_user, "USER:PASSWORD sent as Basic authorization")->type_name("USER:PASSWORD");
+    m_app->add_option("--timeout", m_timeout, "Seconds of silence from the server before giving up while reading")
+        ->type_name("S")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
+    m_app->add_option("--connect-timeout", m_connectTimeout, "Seconds for one connect attempt (default: the system's)")
+        ->type_name("S")
+        ->check(CLI::Range(1, 86400));
     m_app->add_option("--cacert", m_caFile, "Trusted CA certificates (PEM) for https")->type_name("FILE");
     m_app->add_option("--cert", m_certFile, "Client certificate (PEM)")->type_name("FILE");
     m_app->add_option("--key", m_keyFile, "Private key of the client certificate (PEM)")->type_name("FILE");
     m_app->add_flag("--insecure", m_insecure, "Do not verify the server certificate");
     m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids")->type_name("DIR");
     m_app->add_flag("--raw", m_raw, "Print the response envelope as received");
+    m_app->add_flag("-i,--include", m_include, "Print the response head (status line, known fields) before the envelope");
+    m_app->add_option("-o,--output", m_output, "Write the response envelope to FILE instead of standard output")
+        ->type_name("FILE");
     m_app->add_flag("--verbose", m_verbose, "Request and response heads on stderr; back traces of failures");
     auto* repeat = m_app->add_option("--repeat", m_repeat, "Load mode: N exchanges")->type_name("N")->check(CLI::Range(1, 100000000));
     m_app->add_option("--concurrency", m_concurrency, "Load mode: on C threads, each on its own session")
@@ -76,7 +106,7 @@ ClientExchange::Request CallCommand::buildRequest() const
     const std::size_t authority = m_url.find("://");
     const std::size_t slash = authority == std::string::npos ? authority : m_url.find('/', authority + 3);
     request.path = slash == std::string::npos ? "/" : m_url.substr(slash, m_url.find('#', slash) - slash);
-    request.envelope = EnvelopeFile::load(m_envelope);
+    request.envelope = m_app->count("--data") ? EnvelopeFile::check(m_data, "--data") : EnvelopeFile::load(m_envelope);
     for (const std::string& a : m_attach)
         request.attachments.push_back(AttachmentSpec::parse(a));
     request.action = m_action;
@@ -87,14 +117,25 @@ ClientExchange::Request CallCommand::buildRequest() const
         if (colon == std::string::npos || colon == 0)
             throw ToolError(ToolError::Usage, "--header " + h + ": not of the form 'Name: value'");
         const std::size_t value = h.find_first_not_of(" \t", colon + 1);
-        request.headers.emplace_back(h.substr(0, colon), value == std::string::npos ? "" : h.substr(value));
+        const std::string name = h.substr(0, colon);
+        const std::string text = value == std::string::npos ? "" : h.substr(value);
+        // Checked as the session will check it, before anything connects.
+        const std::string problem = SkarnSession::headerProblem(name, text);
+        if (!problem.empty())
+            throw ToolError(ToolError::Usage, "--header: " + problem);
+        request.headers.emplace_back(name, text);
+    }
+    if (m_app->count("--user")) {
+        if (m_user.find(':') == std::string::npos)
+            throw ToolError(ToolError::Usage, "--user " + m_user + ": not of the form USER:PASSWORD");
+        request.headers.emplace_back("Authorization", "Basic " + base64(m_user));
     }
     return request;
 }
 
 int CallCommand::run()
 {
-    ClientTarget::Tls tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout};
+    ClientTarget::Tls tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout, m_connectTimeout};
     const ClientTarget target(m_url, tls);
     const ClientExchange::Request request = buildRequest();
     if (m_insecure)
@@ -114,10 +155,9 @@ int CallCommand::single(Skarn& factory, const ClientTarget& target, const Client
         ClientExchange::configure(session, request);
         try {
             response = ClientExchange::run(session, request, {&progress, m_verbose ? &std::cerr : nullptr});
-        } catch (const QioIOTimeoutException&) {
+        } catch (...) {
             progress.finish();
-            throw ToolError(ToolError::Transport,
-                            "no data from the server for " + std::to_string(m_timeout) + " s (--timeout)");
+            throw;
         }
         progress.finish();
     }
@@ -128,11 +168,22 @@ int CallCommand::report(const ClientExchange::Response& response)
 {
     std::string error, faultText;
     std::unique_ptr<VexIDOM_Document> doc = EnvelopeFile::parse(response.envelope, error);
+    std::ofstream file;
+    if (!m_output.empty()) {
+        file.open(m_output, std::ios::binary | std::ios::trunc);
+        if (!file)
+            throw ToolError(ToolError::Usage, "--output " + m_output + ": " + std::strerror(errno));
+    }
+    std::ostream& out = m_output.empty() ? std::cout : file;
+    if (m_include)
+        out << response.head;
     if (m_raw || !doc)
-        std::cout << response.envelope;
+        out << response.envelope;
     else
-        std::cout << XmlIndenter::indent(serialised(*doc));
+        out << XmlIndenter::indent(serialised(*doc));
     std::cout.flush();
+    if (!m_output.empty() && !file.flush())
+        throw ToolError(ToolError::Usage, "cannot write " + m_output + ": " + std::strerror(errno));
     save(response);
     const bool fault = doc && SoapFault::find(*doc, faultText);
     if (response.status == 200 && !fault)

@@ -32,10 +32,11 @@ private:
     void save(const ClientExchange::Response& response) const;
 
     CLI::App* m_app;
-    std::string m_url, m_envelope = "-", m_action, m_out, m_caFile, m_certFile, m_keyFile;
+    std::string m_url, m_envelope = "-", m_action, m_out, m_caFile, m_certFile, m_keyFile, m_user, m_output, m_data;
     std::vector<std::string> m_attach, m_headers;
-    int m_chunkSize = 0, m_timeout = 30, m_repeat = 0, m_concurrency = 1;
-    bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false;
+    int m_chunkSize = 0, m_timeout = 30, m_connectTimeout = 0, m_repeat = 0, m_concurrency = 1;
+    bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false, m_include = false;
+    bool m_hasData = false;
 };
 
 #endif

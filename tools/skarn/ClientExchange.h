@@ -23,7 +23,7 @@ public:
         std::string action;  // the SOAPAction value, quoted unless it already is
         int chunkSize = 0;   // 0: the toolkit's default
         bool contentLength = false;
-        std::vector<std::pair<std::string, std::string>> headers;  // Authorization, Host
+        std::vector<std::pair<std::string, std::string>> headers;  // the caller's, as the session's "header:Name"
     };
     struct Part {
         std::string id, type, bytes;
@@ -31,6 +31,7 @@ public:
     struct Response {
         int status = 0;
         std::string reason, envelope;
+        std::string head;  // status line and the kShownHeaders present, CR LF ended, then an empty line
         std::vector<Part> attachments;
         bool closes = false;  // the server ends the connection after this answer
     };
@@ -41,6 +42,9 @@ public:
         ProgressMeter* progress;
         std::ostream* heads;
     };
+
+    // The response header fields an exchange reports (the reader gives fields by name only); null-ended.
+    static const char* const kShownHeaders[];
 
     // The session's properties for `request`: ToolError Usage for a header
     // the toolkit cannot send.
