@@ -104,6 +104,25 @@ const char* partHeaderProblem(const std::string& name, const char* text)
     return nullptr;
 }
 
+// The SOAP 1.2 envelope type; `action` (quotes around it dropped) as its
+// action parameter, a quoted string, when not empty.
+std::string soap12Type(const char* action)
+{
+    std::string type = "application/soap+xml; charset=UTF-8";
+    std::string a = action ? action : "";
+    if (a.size() >= 2 && a.front() == '"' && a.back() == '"')
+        a = a.substr(1, a.size() - 2);
+    if (a.empty())
+        return type;
+    type += "; action=\"";
+    for (char c : a) {
+        if (c == '"' || c == '\\')
+            type += '\\';
+        type += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return type + "\"";
+}
+
 }  // namespace
 
 SkrMessageWriter::SkrMessageWriter(const char* uriPath, int isRequest, int hasAttachments, SkarnSocket* sock,
@@ -215,6 +234,8 @@ void SkrMessageWriter::init()
         if (m_has_attachments) {
             m_mp_sender = VEX_GUARDED_NEW("SkrMessageWriter::init",
                                           new MultipartHttpMsg(out, m_chunkSize, m_boundary.c_str()));
+            if (m_soap12)
+                m_mp_sender->setRootType("application/soap+xml");
             node = m_mp_sender;
         } else {
             m_op_sender = VEX_GUARDED_NEW("SkrMessageWriter::init", new OnePieceHttpMsg(out, m_chunkSize));
@@ -274,7 +295,8 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
     return writeStep("SkrMessageWriter::openEnvelope", [&]() -> QioOutputStream& {
         HttpMsgNode* node = messageNode();
         if (m_request) {
-            node->setHeader("SOAPAction", soapAction);
+            if (!m_soap12)
+                node->setHeader("SOAPAction", soapAction);
             writeTolkRequestHeaders(node);
             setExtraHeaders(node);
             setCallerHeaders(node);
@@ -283,9 +305,11 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
             writeTolkResponseHeaders(node);
             m_status_sent = 1;
         }
+        const std::string soap12 = soap12Type(m_request ? soapAction : nullptr);
         if (m_has_attachments)
-            return openAttachment("text/xml", "UTF-8", "envelope", 0);
-        m_op_sender->setHeader("Content-Type", "text/xml; charset=UTF-8");
+            return m_soap12 ? openAttachment(soap12.c_str(), nullptr, "envelope", 0)
+                            : openAttachment("text/xml", "UTF-8", "envelope", 0);
+        m_op_sender->setHeader("Content-Type", m_soap12 ? soap12.c_str() : "text/xml; charset=UTF-8");
         m_op_sender->setHeader("Content-ID", "envelope");
         m_body.setTarget(&m_op_sender->getBodyStream());
         m_body.setEnabled(1);

@@ -29,8 +29,9 @@ class SkarnSocket;
 // Headers, in order: request: SOAPAction, tracing headers (step, source, id,
 // source service, XMOTVA), Authorization, Host, the caller's "header:Name"
 // entries of the property table (on the head only; the session checks them); response: the status line and
-// the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8",
-// Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
+// the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8"
+// (SOAP 1.2, setSoap12: "application/soap+xml; charset=UTF-8; action=..." and
+// no SOAPAction), Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
 // Host, Content-Transfer-Encoding, then the caller's extra headers.
 //
 // The socket and the property table are not owned; the message objects are.
@@ -93,6 +94,11 @@ public:
     // multipart writer whose boundary is empty, longer than 70 characters, or
     // holds a double quote, CR or LF raises VexIllegalArgumentError first.
     void init();
+    // SOAP 1.2 framing (before init): the envelope goes as "application/soap+xml;
+    // charset=UTF-8", a request's action as its action parameter instead of a
+    // SOAPAction header (an empty action: no parameter), a multipart root type
+    // "application/soap+xml". Otherwise SOAP 1.1: "text/xml; charset=UTF-8" and SOAPAction.
+    void setSoap12(bool soap12) { m_soap12 = soap12; }
     // The session's property table (Authorization, Host, "header:Name"); not owned, may be null.
     void setProperties(Properties* properties) { m_properties = properties; }
 
@@ -137,6 +143,7 @@ private:
     SkrEnabledOutputStream m_body;
     Properties* m_properties = nullptr;
     int m_open = 0;
+    bool m_soap12 = false;
 };
 
 #endif
