@@ -25,6 +25,9 @@ FAULT = ('<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/">
 BOMB = ('<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>'
         '<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body>&b;</soap:Body></soap:Envelope>')
 XML_DECL = '<?xml version="1.0" encoding="UTF-8"?>\n'
+SOAP12_FAULT = ('<env:Envelope xmlns:env="http://www.w3.org/2003/05/soap-envelope"><env:Body><env:Fault><env:Code>'
+                '<env:Value>env:Receiver</env:Value></env:Code><env:Reason><env:Text xml:lang="en">no such account</env:Text>'
+                '</env:Reason></env:Fault></env:Body></env:Envelope>')
 TMP = tempfile.mkdtemp(prefix="skarn-tool-")
 
 
@@ -205,7 +208,10 @@ class SkarnTool(unittest.TestCase):
                 ("--data", ["--data", "<q>inline</q>"], ["POST /svc HTTP/1.1\r\n"], b"<q>inline</q>", None),
                 ("-i", [env, "-i"], [], b"Echo", "HTTP/1.1 200 OK\ncontent-type: text/xml\ncontent-length: 9\n"
                                                  "connection: close\n\n" + XML_DECL + "<r>ok</r>\n"),
-                ("-o -i", [env, "-o", out, "-i", "--connect-timeout", "5"], [], b"Echo", ""))
+                ("-o -i", [env, "-o", out, "-i", "--connect-timeout", "5"], [], b"Echo", ""),
+                ("--soap12", [env, "--soap12", "--action", "urn:echo"],
+                 ['\r\nContent-Type: application/soap+xml; charset=UTF-8; action="urn:echo"\r\n', "!SOAPAction"], b"Echo",
+                 None))
         with Peer(*[answer()] * len(rows)) as peer:
             for label, args, in_head, in_body, stdout in rows:
                 with self.subTest(label):
@@ -213,7 +219,7 @@ class SkarnTool(unittest.TestCase):
                     self.assertEqual((r.returncode, r.stderr), (0, ""))
                     head, body = peer.requests[-1]
                     for text in in_head:
-                        self.assertIn(text, head)
+                        (self.assertNotIn(text[1:], head) if text[0] == "!" else self.assertIn(text, head))
                     self.assertIn(in_body, body)
                     if stdout is not None:
                         self.assertEqual(r.stdout, stdout)
@@ -225,6 +231,21 @@ class SkarnTool(unittest.TestCase):
             r = run("call", "http://127.0.0.1:%d/svc" % free_port(), *args, *([] if "--data" in args else [env]))
             self.assertEqual(r.returncode, 2, r.stderr)
             self.assertIn(why, r.stderr)
+
+    def test_soap12_requests_get_soap12_answers_and_faults(self):
+        fault12 = write("fault12.xml", SOAP12_FAULT)
+        with Server() as echo, Server("--respond", fault12) as faulty:
+            r = run("call", echo.url, path("env.xml"), "--soap12", "-i", "--attach", path("note.txt"), "--out", path("o12"))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn('\ncontent-type: multipart/related; type="application/soap+xml"; boundary=', r.stdout)
+            r = run("call", faulty.url, path("env.xml"), "--soap12", "-i")
+            self.assertEqual(r.returncode, 1)
+            self.assertIn("\ncontent-type: application/soap+xml; charset=UTF-8\n", r.stdout)
+            self.assertIn("a SOAP fault: no such account", r.stderr)
+            answer = exchange(echo.port, b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: application/soap+xml\r\n"
+                                         b"Content-Length: 3\r\n\r\n<a>").decode()
+            self.assertRegex(answer, r"^HTTP/1.1 500 [^\r]*\r\nContent-Type: application/soap\+xml; charset=UTF-8\r\n")
+            self.assertIn("<env:Code><env:Value>env:Sender</env:Value></env:Code><env:Reason><env:Text", answer)
 
     def test_progress_line_on_a_terminal_for_transfers_over_1_mib(self):
         master, slave = pty.openpty()

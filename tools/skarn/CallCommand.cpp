@@ -66,7 +66,9 @@ CallCommand::CallCommand(CLI::App& parent)
     m_app->add_option("--attach", m_attach, "FILE[;type=MIME][;id=CID] sent as an attachment (repeatable)")
         ->type_name("SPEC")
         ->allow_extra_args(false);
-    m_app->add_option("--action", m_action, "SOAPAction of the request");
+    m_app->add_option("--action", m_action, "SOAPAction of the request (with --soap12: the action parameter)");
+    m_app->add_flag("--soap12", m_soap12,
+                    "SOAP 1.2 framing: Content-Type application/soap+xml with the action, no SOAPAction header");
     auto* chunk = m_app->add_option("--chunk-size", m_chunkSize, "Send the request in chunks of N bytes")
                       ->type_name("N")
                       ->check(CLI::Range(2, 1 << 30));
@@ -112,6 +114,7 @@ ClientExchange::Request CallCommand::buildRequest() const
     request.action = m_action;
     request.chunkSize = m_chunkSize;
     request.contentLength = m_contentLength;
+    request.soap12 = m_soap12;
     for (const std::string& h : m_headers) {
         const std::size_t colon = h.find(':');
         if (colon == std::string::npos || colon == 0)

@@ -36,7 +36,7 @@ private:
     std::vector<std::string> m_attach, m_headers;
     int m_chunkSize = 0, m_timeout = 30, m_connectTimeout = 0, m_repeat = 0, m_concurrency = 1;
     bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false, m_include = false;
-    bool m_hasData = false;
+    bool m_soap12 = false;
 };
 
 #endif

@@ -57,7 +57,9 @@ std::string quoted(const std::string& action)
 // The request head the session composes from the tool's settings.
 void showRequestHead(std::ostream& out, const std::string& path, const ClientExchange::Request& request)
 {
-    out << "> POST " << path << " HTTP/1.1\n> SOAPAction: " << quoted(request.action) << "\n";
+    out << "> POST " << path << " HTTP/1.1\n";
+    if (!request.soap12)
+        out << "> SOAPAction: " << quoted(request.action) << "\n";
     // As the session keeps them: Authorization and Host first, then the others sorted by name; a name given
     // again (in any letter case) replaces the earlier one, an empty value removes it.
     std::map<std::string, std::string> own, others;
@@ -74,8 +76,13 @@ void showRequestHead(std::ostream& out, const std::string& path, const ClientExc
     for (const auto* headers : {&own, &others})
         for (const auto& header : *headers)
             out << "> " << header.first << ": " << header.second << "\n";
-    out << (request.attachments.empty() ? "> Content-Type: text/xml; charset=UTF-8\n"
-                                        : "> Content-Type: multipart/related; type=\"text/xml\"\n")
+    const std::string soap12 = "application/soap+xml; charset=UTF-8" +
+                               (request.action.empty() || request.action == "\"\"" ? std::string()
+                                                                                 : "; action=" + quoted(request.action));
+    const std::string root = request.soap12 ? "application/soap+xml" : "text/xml";
+    out << (!request.attachments.empty() ? "> Content-Type: multipart/related; type=\"" + root + "\"\n"
+            : request.soap12             ? "> Content-Type: " + soap12 + "\n"
+                                         : std::string("> Content-Type: text/xml; charset=UTF-8\n"))
         << (request.contentLength ? "> Content-Length: (of the body)\n" : "> Transfer-Encoding: chunked\n");
 }
 
@@ -108,6 +115,7 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
 {
     SkarnSession& s = session.session();
     s.setProperty("send-content-length", request.contentLength ? 1 : 0);
+    s.setProperty("soap-version", request.soap12 ? "1.2" : "1.1");
     if (request.chunkSize > 0)
         s.setProperty("chunk-size", request.chunkSize);
     if (!request.attachments.empty()) {
