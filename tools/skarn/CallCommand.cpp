@@ -37,6 +37,31 @@ std::string serialised(const VexIDOM_Node& node)
     return w.out;
 }
 
+// The path (and query) of an absolute URL, for the heads shown; "/" when it has none.
+std::string pathOf(const std::string& url)
+{
+    const std::size_t authority = url.find("://");
+    const std::size_t slash = authority == std::string::npos ? authority : url.find('/', authority + 3);
+    return slash == std::string::npos ? "/" : url.substr(slash, url.find('#', slash) - slash);
+}
+
+// A Location value made absolute against the URL it answered: "scheme://..." as it is, "//host/..." with the
+// scheme, "/path" with the scheme and authority, anything else beside the last '/' of the path.
+std::string resolved(const std::string& base, const std::string& location)
+{
+    const std::size_t scheme = base.find("://");
+    const std::size_t path = base.find('/', scheme + 3);
+    const std::string origin = base.substr(0, path);
+    if (location.find("://") != std::string::npos && location.find("://") < location.find_first_of("/?#"))
+        return location;
+    if (location.compare(0, 2, "//") == 0)
+        return base.substr(0, scheme + 1) + location;
+    if (!location.empty() && location[0] == '/')
+        return origin + location;
+    const std::string dir = path == std::string::npos ? "/" : pathOf(base).substr(0, pathOf(base).rfind('/') + 1);
+    return origin + dir + location;
+}
+
 std::string base64(const std::string& bytes)
 {
     static const char* const digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -90,6 +115,7 @@ CallCommand::CallCommand(CLI::App& parent)
     m_app->add_flag("--insecure", m_insecure, "Do not verify the server certificate");
     m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids")->type_name("DIR");
     m_app->add_flag("--raw", m_raw, "Print the response envelope as received");
+    m_app->add_flag("-L,--location", m_follow, "Follow 307 and 308 redirects (Location), POST kept, 5 at most");
     m_app->add_flag("-i,--include", m_include, "Print the response head (status line, known fields) before the envelope");
     m_app->add_option("-o,--output", m_output, "Write the response envelope to FILE instead of standard output")
         ->type_name("FILE");
@@ -105,9 +131,7 @@ bool CallCommand::chosen() const { return m_app->parsed(); }
 ClientExchange::Request CallCommand::buildRequest() const
 {
     ClientExchange::Request request;
-    const std::size_t authority = m_url.find("://");
-    const std::size_t slash = authority == std::string::npos ? authority : m_url.find('/', authority + 3);
-    request.path = slash == std::string::npos ? "/" : m_url.substr(slash, m_url.find('#', slash) - slash);
+    request.path = pathOf(m_url);
     request.envelope = m_app->count("--data") ? EnvelopeFile::check(m_data, "--data") : EnvelopeFile::load(m_envelope);
     for (const std::string& a : m_attach)
         request.attachments.push_back(AttachmentSpec::parse(a));
@@ -138,8 +162,8 @@ ClientExchange::Request CallCommand::buildRequest() const
 
 int CallCommand::run()
 {
-    ClientTarget::Tls tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout, m_connectTimeout};
-    const ClientTarget target(m_url, tls);
+    m_tls = ClientTarget::Tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout, m_connectTimeout};
+    const ClientTarget target(m_url, m_tls);
     const ClientExchange::Request request = buildRequest();
     if (m_insecure)
         std::cerr << "skarn: WARNING: --insecure: the server's certificate is NOT verified" << std::endl;
@@ -149,22 +173,49 @@ int CallCommand::run()
     return single(*factory, target, request);
 }
 
-int CallCommand::single(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request)
+ClientExchange::Response CallCommand::once(Skarn& factory, const ClientTarget& target,
+                                           const ClientExchange::Request& request)
 {
     ProgressMeter progress;
-    ClientExchange::Response response;
-    {
-        ClientSession session(factory, target);
-        ClientExchange::configure(session, request);
-        try {
-            response = ClientExchange::run(session, request, {&progress, m_verbose ? &std::cerr : nullptr});
-        } catch (...) {
-            progress.finish();
-            throw;
-        }
+    ClientSession session(factory, target);
+    ClientExchange::configure(session, request);
+    try {
+        ClientExchange::Response response =
+            ClientExchange::run(session, request, {&progress, m_verbose ? &std::cerr : nullptr});
         progress.finish();
+        return response;
+    } catch (...) {
+        progress.finish();
+        throw;
     }
-    return report(response);
+}
+
+int CallCommand::single(Skarn& factory, ClientTarget target, ClientExchange::Request request)
+{
+    std::string heads;  // of the redirects followed, for -i
+    for (int hop = 0;; ++hop) {
+        ClientExchange::Response response = once(factory, target, request);
+        const int s = response.status;
+        const bool redirect = s == 301 || s == 302 || s == 303 || s == 307 || s == 308;
+        if (!m_follow || !redirect || response.location.empty()) {
+            response.head = heads + response.head;
+            return report(response);
+        }
+        if (s != 307 && s != 308)
+            throw ToolError(ToolError::Answered, "the server redirects with " + std::to_string(s) + " to " +
+                                                     response.location +
+                                                     "; -L follows 307 and 308 only, which keep the POST (the "
+                                                     "envelope is not sent again as a GET)");
+        if (hop == kMaxRedirects)
+            throw ToolError(ToolError::Answered, "more than " + std::to_string(kMaxRedirects) +
+                                                     " redirects (-L); the last to " + response.location);
+        const std::string url = resolved(target.url(), response.location);
+        if (m_verbose)
+            std::cerr << "skarn: " << s << " to " << url << std::endl;
+        heads += response.head;
+        target = ClientTarget(url, m_tls);
+        request.path = pathOf(url);
+    }
 }
 
 int CallCommand::report(const ClientExchange::Response& response)

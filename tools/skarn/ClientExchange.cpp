@@ -170,6 +170,8 @@ ClientExchange::Response exchange(ClientSession& session, const ClientExchange::
     const char* reason = r.getHeader("skarn-reason-phrase");
     response.status = status ? std::atoi(status) : 0;
     response.reason = reason ? reason : "";
+    const char* location = r.getHeader("location");
+    response.location = location ? location : "";
     while (r.hasMoreAttachments()) {
         SkarnAttachmentReader& a = r.openNextAttachment();
         ClientExchange::Part part{a.getContentID() ? a.getContentID() : "", a.getContentType() ? a.getContentType() : "", ""};

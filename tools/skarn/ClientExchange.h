@@ -32,6 +32,7 @@ public:
     struct Response {
         int status = 0;
         std::string reason, envelope;
+        std::string location;  // the Location header, for redirects
         std::string head;  // status line and the kShownHeaders present, CR LF ended, then an empty line
         std::vector<Part> attachments;
         bool closes = false;  // the server ends the connection after this answer
