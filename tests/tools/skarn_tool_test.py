@@ -352,11 +352,18 @@ class SkarnTool(unittest.TestCase):
     def test_failures_give_their_exit_status_and_one_line_in_words(self):
         refused = "http://127.0.0.1:%d/svc" % free_port()
         silent = socket.create_server(("127.0.0.1", 0))  # the system completes connections nobody accepts
-        with silent, Server(tls="wrong") as wrong, Server(tls="good") as secure, \
+        full = socket.create_server(("127.0.0.1", 0), backlog=0)  # once its queue is full, connects go unanswered
+        queued = [socket.socket() for _ in range(3)]
+        for s in queued:
+            s.setblocking(False)
+            s.connect_ex(full.getsockname())
+        with silent, full, Server(tls="wrong") as wrong, Server(tls="good") as secure, \
                 Server("--respond", path("fault.xml")) as faulty:
             env, plain_port = path("env.xml"), faulty.port
             cases = (("no answer within --timeout", ["call", "http://127.0.0.1:%d/svc" % silent.getsockname()[1], env,
                                                      "--timeout", "1"], 3, "no data from the server for 1 s (--timeout)"),
+                     ("connect time-out", ["call", "http://127.0.0.1:%d/svc" % full.getsockname()[1], env,
+                                           "--connect-timeout", "1"], 3, "within 1 s (--connect-timeout) (5 tries over 1"),
                      ("server unreachable", ["call", refused, env], 3,
                       r"connection refused by 127\.0\.0\.1:\d+ \(5 tries over [89] s\)$"),
                      ("TLS name mismatch", ["call", wrong.url, env, "--cacert", path("ca.pem")], 3,
@@ -389,6 +396,8 @@ class SkarnTool(unittest.TestCase):
                         self.assertRegex(err.rstrip("\n"), text)
                     else:
                         self.assertIn(text, err)
+        for s in queued:
+            s.close()
         verbose = run("call", refused, path("env.xml"), "--verbose", "--timeout", "1")
         self.assertRegex(verbose.stderr, r"^skarn: connection refused by .*\n  SkarnException code=5(.|\n)*QSM_Connect=0x")
 
