@@ -490,7 +490,8 @@ class SkarnTool(unittest.TestCase):
 
     def test_help_and_version(self):
         for args, text in ((["--version"], "skarn %s\n" % VERSION), (["--help"], "Subcommands:"),
-                           (["call", "--help"], "--concurrency"), (["serve", "--help"], "--idle-timeout")):
+                           (["--help"], "Exit status: 0 success; 1 "), (["call", "--help"], "--concurrency"),
+                           (["call", "--help"], "\n3 connection, TLS, time-out"), (["serve", "--help"], "--log-format")):
             with self.subTest(" ".join(args)):
                 r = run(*args)
                 self.assertEqual(r.returncode, 0)
