@@ -374,6 +374,8 @@ class SkarnTool(unittest.TestCase):
                       "TLS handshake with 127.0.0.1:%d failed: the server speaks plain HTTP" % plain_port),
                      ("http to a TLS port", ["call", "http://127.0.0.1:%d/svc" % secure.port, env], 3,
                       "the server closed the connection before answering (is it a TLS port?)"),
+                     ("unusable --cacert", ["call", secure.url, env, "--cacert", path("note.txt")], 2,
+                      "--cacert %s: no certificate or crl found" % path("note.txt")),
                      ("port out of range", ["call", "http://127.0.0.1:65536/svc", env], 2, "is not a number of 1 to 65535"),
                      ("bad header name", ["call", refused, env, "-H", "X Bad: 1"], 2,
                       '--header: "X Bad" is not a header name'),

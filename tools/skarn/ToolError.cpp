@@ -4,8 +4,8 @@
 #include "platform/core/VexThrowable.h"
 #include "platform/streams/QioIOTimeoutException.h"
 
-#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -59,6 +59,41 @@ std::string withoutCodes(std::string text)
     return text;
 }
 
+// The reason in a toolkit message without the catalogue text before its
+// literal part (" ; "), the secure-socket call and status ("QSM_Connect=0x...
+// QSM_Connect_Url: ") and the TLS library's codes.
+std::string plainReason(const std::string& message)
+{
+    const std::size_t literal = message.rfind(" ; ");
+    std::string text = literal == std::string::npos ? message : message.substr(literal + 3);
+    for (;;) {
+        const std::size_t word = text.find_first_of(" :=");
+        if (text.compare(0, 4, "QSM_") != 0 || word == std::string::npos)
+            break;
+        const std::size_t next = text.find(' ', word);
+        text = next == std::string::npos ? std::string() : text.substr(next + 1);
+    }
+    return withoutCodes(text);
+}
+
+// A file of the session document the TLS library could not load: the option
+// that named it and the library's reason, or empty.
+std::string unloadableFile(const std::string& message)
+{
+    static const char* const files[][2] = {
+        {"cannot load caFile '", "--cacert"}, {"cannot load certificateFile '", "--cert"}, {"cannot load privateKeyFile '", "--key"}};
+    for (const auto& f : files) {
+        const std::size_t at = message.find(f[0]);
+        if (at == std::string::npos)
+            continue;
+        const std::size_t name = at + std::strlen(f[0]), end = message.find("': ", name);
+        if (end == std::string::npos)
+            continue;
+        return std::string(f[1]) + " " + message.substr(name, end - name) + ": " + withoutCodes(message.substr(end + 3));
+    }
+    return "";
+}
+
 // Why a TLS handshake failed, from the library's account of it.
 std::string tlsReason(const std::string& message, const ToolError::Peer& peer)
 {
@@ -97,10 +132,7 @@ std::string connectFailure(const SkarnException& e, const ToolError::Peer& peer,
                     ? " within " + std::to_string(peer.connectTimeoutSeconds) + " s (--connect-timeout)"
                     : "") +
                tries(peer, seconds);
-    std::string lower = reason;
-    if (!lower.empty())
-        lower[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[0])));
-    return "cannot connect to " + peer.authority + ": " + lower + tries(peer, seconds);
+    return "cannot connect to " + peer.authority + ": " + plainReason(message);
 }
 
 std::string exchangeFailure(const SkarnException& e, const ToolError::Peer& peer)
@@ -118,10 +150,10 @@ std::string exchangeFailure(const SkarnException& e, const ToolError::Peer& peer
         const std::string reason = reasonIn(message);
         if (has(reason, "reset") || has(reason, "Broken pipe") || has(reason, "closed"))
             return "the server closed the connection during the exchange (" + reason + ")";
-        return "the connection to " + peer.authority + " failed: " + reason;
+        return "the connection to " + peer.authority + " failed: " + plainReason(reason);
     }
     default:
-        return "the server's answer cannot be read: " + message;
+        return "the server's answer cannot be read: " + plainReason(message);
     }
 }
 
@@ -140,10 +172,13 @@ ToolError ToolError::fromCurrent(const Peer& peer, Phase phase, double seconds)
     } catch (const SkarnException& e) {
         if (e.getErrorCode() == SkarnException::errBadUrl)
             return ToolError(Usage, "the URL cannot be used: " + messageOf(e), trace(e));
+        const std::string file = unloadableFile(messageOf(e));
+        if (!file.empty())
+            return ToolError(Usage, file, trace(e));
         return ToolError(Transport, phase == Connecting ? connectFailure(e, peer, seconds) : exchangeFailure(e, peer),
                          trace(e));
     } catch (const VexThrowable& t) {
-        const std::string message = messageOf(t);
+        const std::string message = plainReason(messageOf(t));
         return ToolError(Transport, (phase == Connecting ? "cannot connect to " : "the exchange with ") + peer.authority +
                                         (phase == Connecting ? "" : " failed") + (message.empty() ? "" : ": " + message),
                          trace(t));
