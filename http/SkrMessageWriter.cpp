@@ -228,6 +228,9 @@ void SkrMessageWriter::init()
     if (m_has_attachments)
         if (const char* why = boundaryProblem(m_boundary))
             refuse("SkrMessageWriter::init", why);
+    if (m_get && (m_has_attachments || !m_request))
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::init - a GET is a request without parts", "VEX_THROW");
     writeStep("SkrMessageWriter::init", [&] {
         QioOutputStream& out = m_sock->getOutputStream();
         HttpMsgNode* node;
@@ -242,7 +245,7 @@ void SkrMessageWriter::init()
             node = m_op_sender;
         }
         if (m_request)
-            node->startRequest(m_uri_path.c_str(), 0);
+            node->startRequest(m_uri_path.c_str(), m_get ? 1 : 0);
         m_open = 1;
     });
 }
@@ -292,6 +295,9 @@ void SkrMessageWriter::setCallerHeaders(HttpMsgNode* node)
 QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
 {
     checkOpen("SkrMessageWriter::openEnvelope");
+    if (m_get)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::openEnvelope - a GET carries no envelope", "VEX_THROW");
     return writeStep("SkrMessageWriter::openEnvelope", [&]() -> QioOutputStream& {
         HttpMsgNode* node = messageNode();
         if (m_request) {
@@ -513,6 +519,12 @@ void SkrMessageWriter::close()
     m_body.setEnabled(0);
     writeStep("SkrMessageWriter::close", [&] {
         HttpMsgNode* node = messageNode();
+        // A GET has its headers here: it opens no envelope.
+        if (m_get) {
+            writeTolkRequestHeaders(node);
+            setExtraHeaders(node);
+            setCallerHeaders(node);
+        }
         // A response closed without an envelope still needs its status line.
         if (!m_request && !m_status_sent) {
             node->startResponse(m_status_code, m_reason);

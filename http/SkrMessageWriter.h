@@ -99,6 +99,16 @@ public:
     // SOAPAction header (an empty action: no parameter), a multipart root type
     // "application/soap+xml". Otherwise SOAP 1.1: "text/xml; charset=UTF-8" and SOAPAction.
     void setSoap12(bool soap12) { m_soap12 = soap12; }
+    // A GET request (before init): no envelope and no parts (openEnvelope,
+    // setEnvelope and a writer with attachments raise VexIllegalStateError);
+    // close() sends the request line, the tracing headers, Authorization,
+    // Host, the caller's headers and "Content-Length: 0".
+    void setGet(bool get)
+    {
+        m_get = get;
+        if (get)
+            m_chunkSize = 0;
+    }
     // The session's property table (Authorization, Host, "header:Name"); not owned, may be null.
     void setProperties(Properties* properties) { m_properties = properties; }
 
@@ -144,6 +154,7 @@ private:
     Properties* m_properties = nullptr;
     int m_open = 0;
     bool m_soap12 = false;
+    bool m_get = false;
 };
 
 #endif

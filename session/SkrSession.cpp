@@ -24,7 +24,7 @@ SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
       m_request_open(0),
       m_current_writer(nullptr),
       m_current_reader(nullptr),
-      m_properties({"boundary", "chunk-size", "send-content-length", "Authorization", "Host", "soap-version"}),
+      m_properties({"boundary", "chunk-size", "send-content-length", "Authorization", "Host", "soap-version", "method"}),
       m_timer("*Sending request", "MIRRA")
 {
 }
@@ -79,6 +79,8 @@ void SkrSession::setProperty(const std::string& key, const std::string& value)
         setHeader(key.substr(7), value);
         return;
     }
+    if (key == "method" && value != "POST" && value != "GET")
+        refuseKey("method is \"POST\" or \"GET\", not \"" + value + "\"");
     if (key == "soap-version" && value != "1.1" && value != "1.2")
         refuseKey("soap-version is \"1.1\" or \"1.2\", not \"" + value + "\"");
     if (!m_properties.set(key, value))
@@ -136,6 +138,8 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
     m_current_writer = writer;
     std::string soapVersion;
     writer->setSoap12(m_properties.get("soap-version", soapVersion) && soapVersion == "1.2");
+    std::string method;
+    writer->setGet(m_properties.get("method", method) && method == "GET");
     try {
         writer->init();
     } catch (VexThrowable& t) {

@@ -27,7 +27,9 @@ class SkrMessageReader;
 // Properties (exact keys): "boundary", "chunk-size", "send-content-length"
 // configure the request writer; "soap-version" "1.2" makes it frame SOAP 1.2
 // (SkrMessageWriter::setSoap12), "1.1" (the default) SOAP 1.1, other values
-// are refused; "Authorization" and "Host" become request
+// are refused; "method" "GET" (default "POST") makes each request a GET
+// without envelope or parts (SkrMessageWriter::setGet: openRequest(0), then
+// closeRequest; other values are refused); "Authorization" and "Host" become request
 // headers. "header:Name" adds a request header of the caller's, sent on
 // every request of the session after Authorization and Host, in the order
 // of the names as sorted strings, with the name as given:

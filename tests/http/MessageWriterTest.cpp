@@ -108,6 +108,22 @@ TEST(MessageWriterSoap12, TheActionGoesInTheContentType)
     }
 }
 
+TEST(MessageWriterGet, HeadersAndNoBody)
+{
+    SkrMessageWriter::Properties props{{"Host", "h:1"}, {"header:X-A", "1"}};
+    MemorySocket sock;
+    SkrMessageWriter w("/next", 1, 0, &sock, 1, 100, nullptr);
+    w.setGet(true);
+    w.init();
+    w.setProperties(&props);
+    EXPECT_EQ("SkrMessageWriter::openEnvelope - a GET carries no envelope", illegalStateText([&] { w.openEnvelope(); }));
+    w.close();
+    EXPECT_EQ("GET /next HTTP/1.1\r\nHost: h:1\r\nX-A: 1\r\nContent-Length: 0\r\n\r\n", sock.output().data());
+    SkrMessageWriter parts("/p", 1, 1, &sock, 0, 0, nullptr);
+    parts.setGet(true);
+    EXPECT_EQ("SkrMessageWriter::init - a GET is a request without parts", illegalStateText([&] { parts.init(); }));
+}
+
 TEST(MessageWriterRequest, PartHeadsAndTransferEncodings)
 {
     const std::string head = "--B\r\nContent-Type: a/b\r\nContent-ID: 1\r\nContent-Transfer-Encoding: Binary\r\n";

@@ -112,6 +112,7 @@ TEST(SkrSession, CallerHeadersThatWouldBreakTheMessageAreRefused)
         {"header:Expect", "100-continue", "header Expect is set by the message writer"},
         {"header:Content-Type", "text/xml", "header Content-Type is set by the message writer"},
         {"soap-version", "1.3", "soap-version is \"1.1\" or \"1.2\", not \"1.3\""},
+        {"method", "PUT", "method is \"POST\" or \"GET\", not \"PUT\""},
     };
     for (const auto& row : rows) {
         std::string text = "nothing raised";
