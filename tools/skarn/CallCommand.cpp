@@ -115,7 +115,7 @@ CallCommand::CallCommand(CLI::App& parent)
     m_app->add_flag("--insecure", m_insecure, "Do not verify the server certificate");
     m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids")->type_name("DIR");
     m_app->add_flag("--raw", m_raw, "Print the response envelope as received");
-    m_app->add_flag("-L,--location", m_follow, "Follow 307 and 308 redirects (Location), POST kept, 5 at most");
+    m_app->add_flag("-L,--location", m_follow, "Follow redirects (Location), 5 at most: 307 and 308 with the same POST, 301, 302 and 303 with a GET");
     m_app->add_flag("-i,--include", m_include, "Print the response head (status line, known fields) before the envelope");
     m_app->add_option("-o,--output", m_output, "Write the response envelope to FILE instead of standard output")
         ->type_name("FILE");
@@ -201,11 +201,6 @@ int CallCommand::single(Skarn& factory, ClientTarget target, ClientExchange::Req
             response.head = heads + response.head;
             return report(response);
         }
-        if (s != 307 && s != 308)
-            throw ToolError(ToolError::Answered, "the server redirects with " + std::to_string(s) + " to " +
-                                                     response.location +
-                                                     "; -L follows 307 and 308 only, which keep the POST (the "
-                                                     "envelope is not sent again as a GET)");
         if (hop == kMaxRedirects)
             throw ToolError(ToolError::Answered, "more than " + std::to_string(kMaxRedirects) +
                                                      " redirects (-L); the last to " + response.location);
@@ -215,6 +210,12 @@ int CallCommand::single(Skarn& factory, ClientTarget target, ClientExchange::Req
         heads += response.head;
         target = ClientTarget(url, m_tls);
         request.path = pathOf(url);
+        if (s != 307 && s != 308) {
+            // 301, 302 and 303 are followed with a GET: no envelope, no parts.
+            request.get = true;
+            request.envelope.clear();
+            request.attachments.clear();
+        }
     }
 }
 

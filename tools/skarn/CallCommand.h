@@ -27,7 +27,8 @@ public:
 
 private:
     ClientExchange::Request buildRequest() const;
-    // One exchange; with -L, again at each 307 or 308 Location, 5 times at most.
+    // One exchange; with -L, again at each redirect's Location, 5 times at most
+    // (307, 308: the same request; 301, 302, 303: a GET).
     int single(Skarn& factory, ClientTarget target, ClientExchange::Request request);
     ClientExchange::Response once(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request);
     int report(const ClientExchange::Response& response);

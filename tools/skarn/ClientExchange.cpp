@@ -57,8 +57,8 @@ std::string quoted(const std::string& action)
 // The request head the session composes from the tool's settings.
 void showRequestHead(std::ostream& out, const std::string& path, const ClientExchange::Request& request)
 {
-    out << "> POST " << path << " HTTP/1.1\n";
-    if (!request.soap12)
+    out << (request.get ? "> GET " : "> POST ") << path << " HTTP/1.1\n";
+    if (!request.soap12 && !request.get)
         out << "> SOAPAction: " << quoted(request.action) << "\n";
     // As the session keeps them: Authorization and Host first, then the others sorted by name; a name given
     // again (in any letter case) replaces the earlier one, an empty value removes it.
@@ -80,6 +80,10 @@ void showRequestHead(std::ostream& out, const std::string& path, const ClientExc
                                (request.action.empty() || request.action == "\"\"" ? std::string()
                                                                                  : "; action=" + quoted(request.action));
     const std::string root = request.soap12 ? "application/soap+xml" : "text/xml";
+    if (request.get) {
+        out << "> Content-Length: 0\n";
+        return;
+    }
     out << (!request.attachments.empty() ? "> Content-Type: multipart/related; type=\"" + root + "\"\n"
             : request.soap12             ? "> Content-Type: " + soap12 + "\n"
                                          : std::string("> Content-Type: text/xml; charset=UTF-8\n"))
@@ -116,6 +120,7 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
     SkarnSession& s = session.session();
     s.setProperty("send-content-length", request.contentLength ? 1 : 0);
     s.setProperty("soap-version", request.soap12 ? "1.2" : "1.1");
+    s.setProperty("method", request.get ? "GET" : "POST");
     if (request.chunkSize > 0)
         s.setProperty("chunk-size", request.chunkSize);
     if (!request.attachments.empty()) {
@@ -135,12 +140,18 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
 
 namespace {
 
+ClientExchange::Response readResponse(SkarnSession& s, const ClientExchange::Watch& watch);
+
 ClientExchange::Response exchange(ClientSession& session, const ClientExchange::Request& request,
                                   const ClientExchange::Watch& watch)
 {
     SkarnSession& s = session.session();
     if (watch.heads)
         showRequestHead(*watch.heads, request.path, request);
+    if (request.get) {
+        s.closeRequest(s.openRequest(0));
+        return readResponse(s, watch);
+    }
     SkarnMessageWriter& w = s.openRequest(request.attachments.empty() ? 0 : 1);
     QioOutputStream& envelope = w.openEnvelope(quoted(request.action).c_str());
     writeAll(envelope, request.envelope, watch.progress);
@@ -151,7 +162,12 @@ ClientExchange::Response exchange(ClientSession& session, const ClientExchange::
         w.closeAttachment(part);
     }
     s.closeRequest(w);
+    return readResponse(s, watch);
+}
 
+// The response to the request just sent.
+ClientExchange::Response readResponse(SkarnSession& s, const ClientExchange::Watch& watch)
+{
     ClientExchange::Response response;
     SkarnMessageReader& r = s.openResponse();
     QioInputStream& in = r.openEnvelope();

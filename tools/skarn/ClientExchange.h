@@ -23,7 +23,8 @@ public:
         std::string action;  // the SOAPAction value, quoted unless it already is
         int chunkSize = 0;   // 0: the toolkit's default
         bool contentLength = false;
-        bool soap12 = false;  // SOAP 1.2 framing: application/soap+xml with the action, no SOAPAction
+        bool soap12 = false;
+        bool get = false;     // a GET without envelope or parts (a 301, 302 or 303 redirect followed)  // SOAP 1.2 framing: application/soap+xml with the action, no SOAPAction
         std::vector<std::pair<std::string, std::string>> headers;  // the caller's, as the session's "header:Name"
     };
     struct Part {
