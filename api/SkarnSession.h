@@ -36,6 +36,13 @@ public:
     virtual SkarnMessageReader& openResponse();
     virtual void closeResponse(SkarnMessageReader& r);
     virtual void release() = 0;
+
+    // Why a client session would refuse the request header `name` with
+    // `value` through its "header:Name" property (a name that is not an RFC
+    // 7230 token, a value holding CR, LF or NUL, a header the message writer
+    // frames the message with); empty when it takes it. For a host that
+    // checks its input before it connects.
+    static std::string headerProblem(const std::string& name, const std::string& value);
 };
 
 #endif

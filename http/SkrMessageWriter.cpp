@@ -104,6 +104,25 @@ const char* partHeaderProblem(const std::string& name, const char* text)
     return nullptr;
 }
 
+// The SOAP 1.2 envelope type; `action` (quotes around it dropped) as its
+// action parameter, a quoted string, when not empty.
+std::string soap12Type(const char* action)
+{
+    std::string type = "application/soap+xml; charset=UTF-8";
+    std::string a = action ? action : "";
+    if (a.size() >= 2 && a.front() == '"' && a.back() == '"')
+        a = a.substr(1, a.size() - 2);
+    if (a.empty())
+        return type;
+    type += "; action=\"";
+    for (char c : a) {
+        if (c == '"' || c == '\\')
+            type += '\\';
+        type += c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return type + "\"";
+}
+
 }  // namespace
 
 SkrMessageWriter::SkrMessageWriter(const char* uriPath, int isRequest, int hasAttachments, SkarnSocket* sock,
@@ -209,19 +228,24 @@ void SkrMessageWriter::init()
     if (m_has_attachments)
         if (const char* why = boundaryProblem(m_boundary))
             refuse("SkrMessageWriter::init", why);
+    if (m_get && (m_has_attachments || !m_request))
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::init - a GET is a request without parts", "VEX_THROW");
     writeStep("SkrMessageWriter::init", [&] {
         QioOutputStream& out = m_sock->getOutputStream();
         HttpMsgNode* node;
         if (m_has_attachments) {
             m_mp_sender = VEX_GUARDED_NEW("SkrMessageWriter::init",
                                           new MultipartHttpMsg(out, m_chunkSize, m_boundary.c_str()));
+            if (m_soap12)
+                m_mp_sender->setRootType("application/soap+xml");
             node = m_mp_sender;
         } else {
             m_op_sender = VEX_GUARDED_NEW("SkrMessageWriter::init", new OnePieceHttpMsg(out, m_chunkSize));
             node = m_op_sender;
         }
         if (m_request)
-            node->startRequest(m_uri_path.c_str(), 0);
+            node->startRequest(m_uri_path.c_str(), m_get ? 1 : 0);
         m_open = 1;
     });
 }
@@ -259,23 +283,39 @@ void SkrMessageWriter::setExtraHeaders(HttpMsgNode* node)
         node->setHeader("Host", host->second.c_str());
 }
 
+void SkrMessageWriter::setCallerHeaders(HttpMsgNode* node)
+{
+    if (!m_properties)
+        return;
+    for (auto it = m_properties->lower_bound("header:"); it != m_properties->end() && it->first.compare(0, 7, "header:") == 0;
+         ++it)
+        node->setHeader(it->first.c_str() + 7, it->second.c_str());
+}
+
 QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
 {
     checkOpen("SkrMessageWriter::openEnvelope");
+    if (m_get)
+        VexIllegalStateError(0, nullptr)
+            .hurl(VEX_LOCATION, "SkrMessageWriter::openEnvelope - a GET carries no envelope", "VEX_THROW");
     return writeStep("SkrMessageWriter::openEnvelope", [&]() -> QioOutputStream& {
         HttpMsgNode* node = messageNode();
         if (m_request) {
-            node->setHeader("SOAPAction", soapAction);
+            if (!m_soap12)
+                node->setHeader("SOAPAction", soapAction);
             writeTolkRequestHeaders(node);
             setExtraHeaders(node);
+            setCallerHeaders(node);
         } else {
             node->startResponse(m_status_code, m_reason);
             writeTolkResponseHeaders(node);
             m_status_sent = 1;
         }
+        const std::string soap12 = soap12Type(m_request ? soapAction : nullptr);
         if (m_has_attachments)
-            return openAttachment("text/xml", "UTF-8", "envelope", 0);
-        m_op_sender->setHeader("Content-Type", "text/xml; charset=UTF-8");
+            return m_soap12 ? openAttachment(soap12.c_str(), nullptr, "envelope", 0)
+                            : openAttachment("text/xml", "UTF-8", "envelope", 0);
+        m_op_sender->setHeader("Content-Type", m_soap12 ? soap12.c_str() : "text/xml; charset=UTF-8");
         m_op_sender->setHeader("Content-ID", "envelope");
         m_body.setTarget(&m_op_sender->getBodyStream());
         m_body.setEnabled(1);
@@ -479,6 +519,12 @@ void SkrMessageWriter::close()
     m_body.setEnabled(0);
     writeStep("SkrMessageWriter::close", [&] {
         HttpMsgNode* node = messageNode();
+        // A GET has its headers here: it opens no envelope.
+        if (m_get) {
+            writeTolkRequestHeaders(node);
+            setExtraHeaders(node);
+            setCallerHeaders(node);
+        }
         // A response closed without an envelope still needs its status line.
         if (!m_request && !m_status_sent) {
             node->startResponse(m_status_code, m_reason);

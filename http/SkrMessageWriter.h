@@ -27,9 +27,11 @@ class SkarnSocket;
 //   close()
 //
 // Headers, in order: request: SOAPAction, tracing headers (step, source, id,
-// source service, XMOTVA), Authorization, Host; response: the status line and
-// the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8",
-// Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
+// source service, XMOTVA), Authorization, Host, the caller's "header:Name"
+// entries of the property table (on the head only; the session checks them); response: the status line and
+// the tracing step. Single-part envelope: Content-Type "text/xml; charset=UTF-8"
+// (SOAP 1.2, setSoap12: "application/soap+xml; charset=UTF-8; action=..." and
+// no SOAPAction), Content-ID "envelope". Each part: Content-Type, Content-ID, Authorization,
 // Host, Content-Transfer-Encoding, then the caller's extra headers.
 //
 // The socket and the property table are not owned; the message objects are.
@@ -92,7 +94,22 @@ public:
     // multipart writer whose boundary is empty, longer than 70 characters, or
     // holds a double quote, CR or LF raises VexIllegalArgumentError first.
     void init();
-    // The session's property table (Authorization, Host); not owned, may be null.
+    // SOAP 1.2 framing (before init): the envelope goes as "application/soap+xml;
+    // charset=UTF-8", a request's action as its action parameter instead of a
+    // SOAPAction header (an empty action: no parameter), a multipart root type
+    // "application/soap+xml". Otherwise SOAP 1.1: "text/xml; charset=UTF-8" and SOAPAction.
+    void setSoap12(bool soap12) { m_soap12 = soap12; }
+    // A GET request (before init): no envelope and no parts (openEnvelope,
+    // setEnvelope and a writer with attachments raise VexIllegalStateError);
+    // close() sends the request line, the tracing headers, Authorization,
+    // Host, the caller's headers and "Content-Length: 0".
+    void setGet(bool get)
+    {
+        m_get = get;
+        if (get)
+            m_chunkSize = 0;
+    }
+    // The session's property table (Authorization, Host, "header:Name"); not owned, may be null.
     void setProperties(Properties* properties) { m_properties = properties; }
 
     int getChunkSize() const { return m_chunkSize; }
@@ -104,6 +121,8 @@ private:
     static void bodyWriteFailed(void* writer);
     void setExtraHeaders(HttpMsgNode* node);
     void writeTolkRequestHeaders(HttpMsgNode* node);
+    // The "header:Name" entries of the property table, on the request head.
+    void setCallerHeaders(HttpMsgNode* node);
     void writeTolkResponseHeaders(HttpMsgNode* node);
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();
@@ -134,6 +153,8 @@ private:
     SkrEnabledOutputStream m_body;
     Properties* m_properties = nullptr;
     int m_open = 0;
+    bool m_soap12 = false;
+    bool m_get = false;
 };
 
 #endif

@@ -14,7 +14,7 @@
 VEX_THREAD_RECYCLED_DEFINE(SkrServerSession)
 
 SkrServerSession::SkrServerSession(SkarnSocket* socket)
-    : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties({"boundary", "chunk-size", "send-content-length"})
+    : SkarnServerSession(socket), m_serv_writer(nullptr), m_serv_reader(nullptr), m_properties({"boundary", "chunk-size", "send-content-length", "soap-version"})
 {
 }
 
@@ -31,6 +31,9 @@ void SkrServerSession::setProperty(const std::string& key, int value)
 
 void SkrServerSession::setProperty(const std::string& key, const std::string& value)
 {
+    if (key == "soap-version" && value != "1.1" && value != "1.2")
+        VexIllegalArgumentError(0, "soap-version is \"1.1\" or \"1.2\"")
+            .hurl(VEX_LOCATION, "SkrServerSession::setProperty", "VEX_THROW");
     if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrServerSession::setProperty", "VEX_THROW");
 }
@@ -85,6 +88,8 @@ SkarnMessageWriter& SkrServerSession::openResponse(int attachments)
         "SkrServerSession::openResponse",
         new SkrMessageWriter("", 0, attachments, m_server_sock, t.chunked, t.chunkSize, t.boundaryOrNull()));
     m_serv_writer = writer;
+    std::string soapVersion;
+    writer->setSoap12(m_properties.get("soap-version", soapVersion) && soapVersion == "1.2");
     writer->init();
     return *writer;
 }

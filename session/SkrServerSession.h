@@ -18,7 +18,8 @@
 //   s->release();                   the session goes; the connection stays open.
 //
 // Properties (exact keys): "boundary", "chunk-size", "send-content-length"
-// configure the response writer; other keys raise VexIllegalArgumentError
+// configure the response writer, "soap-version" ("1.1" or "1.2") its SOAP
+// framing as for the client session; other keys raise VexIllegalArgumentError
 // "SkrServerSession::setProperty". Opening a second reader or writer, or
 // closing another object than the one opened, fails a VEX_ASSERT. Failures of
 // reading or writing pass to the caller with the reader or writer still open;

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cstdlib>
+#include <iterator>
 
 SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
     : m_factory(factory),
@@ -23,7 +24,7 @@ SkrSession::SkrSession(Skarn* factory, SkarnSocket* socket, const char* path)
       m_request_open(0),
       m_current_writer(nullptr),
       m_current_reader(nullptr),
-      m_properties({"boundary", "chunk-size", "send-content-length", "Authorization", "Host"}),
+      m_properties({"boundary", "chunk-size", "send-content-length", "Authorization", "Host", "soap-version", "method"}),
       m_timer("*Sending request", "MIRRA")
 {
 }
@@ -41,8 +42,47 @@ void SkrSession::setProperty(const std::string& key, int value)
     setProperty(key, SkrPropertyTable::decimal(value));
 }
 
+namespace {
+
+const char* const HEADER_KEY = "header:";
+
+bool sameName(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
+[[noreturn]] void refuseKey(const std::string& why)
+{
+    VexIllegalArgumentError(0, why.c_str()).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
+}
+
+}  // namespace
+
+void SkrSession::setHeader(const std::string& name, const std::string& value)
+{
+    const std::string problem = headerProblem(name, value);
+    if (!problem.empty())
+        refuseKey(problem);
+    for (const char* own : {"Authorization", "Host"})
+        if (sameName(name, own)) {
+            setProperty(own, value);
+            return;
+        }
+    for (auto it = m_headers.begin(); it != m_headers.end();)
+        it = it->first.compare(0, 7, HEADER_KEY) == 0 && sameName(it->first.substr(7), name.c_str())
+                 ? m_headers.erase(it)
+                 : std::next(it);
+    if (!value.empty())
+        m_headers[HEADER_KEY + name] = value;
+}
+
 void SkrSession::setProperty(const std::string& key, const std::string& value)
 {
+    if (key.compare(0, 7, HEADER_KEY) == 0) {
+        setHeader(key.substr(7), value);
+        return;
+    }
+    if (key == "method" && value != "POST" && value != "GET")
+        refuseKey("method is \"POST\" or \"GET\", not \"" + value + "\"");
+    if (key == "soap-version" && value != "1.1" && value != "1.2")
+        refuseKey("soap-version is \"1.1\" or \"1.2\", not \"" + value + "\"");
     if (!m_properties.set(key, value))
         VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, "SkrSession::setProperty", "VEX_THROW");
     if (key == "Authorization" || key == "Host")
@@ -96,6 +136,10 @@ SkarnMessageWriter& SkrSession::openRequest(int attachments)
         "SkrSession::openRequest",
         new SkrMessageWriter(m_path.c_str(), 1, attachments, m_session_sock, t.chunked, t.chunkSize, t.boundaryOrNull()));
     m_current_writer = writer;
+    std::string soapVersion;
+    writer->setSoap12(m_properties.get("soap-version", soapVersion) && soapVersion == "1.2");
+    std::string method;
+    writer->setGet(m_properties.get("method", method) && method == "GET");
     try {
         writer->init();
     } catch (VexThrowable& t) {

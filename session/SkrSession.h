@@ -25,8 +25,25 @@ class SkrMessageReader;
 //                   may not be reused; the session is deleted.
 //
 // Properties (exact keys): "boundary", "chunk-size", "send-content-length"
-// configure the request writer; "Authorization" and "Host" become request
-// headers. Other keys raise VexIllegalArgumentError "SkrSession::setProperty".
+// configure the request writer; "soap-version" "1.2" makes it frame SOAP 1.2
+// (SkrMessageWriter::setSoap12), "1.1" (the default) SOAP 1.1, other values
+// are refused; "method" "GET" (default "POST") makes each request a GET
+// without envelope or parts (SkrMessageWriter::setGet: openRequest(0), then
+// closeRequest; other values are refused); "Authorization" and "Host" become request
+// headers. "header:Name" adds a request header of the caller's, sent on
+// every request of the session after Authorization and Host, in the order
+// of the names as sorted strings, with the name as given:
+//   s->setProperty("header:X-Trace-Id", "42");     -> "X-Trace-Id: 42"
+// Names compare without letter case: setting a name again replaces the
+// value, and an empty value removes the header. "header:Authorization" and
+// "header:Host" set those two keys. Refused with VexIllegalArgumentError
+// (text saying why): a name that is not an RFC 7230 token, a value holding
+// CR, LF or NUL, and the headers the writer frames the message with
+// (Content-Length, Transfer-Encoding, Content-Type, Content-ID,
+// Content-Transfer-Encoding, MIME-Version, Connection, Keep-Alive, TE,
+// Trailer, Upgrade, Expect, SOAPAction). Caller headers go on the request's
+// head only, not on the parts of a multipart request.
+// Other keys raise VexIllegalArgumentError "SkrSession::setProperty".
 // Call order: openResponse or getResponse without a request sent raises
 // VexIllegalStateError; opening a second writer or reader, or closing another
 // object than the one opened, fails a VEX_ASSERT. A failure while a request is
@@ -65,6 +82,8 @@ public:
     void release() override;
 
 private:
+    // The "header:Name" property: checked, then stored in m_headers.
+    void setHeader(const std::string& name, const std::string& value);
     // A writer whose start or end failed: the connection may not be reused, the writer goes.
     void dropWriter();
     // Deletes the reader and lifts the response limits it was read under.
@@ -77,7 +96,8 @@ private:
     SkarnMessageWriter* m_current_writer;
     SkrMessageReader* m_current_reader;
     SkrPropertyTable m_properties;
-    std::map<std::string, std::string> m_headers;  // "Authorization" and "Host", for each request writer
+    // "Authorization", "Host" and "header:Name" entries, for each request writer.
+    std::map<std::string, std::string> m_headers;
     VexTolkTimer m_timer;
     bool m_echoing = false;  // echo was set through this session: release() ends it
 };

@@ -12,7 +12,7 @@ MultipartHttpMsg::~MultipartHttpMsg() = default;
 void MultipartHttpMsg::addOwnHeaders(std::string& head)
 {
     head += "MIME-Version: 1.0\r\n";
-    head += "Content-Type: multipart/related; type=\"text/xml\"; boundary=\"";
+    head += "Content-Type: multipart/related; type=\"" + m_rootType + "\"; boundary=\"";
     // A quoted string: a backslash or a double quote in it is escaped, so
     // that the reading side gets the boundary back as the parts use it.
     for (char c : m_boundary) {

@@ -33,6 +33,8 @@ public:
     void end() override;
 
     const std::string& getBoundary() const { return m_boundary; }
+    // The "type" parameter of the head's Content-Type: the root part's type ("text/xml" unless set; before the head goes).
+    void setRootType(const char* type) { m_rootType = type; }
 
 protected:
     void addOwnHeaders(std::string& head) override;
@@ -41,6 +43,7 @@ private:
     friend class OnePieceHttpMsg;
 
     std::string m_boundary;
+    std::string m_rootType = "text/xml";
     unsigned m_parts = 0;
 };
 

@@ -69,6 +69,61 @@ TEST(MessageWriterRequest, SinglePartWithPropertiesAndTracing)
     tolk->clear();
 }
 
+TEST(MessageWriterSoap12, TheActionGoesInTheContentType)
+{
+    const std::string length = "Content-Length: " + std::to_string(ENVELOPE_TEXT.size()) + "\r\n\r\n" + ENVELOPE_TEXT;
+    const struct {
+        const char* label;
+        int request, attachments;
+        const char* action;
+        std::string head;  // the message's first bytes
+    } rows[] = {
+        {"request with an action", 1, 0, "\"urn:a\\\"b\"",
+         "POST /svc HTTP/1.1\r\nContent-Type: application/soap+xml; charset=UTF-8; action=\"urn:a\\\\\\\"b\"\r\n"
+         "Content-ID: envelope\r\n" + length},
+        {"request, empty action", 1, 0, "\"\"",
+         "POST /svc HTTP/1.1\r\nContent-Type: application/soap+xml; charset=UTF-8\r\nContent-ID: envelope\r\n" + length},
+        {"response", 0, 0, nullptr,
+         "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=UTF-8\r\nContent-ID: envelope\r\n" + length},
+        {"multipart request", 1, 1, "urn:m",
+         "POST /svc HTTP/1.1\r\nMIME-Version: 1.0\r\nContent-Type: multipart/related; type=\"application/soap+xml\"; "
+         "boundary=\"B\"\r\nContent-Length: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        MemorySocket sock;
+        SkrMessageWriter w("/svc", row.request, row.attachments, &sock, 0, 0, "B");
+        w.setSoap12(true);
+        w.init();
+        QioOutputStream& s = row.request ? w.openEnvelope(row.action) : w.openEnvelope();
+        s.write(ENVELOPE_TEXT.data(), static_cast<unsigned>(ENVELOPE_TEXT.size()));
+        w.closeEnvelope(s);
+        w.close();
+        const std::string wire = sock.output().data();
+        EXPECT_EQ(row.head, wire.substr(0, row.head.size()));
+        if (row.attachments) {
+            EXPECT_NE(std::string::npos, wire.find("--B\r\nContent-Type: application/soap+xml; charset=UTF-8; action=\"urn:m\""
+                                                   "\r\nContent-ID: envelope\r\n")) << wire;
+        }
+    }
+}
+
+TEST(MessageWriterGet, HeadersAndNoBody)
+{
+    SkrMessageWriter::Properties props{{"Host", "h:1"}, {"header:X-A", "1"}};
+    MemorySocket sock;
+    SkrMessageWriter w("/next", 1, 0, &sock, 1, 100, nullptr);
+    w.setGet(true);
+    w.init();
+    w.setProperties(&props);
+    EXPECT_EQ("SkrMessageWriter::openEnvelope - a GET carries no envelope", illegalStateText([&] { w.openEnvelope(); }));
+    w.close();
+    EXPECT_EQ("GET /next HTTP/1.1\r\nHost: h:1\r\nX-A: 1\r\nContent-Length: 0\r\n\r\n", sock.output().data());
+    SkrMessageWriter parts("/p", 1, 1, &sock, 0, 0, nullptr);
+    parts.setGet(true);
+    EXPECT_EQ("SkrMessageWriter::init - a GET is a request without parts", illegalStateText([&] { parts.init(); }));
+}
+
 TEST(MessageWriterRequest, PartHeadsAndTransferEncodings)
 {
     const std::string head = "--B\r\nContent-Type: a/b\r\nContent-ID: 1\r\nContent-Transfer-Encoding: Binary\r\n";

@@ -69,3 +69,59 @@ TEST(Sessions, KeysAndCallOrderAreChecked)
     for (const char* key : {"Authorization", "Host"})
         EXPECT_EQ("0: SkrServerSession::setProperty [VEX_THROW]", raised<VexIllegalArgumentError>([&] { ss.setProperty(key, 1); })) << key;
 }
+
+TEST(SkrSession, CallerHeadersGoOnTheRequestHeadExactly)
+{
+    const auto [fd, peer] = LoopbackPeer::connectedPair(LoopbackPeer::IPv4);
+    AcceptedPlainSocket* sock = new AcceptedPlainSocket(fd);
+    SkrSession* s = new SkrSession(nullptr, sock, "/svc");
+    s->setProperty("send-content-length", 1);
+    s->setProperty("header:X-Trace-Id", "1");
+    s->setProperty("header:x-trace-id", "7");  // the same name: replaced, spelt as now given
+    s->setProperty("header:X-Gone", "g");
+    s->setProperty("header:X-GONE", "");       // removed
+    s->setProperty("header:Accept-Language", "fr, en;q=0.5");
+    s->setProperty("header:host", "h:9");      // the Host key
+    s->setProperty("Authorization", "Basic dTpw");
+    std::unique_ptr<VexIDOM_Document> req(soapEnvelope("q"));
+    VexIDOM_Element root = req->getDocumentElement();
+    s->sendRequest(root);
+    const std::string wire = readUntil(peer, "Envelope>");
+    EXPECT_EQ("POST /svc HTTP/1.1\r\nSOAPAction: \"\"\r\nAuthorization: Basic dTpw\r\nHost: h:9\r\n"
+              "Accept-Language: fr, en;q=0.5\r\nx-trace-id: 7\r\nContent-Type: text/xml; charset=UTF-8\r\n"
+              "Content-ID: envelope\r\nContent-Length: ",
+              wire.substr(0, wire.find("Content-Length: ") + 16));
+    s->release();
+    ::close(peer);
+}
+
+TEST(SkrSession, CallerHeadersThatWouldBreakTheMessageAreRefused)
+{
+    SkrSession s(nullptr, nullptr, "");
+    const struct {
+        const char *key, *value, *why;
+    } rows[] = {
+        {"header:", "x", "\"\" is not a header name"},
+        {"header:X Y", "x", "\"X Y\" is not a header name"},
+        {"header:X:Y", "x", "\"X:Y\" is not a header name"},
+        {"header:X-A", "a\r\nX-B: b", "the value of header X-A holds a line end or NUL"},
+        {"header:content-length", "5", "header content-length is set by the message writer"},
+        {"header:Transfer-Encoding", "chunked", "header Transfer-Encoding is set by the message writer"},
+        {"header:SOAPAction", "\"a\"", "header SOAPAction is set by the message writer"},
+        {"header:Connection", "close", "header Connection is set by the message writer"},
+        {"header:Expect", "100-continue", "header Expect is set by the message writer"},
+        {"header:Content-Type", "text/xml", "header Content-Type is set by the message writer"},
+        {"soap-version", "1.3", "soap-version is \"1.1\" or \"1.2\", not \"1.3\""},
+        {"method", "PUT", "method is \"POST\" or \"GET\", not \"PUT\""},
+    };
+    for (const auto& row : rows) {
+        std::string text = "nothing raised";
+        try {
+            s.setProperty(row.key, row.value);
+        } catch (const VexIllegalArgumentError& e) {
+            text = e.getMessage().str();
+            EXPECT_EQ("0: SkrSession::setProperty [VEX_THROW]", traceOf(e));
+        }
+        EXPECT_EQ(0u, text.find(row.why)) << row.key << ": " << text;
+    }
+}

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end tests of the skarn program on loopback: call against serve (plain
 and TLS), curl against serve, faults, exit statuses, time-outs, signals, load."""
+import json
 import os
 import pty
 import re
@@ -23,6 +24,10 @@ FAULT = ('<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/">
          '<faultcode>soap:Server</faultcode><faultstring>no such account</faultstring></soap:Fault></soap:Body></soap:Envelope>')
 BOMB = ('<?xml version="1.0"?><!DOCTYPE d [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;">]>'
         '<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body>&b;</soap:Body></soap:Envelope>')
+XML_DECL = '<?xml version="1.0" encoding="UTF-8"?>\n'
+SOAP12_FAULT = ('<env:Envelope xmlns:env="http://www.w3.org/2003/05/soap-envelope"><env:Body><env:Fault><env:Code>'
+                '<env:Value>env:Receiver</env:Value></env:Code><env:Reason><env:Text xml:lang="en">no such account</env:Text>'
+                '</env:Reason></env:Fault></env:Body></env:Envelope>')
 TMP = tempfile.mkdtemp(prefix="skarn-tool-")
 
 
@@ -85,6 +90,43 @@ class Server:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.communicate()
+
+
+class Peer:
+    """A loopback HTTP peer for what serve never sends: each connection gets the next of `answers` (bytes; "{url}"
+    becomes the peer's own URL) and is closed; the requests read (head and body) are kept in order."""
+
+    def __init__(self, *answers):
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.url = "http://127.0.0.1:%d" % self.listener.getsockname()[1]
+        self.answers, self.requests = list(answers), []
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        for answer in self.answers:
+            conn, _ = self.listener.accept()
+            with conn:
+                got = b""
+                while b"\r\n\r\n" not in got:
+                    got += conn.recv(65536)
+                head, body = got.split(b"\r\n\r\n", 1)
+                length = re.search(rb"(?i)\r\ncontent-length: *(\d+)", head)
+                while (len(body) < int(length.group(1))) if length else not body.endswith(b"\r\n0\r\n\r\n"):
+                    body += conn.recv(65536)
+                self.requests.append((head.decode(), body))
+                conn.sendall(answer.replace(b"{url}", self.url.encode()))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.listener.close()
+
+
+def answer(status=b"200 OK", body=b"<r>ok</r>", extra=b""):
+    return (b"HTTP/1.1 " + status + b"\r\nContent-Type: text/xml\r\nContent-Length: %d\r\n" % len(body) + extra +
+            b"Connection: close\r\n\r\n" + body)
 
 
 def exchange(port, request, tls=False):
@@ -159,6 +201,76 @@ class SkarnTool(unittest.TestCase):
             self.assertRegex(raw.stderr, r"^> POST /svc HTTP/1.1\n(> .+\n)+< HTTP/1.1 200 OK\n(< .+\n)+$")
             self.assertIn('> SOAPAction: "urn:echo"\n> Authorization: Basic dTpw\n', raw.stderr)
 
+    def test_client_options_shape_the_request_and_the_output(self):
+        env, out = path("env.xml"), path("envelope-out.xml")
+        rows = (("headers and --user", [env, "-H", "X-Trace: 7", "--header", "accept-language: fr", "-u", "u:p"],
+                 ["\r\nAuthorization: Basic dTpw\r\n", "\r\nX-Trace: 7\r\naccept-language: fr\r\n"], b"Echo", None),
+                ("--data", ["--data", "<q>inline</q>"], ["POST /svc HTTP/1.1\r\n"], b"<q>inline</q>", None),
+                ("-i", [env, "-i"], [], b"Echo", "HTTP/1.1 200 OK\ncontent-type: text/xml\ncontent-length: 9\n"
+                                                 "connection: close\n\n" + XML_DECL + "<r>ok</r>\n"),
+                ("-o -i", [env, "-o", out, "-i", "--connect-timeout", "5"], [], b"Echo", ""),
+                ("--soap12", [env, "--soap12", "--action", "urn:echo"],
+                 ['\r\nContent-Type: application/soap+xml; charset=UTF-8; action="urn:echo"\r\n', "!SOAPAction"], b"Echo",
+                 None))
+        with Peer(*[answer()] * len(rows)) as peer:
+            for label, args, in_head, in_body, stdout in rows:
+                with self.subTest(label):
+                    r = run("call", peer.url + "/svc", *args)
+                    self.assertEqual((r.returncode, r.stderr), (0, ""))
+                    head, body = peer.requests[-1]
+                    for text in in_head:
+                        (self.assertNotIn(text[1:], head) if text[0] == "!" else self.assertIn(text, head))
+                    self.assertIn(in_body, body)
+                    if stdout is not None:
+                        self.assertEqual(r.stdout, stdout)
+        self.assertEqual(read(out).decode(), "HTTP/1.1 200 OK\r\ncontent-type: text/xml\r\ncontent-length: 9\r\n"
+                                             "connection: close\r\n\r\n" + XML_DECL + "<r>ok</r>\n")
+        for args, why in ((["-H", "Connection: close"], "set by the message writer"), (["-H", "X: a", "-u", "nocolon"],
+                                                                                      "USER:PASSWORD"),
+                          ([path("env.xml"), "--data", "<a/>"], "excludes")):
+            r = run("call", "http://127.0.0.1:%d/svc" % free_port(), *args, *([] if "--data" in args else [env]))
+            self.assertEqual(r.returncode, 2, r.stderr)
+            self.assertIn(why, r.stderr)
+
+    def test_redirects_post_kept_only_for_307_and_308_and_a_401(self):
+        def moved(status, to):
+            return answer(status, b"", b"Location: " + to + b"\r\n")
+        rows = (("307, 308, then 200", [moved(b"307 Temporary Redirect", b"/next"),
+                                        moved(b"308 Permanent Redirect", b"{url}/last"), answer()], ["-L", "-i"], 0,
+                 ["/svc", "/next", "/last"], "", r"(?s)^HTTP/1.1 307 .*\nHTTP/1.1 308 .*\nHTTP/1.1 200 OK\n"),
+                ("303 then 307: GET twice", [moved(b"303 See Other", b"/x"), moved(b"307 Temporary Redirect", b"/y"),
+                                             answer()], ["-L"], 0, ["/svc", "/x", "/y"], "", None),
+                ("six hops", [moved(b"307 Temporary Redirect", b"again")] * 6, ["-L"], 1, ["/svc"] + ["/again"] * 5,
+                 "more than 5 redirects (-L); the last to again", None),
+                ("without -L", [moved(b"302 Found", b"/y")], [], 1, ["/svc"], "the server answered 302 Found", None),
+                ("401", [answer(b"401 Unauthorized", b"", b'WWW-Authenticate: Basic realm="r"\r\n')], ["-i", "-u", "u:x"],
+                 1, ["/svc"], "the server answered 401 Unauthorized", r'\nwww-authenticate: Basic realm="r"\n'))
+        for label, answers, args, status, paths, why, shown in rows:
+            with self.subTest(label), Peer(*answers) as peer:
+                r = run("call", peer.url + "/svc", path("env.xml"), *args)
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertIn(why, r.stderr)
+                methods = ["POST"] + ["GET" if "303" in label else "POST"] * (len(paths) - 1)
+                self.assertEqual([h.split()[:2] for h, _ in peer.requests], [list(p) for p in zip(methods, paths)])
+                self.assertEqual([b"Echo" in body for _, body in peer.requests], [m == "POST" for m in methods])
+                if shown:
+                    self.assertRegex(r.stdout, shown)
+
+    def test_soap12_requests_get_soap12_answers_and_faults(self):
+        fault12 = write("fault12.xml", SOAP12_FAULT)
+        with Server() as echo, Server("--respond", fault12) as faulty:
+            r = run("call", echo.url, path("env.xml"), "--soap12", "-i", "--attach", path("note.txt"), "--out", path("o12"))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn('\ncontent-type: multipart/related; type="application/soap+xml"; boundary=', r.stdout)
+            r = run("call", faulty.url, path("env.xml"), "--soap12", "-i")
+            self.assertEqual(r.returncode, 1)
+            self.assertIn("\ncontent-type: application/soap+xml; charset=UTF-8\n", r.stdout)
+            self.assertIn("a SOAP fault: no such account", r.stderr)
+            answer = exchange(echo.port, b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: application/soap+xml\r\n"
+                                         b"Content-Length: 3\r\n\r\n<a>").decode()
+            self.assertRegex(answer, r"^HTTP/1.1 500 [^\r]*\r\nContent-Type: application/soap\+xml; charset=UTF-8\r\n")
+            self.assertIn("<env:Code><env:Value>env:Sender</env:Value></env:Code><env:Reason><env:Text", answer)
+
     def test_progress_line_on_a_terminal_for_transfers_over_1_mib(self):
         master, slave = pty.openpty()
         with Server() as server, open(slave, "w") as terminal, open(master, "rb", buffering=0) as screen:
@@ -206,6 +318,28 @@ class SkarnTool(unittest.TestCase):
         self.assertEqual(statuses, ["500", "200"] * len(cases))
         self.assertRegex(log.splitlines()[1], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1 POST /svc 200 \d+ \d+ \d+$")
 
+    def test_access_log_as_text_and_as_json_lines(self):
+        paths = (b'/a"b\\c', b"/caf\xc3\xa9\xff", b"/t\x01x")
+        expected = {"text": ['/a"b\\c', "/caf\u00e9%FF", "/t%01x"],
+                    "json": ['/a"b\\c', "/caf\u00e9\ufffd", "/t\x01x"]}
+        for form in ("text", "json"):
+            with self.subTest(form), Server("--log-format", form) as server:
+                for p in paths:
+                    exchange(server.port, b"POST " + p + b" HTTP/1.1\r\nHost: t\r\nContent-Length: 4\r\n"
+                                                         b"Connection: close\r\n\r\n<a/>")
+                rc, log, _ = server.stop()
+                self.assertEqual(rc, 0)
+                if form == "json":
+                    rows = [json.loads(line) for line in log.splitlines()]
+                    self.assertEqual([list(r) for r in rows], [["time", "peer", "method", "path", "status", "bytes_in",
+                                                                "bytes_out", "ms"]] * 3)
+                    self.assertEqual([(r["peer"], r["method"], r["status"], r["bytes_in"]) for r in rows],
+                                     [("127.0.0.1", "POST", 200, 69 + len(p)) for p in paths])
+                else:
+                    rows = [dict(zip(("time", "peer", "method", "path"), line.split())) for line in log.splitlines()]
+                    self.assertTrue(all(len(line.split()) == 8 for line in log.splitlines()), log)
+                self.assertEqual([r["path"] for r in rows], expected[form])
+
     def test_an_empty_request_gets_a_client_fault_at_once(self):
         with Server() as server:
             for label, framing in (("length 0", b"Content-Length: 0\r\n\r\n"),
@@ -218,21 +352,42 @@ class SkarnTool(unittest.TestCase):
                     self.assertIn("<faultcode>soap:Client</faultcode><faultstring>the request carries no envelope</faultstring>",
                                   answer)
 
-    def test_failures_give_their_exit_status_and_one_line(self):
+    def test_failures_give_their_exit_status_and_one_line_in_words(self):
         refused = "http://127.0.0.1:%d/svc" % free_port()
         silent = socket.create_server(("127.0.0.1", 0))  # the system completes connections nobody accepts
-        with silent, Server(tls="wrong") as wrong, Server("--respond", path("fault.xml")) as faulty:
-            cases = (("no answer within --timeout", ["call", "http://127.0.0.1:%d/svc" % silent.getsockname()[1],
-                                                     path("env.xml"), "--timeout", "1"], 3, "no data from the server"),
-                     ("server unreachable", ["call", refused, path("env.xml")], 3, "Connection refused"),
-                     ("TLS name mismatch", ["call", wrong.url, path("env.xml"), "--cacert", path("ca.pem")], 3,
-                      "mismatch"),
+        full = socket.create_server(("127.0.0.1", 0), backlog=0)  # once its queue is full, connects go unanswered
+        queued = [socket.socket() for _ in range(3)]
+        for s in queued:
+            s.setblocking(False)
+            s.connect_ex(full.getsockname())
+        with silent, full, Server(tls="wrong") as wrong, Server(tls="good") as secure, \
+                Server("--respond", path("fault.xml")) as faulty:
+            env, plain_port = path("env.xml"), faulty.port
+            cases = (("no answer within --timeout", ["call", "http://127.0.0.1:%d/svc" % silent.getsockname()[1], env,
+                                                     "--timeout", "1"], 3, "no data from the server for 1 s (--timeout)"),
+                     ("connect time-out", ["call", "http://127.0.0.1:%d/svc" % full.getsockname()[1], env,
+                                           "--connect-timeout", "1"], 3, "within 1 s (--connect-timeout) (5 tries over 1"),
+                     ("server unreachable", ["call", refused, env], 3,
+                      r"connection refused by 127\.0\.0\.1:\d+ \(5 tries over [89] s\)$"),
+                     ("TLS name mismatch", ["call", wrong.url, env, "--cacert", path("ca.pem")], 3,
+                      "TLS handshake with 127.0.0.1:%d failed: the server's certificate is not for 127.0.0.1" % wrong.port),
+                     ("untrusted certificate", ["call", secure.url, env], 3,
+                      "certificate is not trusted (unable to get local issuer certificate; --cacert"),
+                     ("https to a plain port", ["call", "https://127.0.0.1:%d/svc" % plain_port, env], 3,
+                      "TLS handshake with 127.0.0.1:%d failed: the server speaks plain HTTP" % plain_port),
+                     ("http to a TLS port", ["call", "http://127.0.0.1:%d/svc" % secure.port, env], 3,
+                      "the server closed the connection before answering (is it a TLS port?)"),
+                     ("unusable --cacert", ["call", secure.url, env, "--cacert", path("note.txt")], 2,
+                      "--cacert %s: no certificate or crl found" % path("note.txt")),
+                     ("port out of range", ["call", "http://127.0.0.1:65536/svc", env], 2, "is not a number of 1 to 65535"),
+                     ("bad header name", ["call", refused, env, "-H", "X Bad: 1"], 2,
+                      '--header: "X Bad" is not a header name'),
+                     ("unknown subcommand", ["bogus"], 2, 'unknown subcommand "bogus"'),
                      ("missing input file", ["call", faulty.url, path("absent.xml")], 2, "cannot read"),
-                     ("missing attachment", ["call", faulty.url, path("env.xml"), "--attach", path("absent.bin")], 2,
-                      "cannot read"),
+                     ("missing attachment", ["call", faulty.url, env, "--attach", path("absent.bin")], 2, "cannot read"),
                      ("envelope not XML", ["call", faulty.url, path("note.txt")], 2, "not a usable envelope"),
-                     ("bad URL", ["call", "127.0.0.1/svc", path("env.xml")], 2, "not a URL"),
-                     ("SOAP fault answered", ["call", faulty.url, path("env.xml")], 1, "no such account"))
+                     ("bad URL", ["call", "127.0.0.1/svc", env], 2, "not a URL"),
+                     ("SOAP fault answered", ["call", faulty.url, env], 1, "no such account"))
             procs = [(c, subprocess.Popen([SKARN, *c[1]], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
                      for c in cases]
             for (label, _, status, text), proc in procs:
@@ -241,7 +396,15 @@ class SkarnTool(unittest.TestCase):
                     self.assertEqual(proc.returncode, status, err)
                     self.assertEqual(len(err.splitlines()), 1, err)
                     self.assertTrue(err.startswith("skarn: "), err)
-                    self.assertIn(text, err)
+                    self.assertNotRegex(err, r"0x[0-9a-f]|Exception|QSM_|\d{10}")
+                    if text.endswith("$"):
+                        self.assertRegex(err.rstrip("\n"), text)
+                    else:
+                        self.assertIn(text, err)
+        for s in queued:
+            s.close()
+        verbose = run("call", refused, path("env.xml"), "--verbose", "--timeout", "1")
+        self.assertRegex(verbose.stderr, r"^skarn: connection refused by .*\n  SkarnException code=5(.|\n)*QSM_Connect=0x")
 
     def test_silent_and_trickling_connections_are_closed(self):
         head = b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: text/xml\r\nContent-Length: 500\r\n\r\n" + b" " * 500
@@ -332,7 +495,8 @@ class SkarnTool(unittest.TestCase):
 
     def test_help_and_version(self):
         for args, text in ((["--version"], "skarn %s\n" % VERSION), (["--help"], "Subcommands:"),
-                           (["call", "--help"], "--concurrency"), (["serve", "--help"], "--idle-timeout")):
+                           (["--help"], "Exit status: 0 success; 1 "), (["call", "--help"], "--concurrency"),
+                           (["call", "--help"], "\n3 connection, TLS, time-out"), (["serve", "--help"], "--log-format")):
             with self.subTest(" ".join(args)):
                 r = run(*args)
                 self.assertEqual(r.returncode, 0)

@@ -2,6 +2,7 @@
 #define SKARN_TOOL_CALL_COMMAND_H
 
 #include "skarn/ClientExchange.h"
+#include "skarn/ClientTarget.h"
 
 #include <string>
 #include <vector>
@@ -10,7 +11,6 @@ namespace CLI {
 class App;
 }
 class ClientSession;
-class ClientTarget;
 class Skarn;
 
 // `skarn call URL [ENVELOPE | -]`: one exchange whose response envelope goes
@@ -27,15 +27,21 @@ public:
 
 private:
     ClientExchange::Request buildRequest() const;
-    int single(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request);
+    // One exchange; with -L, again at each redirect's Location, 5 times at most
+    // (307, 308: the same request; 301, 302, 303: a GET).
+    int single(Skarn& factory, ClientTarget target, ClientExchange::Request request);
+    ClientExchange::Response once(Skarn& factory, const ClientTarget& target, const ClientExchange::Request& request);
     int report(const ClientExchange::Response& response);
     void save(const ClientExchange::Response& response) const;
 
     CLI::App* m_app;
-    std::string m_url, m_envelope = "-", m_action, m_out, m_caFile, m_certFile, m_keyFile;
+    std::string m_url, m_envelope = "-", m_action, m_out, m_caFile, m_certFile, m_keyFile, m_user, m_output, m_data;
     std::vector<std::string> m_attach, m_headers;
-    int m_chunkSize = 0, m_timeout = 30, m_repeat = 0, m_concurrency = 1;
-    bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false;
+    static const int kMaxRedirects = 5;
+    ClientTarget::Tls m_tls;
+    int m_chunkSize = 0, m_timeout = 30, m_connectTimeout = 0, m_repeat = 0, m_concurrency = 1;
+    bool m_contentLength = false, m_raw = false, m_insecure = false, m_verbose = false, m_include = false;
+    bool m_soap12 = false, m_follow = false;
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include "api/SkarnMessageReader.h"
 #include "api/SkarnMessageWriter.h"
 #include "api/SkarnSession.h"
+#include "platform/core/VexIllegalArgumentError.h"
 #include "platform/streams/QioInputStream.h"
 #include "platform/streams/QioOutputStream.h"
 #include "skarn/ClientSession.h"
@@ -16,6 +17,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+
+const char* const ClientExchange::kShownHeaders[] = {"content-type", "content-length", "transfer-encoding", "connection",
+                                                    "location", "www-authenticate", "server", "date", nullptr};
 
 namespace {
 
@@ -51,26 +57,59 @@ std::string quoted(const std::string& action)
 // The request head the session composes from the tool's settings.
 void showRequestHead(std::ostream& out, const std::string& path, const ClientExchange::Request& request)
 {
-    out << "> POST " << path << " HTTP/1.1\n> SOAPAction: " << quoted(request.action) << "\n";
-    for (const auto& header : request.headers)
-        out << "> " << header.first << ": " << header.second << "\n";
-    out << (request.attachments.empty() ? "> Content-Type: text/xml; charset=UTF-8\n"
-                                        : "> Content-Type: multipart/related; type=\"text/xml\"\n")
+    out << (request.get ? "> GET " : "> POST ") << path << " HTTP/1.1\n";
+    if (!request.soap12 && !request.get)
+        out << "> SOAPAction: " << quoted(request.action) << "\n";
+    // As the session keeps them: Authorization and Host first, then the others sorted by name; a name given
+    // again (in any letter case) replaces the earlier one, an empty value removes it.
+    std::map<std::string, std::string> own, others;
+    for (const auto& header : request.headers) {
+        const bool isOwn = ::strcasecmp(header.first.c_str(), "Authorization") == 0 ||
+                           ::strcasecmp(header.first.c_str(), "Host") == 0;
+        std::map<std::string, std::string>& into = isOwn ? own : others;
+        for (auto it = into.begin(); it != into.end();)
+            it = ::strcasecmp(it->first.c_str(), header.first.c_str()) == 0 ? into.erase(it) : std::next(it);
+        if (!header.second.empty() || isOwn)
+            into[isOwn ? (::strcasecmp(header.first.c_str(), "Host") == 0 ? "Host" : "Authorization") : header.first] =
+                header.second;
+    }
+    for (const auto* headers : {&own, &others})
+        for (const auto& header : *headers)
+            out << "> " << header.first << ": " << header.second << "\n";
+    const std::string soap12 = "application/soap+xml; charset=UTF-8" +
+                               (request.action.empty() || request.action == "\"\"" ? std::string()
+                                                                                 : "; action=" + quoted(request.action));
+    const std::string root = request.soap12 ? "application/soap+xml" : "text/xml";
+    if (request.get) {
+        out << "> Content-Length: 0\n";
+        return;
+    }
+    out << (!request.attachments.empty() ? "> Content-Type: multipart/related; type=\"" + root + "\"\n"
+            : request.soap12             ? "> Content-Type: " + soap12 + "\n"
+                                         : std::string("> Content-Type: text/xml; charset=UTF-8\n"))
         << (request.contentLength ? "> Content-Length: (of the body)\n" : "> Transfer-Encoding: chunked\n");
 }
 
 // The response head as the toolkit parsed it: the status line and the
-// fields that decide how the answer is read.
-void showResponseHead(std::ostream& out, SkarnMessageReader& r)
+// header fields the tool knows by name, "Name: value" lines ended by CR LF.
+std::string responseHead(SkarnMessageReader& r)
 {
     const char* version = r.getHeader("skarn-http-version");
     const char* status = r.getHeader("skarn-status-code");
     const char* reason = r.getHeader("skarn-reason-phrase");
-    out << "< " << (version ? version : "HTTP/1.1") << " " << (status ? status : "") << " " << (reason ? reason : "")
-        << "\n";
-    for (const char* name : {"content-type", "content-length", "transfer-encoding", "connection", "server"})
-        if (const char* value = r.getHeader(name))
-            out << "< " << name << ": " << value << "\n";
+    std::string head = std::string(version ? version : "HTTP/1.1") + " " + (status ? status : "") + " " +
+                       (reason ? reason : "") + "\r\n";
+    for (const char* const* name = ClientExchange::kShownHeaders; *name; ++name)
+        if (const char* value = r.getHeader(*name))
+            head += std::string(*name) + ": " + value + "\r\n";
+    return head + "\r\n";
+}
+
+// The response head as "< " lines.
+void showResponseHead(std::ostream& out, const std::string& head)
+{
+    for (std::size_t at = 0, end; (end = head.find("\r\n", at)) != std::string::npos && end > at; at = end + 2)
+        out << "< " << head.substr(at, end - at) << "\n";
     out.flush();
 }
 
@@ -80,6 +119,8 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
 {
     SkarnSession& s = session.session();
     s.setProperty("send-content-length", request.contentLength ? 1 : 0);
+    s.setProperty("soap-version", request.soap12 ? "1.2" : "1.1");
+    s.setProperty("method", request.get ? "GET" : "POST");
     if (request.chunkSize > 0)
         s.setProperty("chunk-size", request.chunkSize);
     if (!request.attachments.empty()) {
@@ -89,18 +130,28 @@ void ClientExchange::configure(ClientSession& session, const Request& request)
         s.setProperty("boundary", MimeBoundary::choose(parts));
     }
     for (const auto& header : request.headers) {
-        if (header.first != "Authorization" && header.first != "Host")
-            throw ToolError(ToolError::Usage, "--header " + header.first +
-                                                  ": the toolkit sends only Authorization and Host from the caller");
-        s.setProperty(header.first, header.second);
+        try {
+            s.setProperty("header:" + header.first, header.second);
+        } catch (const VexIllegalArgumentError& e) {
+            throw ToolError(ToolError::Usage, "--header: " + e.getMessage().str());
+        }
     }
 }
 
-ClientExchange::Response ClientExchange::run(ClientSession& session, const Request& request, const Watch& watch)
+namespace {
+
+ClientExchange::Response readResponse(SkarnSession& s, const ClientExchange::Watch& watch);
+
+ClientExchange::Response exchange(ClientSession& session, const ClientExchange::Request& request,
+                                  const ClientExchange::Watch& watch)
 {
     SkarnSession& s = session.session();
     if (watch.heads)
         showRequestHead(*watch.heads, request.path, request);
+    if (request.get) {
+        s.closeRequest(s.openRequest(0));
+        return readResponse(s, watch);
+    }
     SkarnMessageWriter& w = s.openRequest(request.attachments.empty() ? 0 : 1);
     QioOutputStream& envelope = w.openEnvelope(quoted(request.action).c_str());
     writeAll(envelope, request.envelope, watch.progress);
@@ -111,12 +162,18 @@ ClientExchange::Response ClientExchange::run(ClientSession& session, const Reque
         w.closeAttachment(part);
     }
     s.closeRequest(w);
+    return readResponse(s, watch);
+}
 
-    Response response;
+// The response to the request just sent.
+ClientExchange::Response readResponse(SkarnSession& s, const ClientExchange::Watch& watch)
+{
+    ClientExchange::Response response;
     SkarnMessageReader& r = s.openResponse();
     QioInputStream& in = r.openEnvelope();
+    response.head = responseHead(r);
     if (watch.heads)
-        showResponseHead(*watch.heads, r);
+        showResponseHead(*watch.heads, response.head);
     response.envelope = readAll(in, watch.progress);
     r.closeEnvelope(in);
     // HTTP/1.0 closes unless it says otherwise; HTTP/1.1 when it says so.
@@ -129,13 +186,26 @@ ClientExchange::Response ClientExchange::run(ClientSession& session, const Reque
     const char* reason = r.getHeader("skarn-reason-phrase");
     response.status = status ? std::atoi(status) : 0;
     response.reason = reason ? reason : "";
+    const char* location = r.getHeader("location");
+    response.location = location ? location : "";
     while (r.hasMoreAttachments()) {
         SkarnAttachmentReader& a = r.openNextAttachment();
-        Part part{a.getContentID() ? a.getContentID() : "", a.getContentType() ? a.getContentType() : "", ""};
+        ClientExchange::Part part{a.getContentID() ? a.getContentID() : "", a.getContentType() ? a.getContentType() : "", ""};
         part.bytes = readAll(a.getInputStream(), watch.progress);
         r.closeAttachment(a);
         response.attachments.push_back(std::move(part));
     }
     s.closeResponse(r);
     return response;
+}
+
+}  // namespace
+
+ClientExchange::Response ClientExchange::run(ClientSession& session, const Request& request, const Watch& watch)
+{
+    try {
+        return exchange(session, request, watch);
+    } catch (...) {
+        throw ToolError::fromCurrent(session.peer(), ToolError::Exchanging, 0);
+    }
 }

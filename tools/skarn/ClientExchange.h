@@ -23,7 +23,9 @@ public:
         std::string action;  // the SOAPAction value, quoted unless it already is
         int chunkSize = 0;   // 0: the toolkit's default
         bool contentLength = false;
-        std::vector<std::pair<std::string, std::string>> headers;  // Authorization, Host
+        bool soap12 = false;
+        bool get = false;     // a GET without envelope or parts (a 301, 302 or 303 redirect followed)  // SOAP 1.2 framing: application/soap+xml with the action, no SOAPAction
+        std::vector<std::pair<std::string, std::string>> headers;  // the caller's, as the session's "header:Name"
     };
     struct Part {
         std::string id, type, bytes;
@@ -31,6 +33,8 @@ public:
     struct Response {
         int status = 0;
         std::string reason, envelope;
+        std::string location;  // the Location header, for redirects
+        std::string head;  // status line and the kShownHeaders present, CR LF ended, then an empty line
         std::vector<Part> attachments;
         bool closes = false;  // the server ends the connection after this answer
     };
@@ -41,6 +45,9 @@ public:
         ProgressMeter* progress;
         std::ostream* heads;
     };
+
+    // The response header fields an exchange reports (the reader gives fields by name only); null-ended.
+    static const char* const kShownHeaders[];
 
     // The session's properties for `request`: ToolError Usage for a header
     // the toolkit cannot send.

@@ -5,12 +5,19 @@
 #include "platform/core/VexThrowable.h"
 #include "skarn/ClientTarget.h"
 
+#include <chrono>
 #include <string>
 
-ClientSession::ClientSession(Skarn& factory, const ClientTarget& target)
+ClientSession::ClientSession(Skarn& factory, const ClientTarget& target) : m_peer(target.peer())
 {
     std::string url = target.url(), document = target.document();
-    m_session = factory.getSession(&url[0], &document[0], 0);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        m_session = factory.getSession(&url[0], &document[0], 0);
+    } catch (...) {
+        throw ToolError::fromCurrent(m_peer, ToolError::Connecting,
+                                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
 }
 
 ClientSession::~ClientSession()

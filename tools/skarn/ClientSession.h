@@ -1,6 +1,8 @@
 #ifndef SKARN_TOOL_CLIENT_SESSION_H
 #define SKARN_TOOL_CLIENT_SESSION_H
 
+#include "skarn/ToolError.h"
+
 class ClientTarget;
 class Skarn;
 class SkarnSession;
@@ -10,15 +12,17 @@ class SkarnSession;
 // the object goes.
 class ClientSession {
 public:
-    // Connection failures pass unchanged (the toolkit's exceptions).
+    // A connection failure raises ToolError (ToolError::fromCurrent, Connecting).
     ClientSession(Skarn& factory, const ClientTarget& target);
     ~ClientSession();
     ClientSession(const ClientSession&) = delete;
     ClientSession& operator=(const ClientSession&) = delete;
 
     SkarnSession& session() { return *m_session; }
+    const ToolError::Peer& peer() const { return m_peer; }
 
 private:
+    ToolError::Peer m_peer;
     SkarnSession* m_session = nullptr;
 };
 

@@ -1,28 +1,39 @@
 #ifndef SKARN_TOOL_CLIENT_TARGET_H
 #define SKARN_TOOL_CLIENT_TARGET_H
 
+#include "skarn/ToolError.h"
+
 #include <string>
 
-// Where a client connects and how: the URL and the session configuration document with the TLS settings
-// and the read time-out, which the toolkit's sessions enforce.
+// Where a client connects and how: the URL and the session configuration
+// document with the TLS settings and the connect and read limits, which the
+// toolkit's sessions enforce.
 class ClientTarget {
 public:
+    // Connect attempts and the pause between two of them, written into every document.
+    static const int kConnectAttempts = 5, kConnectRetryPauseSeconds = 2;
+
     struct Tls {
         std::string caFile, certFile, keyFile;
         bool insecure = false;
         int handshakeSeconds = 0;  // 0: the toolkit's default
         int readTimeoutSeconds = 0;  // silence while a response is read; 0: none
+        int connectTimeoutSeconds = 0;  // one connect attempt; 0: the system's
     };
 
     // ToolError Usage for a URL without "scheme://authority", an unknown
-    // scheme, a certificate without its key (or the reverse) and unreadable files.
+    // scheme, a port that is not a number of 1 to 65535, a certificate
+    // without its key (or the reverse) and unreadable files.
     ClientTarget(const std::string& url, const Tls& tls);
 
     const std::string& url() const { return m_url; }
     const std::string& document() const { return m_document; }
+    // The authority, TLS and limits, for the words of a failure.
+    const ToolError::Peer& peer() const { return m_peer; }
 
 private:
     std::string m_url, m_document;
+    ToolError::Peer m_peer;
 };
 
 #endif

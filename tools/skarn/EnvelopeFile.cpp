@@ -30,10 +30,14 @@ std::string EnvelopeFile::readBytes(const std::string& path)
 
 std::string EnvelopeFile::load(const std::string& path)
 {
-    std::string bytes = readBytes(path);
+    return check(readBytes(path), path == "-" ? "standard input" : path);
+}
+
+std::string EnvelopeFile::check(const std::string& bytes, const std::string& from)
+{
     std::string error;
     if (!parse(bytes, error))
-        throw ToolError(ToolError::Usage, (path == "-" ? "standard input" : path) + " is not a usable envelope: " + error);
+        throw ToolError(ToolError::Usage, from + " is not a usable envelope: " + error);
     return bytes;
 }
 

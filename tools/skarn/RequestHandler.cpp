@@ -17,6 +17,7 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct Request {
     std::unique_ptr<VexIDOM_Document> holder;
     std::vector<Part> parts;
     std::string version, connection;
+    bool soap12 = false;  // the envelope came as application/soap+xml (alone or as the multipart root type)
     bool hadLength = false;
 };
 
@@ -47,6 +49,15 @@ std::string readAll(QioInputStream& in)
     for (unsigned n; (n = in.read(buffer, sizeof buffer)) != QioInputStream::END;)
         out.append(buffer, n);
     return out;
+}
+
+// SOAP 1.2 by its content type: "application/soap+xml", or a multipart message whose root type is that.
+bool isSoap12(std::string type)
+{
+    for (char& c : type)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return type.compare(0, 20, "application/soap+xml") == 0 ||
+           (type.compare(0, 10, "multipart/") == 0 && type.find("type=\"application/soap+xml\"") != std::string::npos);
 }
 
 struct SessionRelease {
@@ -80,6 +91,7 @@ RequestHandler::Outcome RequestHandler::serve(WatchedSocket& socket)
         outcome.path = header(*reader, "skarn-uri");
         request.version = header(*reader, "skarn-http-version");
         request.connection = header(*reader, "connection");
+        request.soap12 = isSoap12(header(*reader, "content-type"));
         request.hadLength = reader->getHeader("content-length") != nullptr;
         while (reader->hasMoreAttachments()) {
             SkarnAttachmentReader& a = reader->openNextAttachment();
@@ -101,12 +113,14 @@ RequestHandler::Outcome RequestHandler::serve(WatchedSocket& socket)
         if (reader && outcome.method.empty()) {
             outcome.method = header(*reader, "skarn-method");
             outcome.path = header(*reader, "skarn-uri");
+            request.soap12 = isSoap12(header(*reader, "content-type"));
         }
     }
 
     const bool http10 = request.version == "HTTP/1.0";
     try {
         s->setProperty("send-content-length", !fault.empty() || http10 || request.hadLength ? 1 : 0);
+        s->setProperty("soap-version", request.soap12 ? "1.2" : "1.1");
         const bool echo = fault.empty() && m_fixedResponse.empty();
         if (echo && !request.parts.empty()) {
             std::vector<const std::string*> parts;
@@ -125,7 +139,9 @@ RequestHandler::Outcome RequestHandler::serve(WatchedSocket& socket)
                 w.addAttachment(p.type.c_str(), nullptr, p.bytes.data(), static_cast<unsigned>(p.bytes.size()),
                                 p.id.c_str());
         } else {
-            const std::string body = fault.empty() ? m_fixedResponse : SoapFault::envelope("Client", fault);
+            const std::string body = !fault.empty() ? request.soap12 ? SoapFault::envelope12("Sender", fault)
+                                                                     : SoapFault::envelope("Client", fault)
+                                                    : m_fixedResponse;
             QioOutputStream& out = w.openEnvelope();
             out.write(body.data(), static_cast<unsigned>(body.size()));
             w.closeEnvelope(out);

@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -79,7 +80,12 @@ ServeCommand::ServeCommand(CLI::App& parent)
     m_app->add_option("--max-head", m_maxHead, "Longest request head accepted, in bytes")
         ->type_name("BYTES")
         ->check(CLI::Range(256L, 64L * 1024 * 1024))->capture_default_str();
-    m_app->add_flag("--log", m_log, "One access-log line per request on stdout");
+    m_app->add_flag("--log", m_log,
+                    "One access-log line per request on stdout: time peer method path status bytes-in bytes-out ms");
+    m_app->add_option("--log-format", m_logFormat, "text, or json: one JSON object per line (implies --log)")
+        ->type_name("FORMAT")
+        ->check(CLI::IsMember({"text", "json"}))
+        ->capture_default_str();
 }
 
 bool ServeCommand::chosen() const { return m_app->parsed(); }
@@ -92,6 +98,20 @@ std::string ServeCommand::listenerDocument() const
     // A client that opens a TLS connection and says nothing holds the accept no longer than this.
     doc += element("handshakeTimeoutSeconds", std::to_string(m_idleTimeout));
     return doc + "</sessionConfigDocument>";
+}
+
+ToolError ServeCommand::listenFailure() const
+{
+    const std::string where = (m_bind.find(':') == std::string::npos ? m_bind : "[" + m_bind + "]") + ":" +
+                              std::to_string(m_port);
+    const ToolError toolkit = ToolError::fromCurrent(ToolError::Peer{where}, ToolError::Connecting, 0);
+    std::string text = ToolError::describeCurrent(false);
+    for (const char* known : {"Address already in use", "Permission denied", "Cannot assign requested address"})
+        if (text.find(known) != std::string::npos)
+            text = known;
+    if (text.size() > 1)
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return ToolError(ToolError::Transport, "cannot listen on " + where + ": " + text, toolkit.detail());
 }
 
 int ServeCommand::run()
@@ -110,13 +130,19 @@ int ServeCommand::run()
     std::unique_ptr<Skarn> factory(Skarn::getSessionFactory());
     factory->setProperty("QSMSSLServer", m_tlsCert.empty() ? 0 : 1);
     std::string document = listenerDocument(), bind = m_bind;
-    SkarnServerSocket* listener = factory->getServerSocket(&bind[0], m_port, &document[0]);
+    SkarnServerSocket* listener = nullptr;
+    try {
+        listener = factory->getServerSocket(&bind[0], m_port, &document[0]);
+    } catch (...) {
+        throw listenFailure();
+    }
     if (m_port == 0)
         std::cout << listener->getListenOnPort() << std::endl;
     installStopSignals();
 
     RequestHandler handler(*factory, fixed);
-    AccessLog log(m_log ? &std::cout : nullptr);
+    const bool logging = m_log || m_app->count("--log-format") > 0;
+    AccessLog log(logging ? &std::cout : nullptr, m_logFormat == "json" ? AccessLog::Json : AccessLog::Text);
     std::vector<std::thread> workers;
     for (int i = 0; i < m_threads; ++i)
         workers.emplace_back([&] { work(*listener, handler, log); });

@@ -1,6 +1,8 @@
 #ifndef SKARN_TOOL_SERVE_COMMAND_H
 #define SKARN_TOOL_SERVE_COMMAND_H
 
+#include "skarn/ToolError.h"
+
 #include <atomic>
 #include <string>
 
@@ -28,10 +30,12 @@ private:
     void work(SkarnServerSocket& listener, RequestHandler& handler, AccessLog& log);
     void serveConnection(SkarnSocket* accepted, RequestHandler& handler, AccessLog& log);
     std::string listenerDocument() const;
+    // The exception being handled, raised while opening the listener, in words.
+    ToolError listenFailure() const;
 
     CLI::App* m_app;
     int m_port = -1;
-    std::string m_bind = "127.0.0.1", m_respond, m_tlsCert, m_tlsKey;
+    std::string m_bind = "127.0.0.1", m_respond, m_tlsCert, m_tlsKey, m_logFormat = "text";
     int m_threads = 8, m_idleTimeout = 30, m_requestTimeout = 30;
     long m_maxHead = 64 * 1024;
     bool m_log = false;

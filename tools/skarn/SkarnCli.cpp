@@ -11,14 +11,29 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 int main(int argc, char** argv)
 {
     CLI::App app("skarn: send SOAP envelopes with attachments over HTTP(S), or answer them", "skarn");
     app.set_version_flag("--version", std::string("skarn ") + SKARN_VERSION);
     app.require_subcommand(1);
+    const char* const statuses =
+        "Exit status: 0 success; 1 the server answered a SOAP fault or a status other than 200;\n"
+        "2 usage: options, input files, a URL or header that cannot be used (nothing is sent);\n"
+        "3 connection, TLS, time-out or any other failure of the exchange (serve: cannot listen).";
+    app.footer(statuses);
     CallCommand call(app);
     ServeCommand serve(app);
+    for (CLI::App* sub : app.get_subcommands({}))
+        sub->footer(statuses);
+    // A first word that is neither an option nor a subcommand is named as such
+    // (the parser alone would only say that a subcommand is required).
+    const std::string first = argc > 1 ? argv[1] : "-";
+    if (first[0] != '-' && first != "call" && first != "serve") {
+        std::cerr << "skarn: unknown subcommand \"" << first << "\" (call, serve; skarn --help)" << std::endl;
+        return ToolError::Usage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

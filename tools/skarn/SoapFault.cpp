@@ -28,12 +28,25 @@ std::string SoapFault::envelope(const char* code, const std::string& text)
            "</faultstring></soap:Fault></soap:Body></soap:Envelope>\n";
 }
 
+std::string SoapFault::envelope12(const char* code, const std::string& text)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"><env:Body><env:Fault>"
+           "<env:Code><env:Value>env:" + std::string(code) + "</env:Value></env:Code><env:Reason>"
+           "<env:Text xml:lang=\"en\">" + escaped(text) + "</env:Text></env:Reason></env:Fault></env:Body></env:Envelope>\n";
+}
+
 bool SoapFault::find(const VexIDOM_Node& document, std::string& text)
 {
     VexIDOM_Element body = VexIDOM_Helper::findFirstElement(document, "Body");
     VexIDOM_Element fault = body.isNull() ? body : VexIDOM_Helper::findFirstElement(body, "Fault");
     if (fault.isNull())
         return false;
-    text = VexIDOM_Helper::getElementText(VexIDOM_Helper::findFirstElement(fault, "faultstring")).str();
+    VexIDOM_Element reason = VexIDOM_Helper::findFirstElement(fault, "faultstring");
+    if (reason.isNull()) {
+        reason = VexIDOM_Helper::findFirstElement(fault, "Reason");
+        reason = reason.isNull() ? reason : VexIDOM_Helper::findFirstElement(reason, "Text");
+    }
+    text = VexIDOM_Helper::getElementText(reason).str();
     return true;
 }
