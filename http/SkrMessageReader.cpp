@@ -321,7 +321,22 @@ void SkrMessageReader::closeAttachment(SkarnAttachmentReader& /*a*/)
     }
 }
 
-const char* SkrMessageReader::getHeader(const char* name) { return m_parser.getHeader(name); }
+const char* SkrMessageReader::getHeader(const char* name)
+{
+    if (name && std::strcmp(name, FIELD_NAMES) == 0) {
+        // Built on request only: reading a message never pays for it.
+        m_fieldNames.clear();
+        for (const auto& field : m_parser.getHeaders()) {
+            if (field.first.compare(0, 6, "skarn-") == 0)
+                continue;
+            if (!m_fieldNames.empty())
+                m_fieldNames += ", ";
+            m_fieldNames += field.first;
+        }
+        return m_fieldNames.c_str();
+    }
+    return m_parser.getHeader(name);
+}
 
 void SkrMessageReader::getEnvelope(VexIDOM_Node& parent)
 {

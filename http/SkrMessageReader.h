@@ -5,6 +5,8 @@
 #include "SkrHTTPParser.h"
 #include "../platform/core/VexThreadSpare.h"
 
+#include <string>
+
 class QioBlockInputStream;
 class QioBufferedInputStream;
 class QioChunkedInputStream;
@@ -84,7 +86,12 @@ public:
     void closeAttachment(SkarnAttachmentReader& a) override;
     // A header of the message head by its lower-case name, pseudo-headers
     // ("skarn-status-code", ...) included; null when absent.
+    // FIELD_NAMES ("skarn-field-names") answers the names of the head's
+    // fields, lower case, sorted, ", " between them (the pseudo-headers left
+    // out), so that a caller can show the whole head; valid until the next
+    // such call or the reader's end.
     const char* getHeader(const char* name) override;
+    static constexpr const char* FIELD_NAMES = "skarn-field-names";
 
     // Reads what is left of the message (what the destructor would do) and
     // answers whether the connection now stands at the start of the next
@@ -117,6 +124,7 @@ private:
 
     int m_more_parts;
     bool m_finished = false;  // finish() or abandon() ran
+    std::string m_fieldNames;  // getHeader(FIELD_NAMES)
     bool m_complete = false;  // the message was read to its framed end
     SkrHTTPParser m_parser;
     QioInputStream* m_sock_in;

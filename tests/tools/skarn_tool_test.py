@@ -206,13 +206,13 @@ class SkarnTool(unittest.TestCase):
         rows = (("headers and --user", [env, "-H", "X-Trace: 7", "--header", "accept-language: fr", "-u", "u:p"],
                  ["\r\nAuthorization: Basic dTpw\r\n", "\r\nX-Trace: 7\r\naccept-language: fr\r\n"], b"Echo", None),
                 ("--data", ["--data", "<q>inline</q>"], ["POST /svc HTTP/1.1\r\n"], b"<q>inline</q>", None),
-                ("-i", [env, "-i"], [], b"Echo", "HTTP/1.1 200 OK\ncontent-type: text/xml\ncontent-length: 9\n"
-                                                 "connection: close\n\n" + XML_DECL + "<r>ok</r>\n"),
+                ("-i: every field", [env, "-i"], [], b"Echo", "HTTP/1.1 200 OK\nconnection: close\ncontent-length: 9\n"
+                                                 "content-type: text/xml\nx-odd: 1\n\n" + XML_DECL + "<r>ok</r>\n"),
                 ("-o -i", [env, "-o", out, "-i", "--connect-timeout", "5"], [], b"Echo", ""),
                 ("--soap12", [env, "--soap12", "--action", "urn:echo"],
                  ['\r\nContent-Type: application/soap+xml; charset=UTF-8; action="urn:echo"\r\n', "!SOAPAction"], b"Echo",
                  None))
-        with Peer(*[answer()] * len(rows)) as peer:
+        with Peer(*[answer(extra=b"X-Odd: 1\r\n")] * len(rows)) as peer:
             for label, args, in_head, in_body, stdout in rows:
                 with self.subTest(label):
                     r = run("call", peer.url + "/svc", *args)
@@ -223,8 +223,8 @@ class SkarnTool(unittest.TestCase):
                     self.assertIn(in_body, body)
                     if stdout is not None:
                         self.assertEqual(r.stdout, stdout)
-        self.assertEqual(read(out).decode(), "HTTP/1.1 200 OK\r\ncontent-type: text/xml\r\ncontent-length: 9\r\n"
-                                             "connection: close\r\n\r\n" + XML_DECL + "<r>ok</r>\n")
+        self.assertEqual(read(out).decode(), "HTTP/1.1 200 OK\r\nconnection: close\r\ncontent-length: 9\r\n"
+                                             "content-type: text/xml\r\nx-odd: 1\r\n\r\n" + XML_DECL + "<r>ok</r>\n")
         for args, why in ((["-H", "Connection: close"], "set by the message writer"), (["-H", "X: a", "-u", "nocolon"],
                                                                                       "USER:PASSWORD"),
                           ([path("env.xml"), "--data", "<a/>"], "excludes")):

@@ -116,7 +116,7 @@ CallCommand::CallCommand(CLI::App& parent)
     m_app->add_option("--out", m_out, "Save response attachments in DIR, named after their content ids")->type_name("DIR");
     m_app->add_flag("--raw", m_raw, "Print the response envelope as received");
     m_app->add_flag("-L,--location", m_follow, "Follow redirects (Location), 5 at most: 307 and 308 with the same POST, 301, 302 and 303 with a GET");
-    m_app->add_flag("-i,--include", m_include, "Print the response head (status line, known fields) before the envelope");
+    m_app->add_flag("-i,--include", m_include, "Print the response head (status line, every field as parsed) before the envelope");
     m_app->add_option("-o,--output", m_output, "Write the response envelope to FILE instead of standard output")
         ->type_name("FILE");
     m_app->add_flag("--verbose", m_verbose, "Request and response heads on stderr; back traces of failures");

@@ -20,8 +20,6 @@
 #include <iterator>
 #include <map>
 
-const char* const ClientExchange::kShownHeaders[] = {"content-type", "content-length", "transfer-encoding", "connection",
-                                                    "location", "www-authenticate", "server", "date", nullptr};
 
 namespace {
 
@@ -90,8 +88,9 @@ void showRequestHead(std::ostream& out, const std::string& path, const ClientExc
         << (request.contentLength ? "> Content-Length: (of the body)\n" : "> Transfer-Encoding: chunked\n");
 }
 
-// The response head as the toolkit parsed it: the status line and the
-// header fields the tool knows by name, "Name: value" lines ended by CR LF.
+// The response head as the toolkit parsed it: the status line and every
+// field (names in lower case, sorted; the reader lists them under
+// "skarn-field-names"), "name: value" lines ended by CR LF.
 std::string responseHead(SkarnMessageReader& r)
 {
     const char* version = r.getHeader("skarn-http-version");
@@ -99,9 +98,15 @@ std::string responseHead(SkarnMessageReader& r)
     const char* reason = r.getHeader("skarn-reason-phrase");
     std::string head = std::string(version ? version : "HTTP/1.1") + " " + (status ? status : "") + " " +
                        (reason ? reason : "") + "\r\n";
-    for (const char* const* name = ClientExchange::kShownHeaders; *name; ++name)
-        if (const char* value = r.getHeader(*name))
-            head += std::string(*name) + ": " + value + "\r\n";
+    const char* listed = r.getHeader("skarn-field-names");
+    const std::string names = listed ? listed : "";
+    for (std::size_t at = 0; at < names.size();) {
+        const std::size_t end = std::min(names.find(", ", at), names.size());
+        const std::string name = names.substr(at, end - at);
+        if (const char* value = r.getHeader(name.c_str()))
+            head += name + ": " + value + "\r\n";
+        at = end + 2;
+    }
     return head + "\r\n";
 }
 

@@ -34,7 +34,7 @@ public:
         int status = 0;
         std::string reason, envelope;
         std::string location;  // the Location header, for redirects
-        std::string head;  // status line and the kShownHeaders present, CR LF ended, then an empty line
+        std::string head;  // status line and every field as parsed, CR LF ended, then an empty line
         std::vector<Part> attachments;
         bool closes = false;  // the server ends the connection after this answer
     };
@@ -45,9 +45,6 @@ public:
         ProgressMeter* progress;
         std::ostream* heads;
     };
-
-    // The response header fields an exchange reports (the reader gives fields by name only); null-ended.
-    static const char* const kShownHeaders[];
 
     // The session's properties for `request`: ToolError Usage for a header
     // the toolkit cannot send.
