@@ -1,8 +1,6 @@
 #include "api/Skarn.h"
 
 #include "api/SkarnException.h"
-#include "bus/SkrTheBus.h"
-#include "platform/core/VexGuard.h"
 
 // Each unsupported slot raises errNotSupported from its own line of this unit.
 #define SKARN_NOT_SUPPORTED(function) SkarnException::raise(VEX_LOCATION, function, SkarnException::errNotSupported)
@@ -25,4 +23,3 @@ SkarnServerSession* Skarn::getServerSession(SkarnSocket*) { SKARN_NOT_SUPPORTED(
 
 SkarnSocket* Skarn::getSocket() { SKARN_NOT_SUPPORTED("Skarn::GetSocket"); }
 
-Skarn* Skarn::getSessionFactory() { return VEX_GUARDED_NEW(nullptr, new SkrTheBus()); }

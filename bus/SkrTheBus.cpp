@@ -16,6 +16,10 @@
 
 #include <cstdlib>
 
+// The public factory's one implementation is made here, so that the public
+// classes know nothing of the layers that implement them.
+Skarn* Skarn::getSessionFactory() { return VEX_GUARDED_NEW(nullptr, new SkrTheBus()); }
+
 const char* SkrTheBus::getNamespaceURI() { return "http://skarn.invalid/mirra"; }
 
 SkrTheBus::SkrTheBus() : m_namespace(nullptr), m_properties({"non-SSL-sockets", "QSMSSLServer"})
