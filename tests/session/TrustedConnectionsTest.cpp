@@ -238,7 +238,7 @@ TEST(TrustedConnections, EveryAnswerReachesItsOwnCaller)
             const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/svc";
             const std::string doc = tls ? tlsClientDocument() : kPlainDoc;
             noThrowable([&] { EXPECT_EQ("one", exchange(*bus, url, doc, "one")); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // what comes late has come
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));  // what comes late has come
             noThrowable([&] { EXPECT_EQ("two", exchange(*bus, url, doc, "two")); });
             noThrowable([&] { EXPECT_EQ("three", exchange(*bus, url, doc, "three")); });
             EXPECT_EQ(row.connections, tls ? secure->accepted() : plain->accepted());
@@ -415,7 +415,7 @@ TEST(TrustedConnections, SessionDocumentLimitsBoundEveryWait)
              "1: SkarnSocketInputStream::read - the server went silent [VEX_THROW] < SkrMessageReader::openEnvelope "
              "[VEX_RETHROW]"},
             {"a server that trickles", trickle,
-             "<readTimeoutSeconds>1</readTimeoutSeconds><responseTimeoutSeconds>2</responseTimeoutSeconds>",
+             "<readTimeoutSeconds>2</readTimeoutSeconds><responseTimeoutSeconds>3</responseTimeoutSeconds>",
              "1: SkarnSocketInputStream::read - the response took too long [VEX_THROW]"},
         };
         for (const Row& row : rows) {
