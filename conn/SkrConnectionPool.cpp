@@ -216,16 +216,22 @@ SkarnSocket* SkrConnectionPool::takeIdle(const std::string& key, const std::stri
     return nullptr;
 }
 
+SkarnSocket* SkrConnectionPool::takeIdleFor(const std::string& key, int secure, bool https, const char* options)
+{
+    const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, https, options);
+    SkarnSocket* socket = takeIdle(key, &profile.kind());
+    if (socket)
+        socket->setLimits(profile.limits());
+    return socket;
+}
+
 SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* url, const char* options)
 {
     std::string key = urlKey(url);
     const char* forced = forcedOptions(options);
     if (!forced) {
-        const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, isHttps(url), options);
-        if (SkarnSocket* socket = takeIdle(key, &profile.kind())) {
-            socket->setLimits(profile.limits());
+        if (SkarnSocket* socket = takeIdleFor(key, secure, isHttps(url), options))
             return socket;
-        }
     }
     return openConnection(secure, url, forced ? forced : options, std::move(key));
 }
@@ -236,11 +242,8 @@ SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* host
     std::string key = hostPortKey(host, port);
     const char* forced = forcedOptions(options);
     if (!forced) {
-        const SkrConnectionProfile& profile = SkrConnectionProfile::of(secure, false, options);
-        if (SkarnSocket* socket = takeIdle(key, &profile.kind())) {
-            socket->setLimits(profile.limits());
+        if (SkarnSocket* socket = takeIdleFor(key, secure, false, options))
             return socket;
-        }
     }
     return openConnection(secure, port, record.address(), forced ? forced : options, std::move(key));
 }

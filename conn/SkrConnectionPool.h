@@ -74,6 +74,9 @@ private:
     // `kind` is given, of that kind; others of the kind met on the way are
     // deleted, those of other kinds stay.
     SkarnSocket* takeIdle(const std::string& key, const std::string* kind);
+    // takeIdle for the kind of a request (SkrConnectionProfile); the socket
+    // found gets the request's limits.
+    SkarnSocket* takeIdleFor(const std::string& key, int secure, bool https, const char* options);
 
     std::map<std::string, std::list<SkarnSocket*>> m_index;
     VexThreadCriticalSection m_lock{0};

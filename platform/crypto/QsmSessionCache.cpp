@@ -120,13 +120,14 @@ int newSession(SSL* ssl, SSL_SESSION* session)
 std::string QsmSessionCache::keyOf(const QsmSessionConfig& config, bool verifies, const std::string& address,
                                    const std::string& host, const std::string& verifiedName)
 {
-    // Fields separated by NUL bytes, which none of them can hold.
+    // The server as reached and as verified, then the document's trust
+    // settings, as the connection pool compares them too.
     std::string key;
-    for (const std::string* field : {&address, &host, &verifiedName, &config.caFile, &config.certificateFile,
-                                     &config.privateKeyFile}) {
+    for (const std::string* field : {&address, &host, &verifiedName}) {
         key += *field;
         key += '\0';
     }
+    key += config.trustText();
     key += verifies ? 'V' : '-';
     return key;
 }

@@ -129,16 +129,12 @@ bool QsmSessionConfig::number(const std::string& value, const char* name, long l
 
 std::string QsmSessionConfig::trustText() const
 {
+    // Fields separated by NUL bytes, which none of them can hold.
     std::string text;
-    text.reserve(caFile.size() + certificateFile.size() + privateKeyFile.size() + serverName.size() + 8);
-    text += caFile;
-    text += '\n';
-    text += certificateFile;
-    text += '\n';
-    text += privateKeyFile;
-    text += '\n';
-    text += serverName;
-    text += '\n';
+    for (const std::string* field : {&caFile, &certificateFile, &privateKeyFile, &serverName}) {
+        text += *field;
+        text += '\0';
+    }
     text += static_cast<char>('1' + verifyPeer);  // '0' not given, '1' OFF, '2' ON
     return text;
 }

@@ -56,7 +56,8 @@ public:
     // The settings that decide whom a TLS client trusts and is trusted as
     // (caFile, certificateFile, privateKeyFile, serverName, verifyPeer), as
     // one text: two documents open connections of the same trust exactly
-    // when their texts are equal.
+    // when their texts are equal. The connection pool's kinds and the TLS
+    // session cache's keys are both made from it.
     std::string trustText() const;
 
 private:

@@ -14,7 +14,6 @@ bool QsmUrl::parse(const char* url, std::string& error)
     host.clear();
     path.clear();
     port = 0;
-    portGiven = false;
     if (!url || !*url) {
         error = "no URL";
         return false;
@@ -73,7 +72,6 @@ bool QsmUrl::parse(const char* url, std::string& error)
             return false;
         }
         port = static_cast<int>(p);
-        portGiven = true;
     } else if (scheme == "https") {
         port = 443;
     } else if (scheme == "http") {

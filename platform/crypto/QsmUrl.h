@@ -13,7 +13,6 @@ public:
     std::string scheme;  // lower case
     std::string host;    // without brackets
     int port = 0;
-    bool portGiven = false;  // the URL names its port
     std::string path;    // path and query as they stand, "/" when the URL has none; no fragment
 
     // False with a reason in `error` when the URL has no scheme, no host, a
