@@ -15,7 +15,7 @@ include(CMakePackageConfigHelpers)
 # themselves, so one file serves from the source tree and from include/skarn.
 function(skarn_public_headers out)
   set(todo)
-  foreach(dir api bus http mime session net conn platform)
+  foreach(dir api bus http mime session net conn runtime platform)
     file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
     foreach(h ${headers})
       file(STRINGS ${h} exported REGEX "SKARN_EXPORT" LIMIT_COUNT 1)

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,6 +26,7 @@ const char kSSLEnd[] = "</forceSSLStatus>";
 const int kAddressLength = 128;
 const int kBacklog = 20;
 const int kRetries = 5;
+const std::size_t kMaxPending = 63;  // with the listener, the 64 handles one poll takes
 
 // What replaces "</sessionConfigDocument>", by server-SSL flag and family.
 const char* closingElements(int serverSSL, int family)
@@ -57,7 +59,14 @@ SkrServerSocket::SkrServerSocket() : m_serverSSL(0) {}
 
 SkrServerSocket::SkrServerSocket(int serverSSL) : m_serverSSL(serverSSL) {}
 
-SkrServerSocket::~SkrServerSocket() = default;
+SkrServerSocket::~SkrServerSocket() { closePending(); }
+
+void SkrServerSocket::closePending()
+{
+    for (Pending& p : m_pending)
+        m_crypto->QSM_CloseHandle(&p.handle, nullptr, nullptr);
+    m_pending.clear();
+}
 
 void SkrServerSocket::raiseCryptoError(const char* call, int result, const char* function)
 {
@@ -143,6 +152,12 @@ void SkrServerSocket::open(char* serverAddr, int nPort, char* sessionConfigDoc)
 
 SkarnSocket* SkrServerSocket::accept(const char* function)
 {
+    if (m_deferring) {
+        // This accept negotiates on the listener: connections come out secured.
+        const int off = 0;
+        m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_SO_DEFER_HANDSHAKE, &off, 4, nullptr);
+        m_deferring = false;
+    }
     int retries = kRetries;
     QSM_HANDLE accepted = nullptr;
     sockaddr_storage peer;
@@ -170,11 +185,86 @@ SkarnSocket* SkrServerSocket::accept(const char* function)
     }
     if (!accepted)
         return nullptr;
+    return wrapAccepted(accepted, peer, function);
+}
+
+SkarnSocket* SkrServerSocket::wrapAccepted(void* handle, const sockaddr_storage& peer, const char* function)
+{
     try {
-        return VEX_GUARDED_NEW(function, new SkrSocket(accepted, portOf(peer), peer));
+        return VEX_GUARDED_NEW(function, new SkrSocket(handle, portOf(peer), peer));
     } catch (...) {
-        m_crypto->QSM_CloseHandle(&accepted, nullptr, nullptr);  // nobody else will
+        m_crypto->QSM_CloseHandle(&handle, nullptr, nullptr);  // nobody else will
         throw;
+    }
+}
+
+SkarnSocket* SkrServerSocket::stepHandshake(std::size_t i)
+{
+    void* handle = m_pending[i].handle;
+    const int result = m_crypto->QSM_EstablishSecure(handle, nullptr);
+    if (result == QSM_E_WOULD_BLOCK)
+        return nullptr;
+    const sockaddr_storage peer = m_pending[i].peer;
+    m_pending.erase(m_pending.begin() + static_cast<std::ptrdiff_t>(i));
+    if (result != QSM_S_OK) {
+        I18NString text;
+        {
+            CryptoError error(handle, "QSM_EstablishSecure", result);
+            error.describe(text);
+        }
+        m_crypto->QSM_CloseHandle(&handle, nullptr, nullptr);
+        SkarnException::raise(VEX_LOCATION, kTimedAcceptFunction, SkarnException::errSocket, {}, text.c_str());
+    }
+    const int blocking = 0;  // the host reads it as any accepted connection
+    m_crypto->QSM_SetSockOpt(handle, QSM_FIONBIO, &blocking, 4, nullptr);
+    return wrapAccepted(handle, peer, kTimedAcceptFunction);
+}
+
+SkarnSocket* SkrServerSocket::acceptNegotiating(int seconds)
+{
+    if (!m_deferring) {
+        const int on = 1;
+        const int result = m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_SO_DEFER_HANDSHAKE, &on, 4, nullptr);
+        if (result != QSM_S_OK)
+            raiseCryptoError("QSM_SetSockOpt", result, kTimedAcceptFunction);
+        m_deferring = true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    QSM_Pollfd fds[kMaxPending + 1];
+    for (;;) {
+        // Each pending handshake takes a step on every turn, so that one past
+        // its own time-out ends even while its client stays silent.
+        for (std::size_t i = m_pending.size(); i-- > 0;)
+            if (SkarnSocket* secured = stepHandshake(i))
+                return secured;
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return nullptr;
+        std::size_t count = 0;
+        if (m_pending.size() < kMaxPending)
+            fds[count++] = QSM_Pollfd{m_hQSMSocket, QSM_POLL_READABLE, 0};
+        for (const Pending& p : m_pending)
+            fds[count++] = QSM_Pollfd{p.handle, QSM_POLL_READABLE, 0};
+        char* details = nullptr;
+        const int polled = m_crypto->QSM_Poll(fds, static_cast<int>(count), static_cast<int>(left < 1000 ? left : 1000),
+                                              nullptr, &details);
+        m_crypto->QSM_CryptoFree(details);
+        if (polled == QSM_E_INTERRUPTED)
+            return nullptr;
+        if (polled != QSM_S_OK && polled != QSM_S_TIMEOUT)
+            raiseCryptoError("QSM_Poll", polled, kTimedAcceptFunction);
+        if (polled != QSM_S_OK || fds[0].handle != m_hQSMSocket || !(fds[0].revents & QSM_POLL_READABLE))
+            continue;
+        QSM_HANDLE accepted = nullptr;
+        sockaddr_storage peer{};
+        int length = kAddressLength;
+        const int result = m_crypto->QSM_Accept(m_hQSMSocket, &accepted, &peer, &length, nullptr);
+        if (result != QSM_S_OK)
+            raiseCryptoError("QSM_Accept", result, kTimedAcceptFunction);
+        const int on = 1;
+        m_crypto->QSM_SetSockOpt(accepted, QSM_FIONBIO, &on, 4, nullptr);
+        m_pending.push_back(Pending{accepted, peer});
     }
 }
 
@@ -184,6 +274,8 @@ SkarnSocket* SkrServerSocket::awaitCommunicationAttempt(int nTimeout)
 {
     if (nTimeout == 0)
         return awaitCommunicationAttempt();
+    if (m_serverSSL)
+        return acceptNegotiating(nTimeout);
     QSM_Pollfd pollfd{m_hQSMSocket, QSM_POLL_READABLE, 0};
     char* errorDocument = nullptr;
     const int result = m_crypto->QSM_Poll(&pollfd, 1, nTimeout * 1000, nullptr, &errorDocument);
@@ -207,6 +299,7 @@ SkarnSocket* SkrServerSocket::awaitCommunicationAttempt(int nTimeout)
 
 void SkrServerSocket::release()
 {
+    closePending();
     try {
         Close();
     } catch (...) {

@@ -270,6 +270,15 @@ void SkrMessageWriter::writeTolkResponseHeaders(HttpMsgNode* node)
     node->setHeader(VexTolkData::getTolkHeaderStepString(), tolk->getTolkStep());
 }
 
+void SkrMessageWriter::startResponse(HttpMsgNode* node)
+{
+    node->startResponse(m_status_code, m_reason);
+    writeTolkResponseHeaders(node);
+    if (m_closeConnection)
+        node->setHeader("Connection", "close");
+    m_status_sent = 1;
+}
+
 void SkrMessageWriter::setExtraHeaders(HttpMsgNode* node)
 {
     checkOpen("SkrMessageWriter::setExtraHeaders");
@@ -307,9 +316,7 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
             setExtraHeaders(node);
             setCallerHeaders(node);
         } else {
-            node->startResponse(m_status_code, m_reason);
-            writeTolkResponseHeaders(node);
-            m_status_sent = 1;
+            startResponse(node);
         }
         const std::string soap12 = soap12Type(m_request ? soapAction : nullptr);
         if (m_has_attachments)
@@ -526,11 +533,8 @@ void SkrMessageWriter::close()
             setCallerHeaders(node);
         }
         // A response closed without an envelope still needs its status line.
-        if (!m_request && !m_status_sent) {
-            node->startResponse(m_status_code, m_reason);
-            writeTolkResponseHeaders(node);
-            m_status_sent = 1;
-        }
+        if (!m_request && !m_status_sent)
+            startResponse(node);
         node->end();
         dropMessageObjects();
         m_open = 0;

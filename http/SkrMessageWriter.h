@@ -99,6 +99,11 @@ public:
     // SOAPAction header (an empty action: no parameter), a multipart root type
     // "application/soap+xml". Otherwise SOAP 1.1: "text/xml; charset=UTF-8" and SOAPAction.
     void setSoap12(bool soap12) { m_soap12 = soap12; }
+    // A response (before it starts): "Connection: close" after the status
+    // line's tracing step, for a server that ends the connection after it.
+    void setConnectionClose(bool close) { m_closeConnection = close; }
+    // Whether the head has gone to the socket (or is on its way).
+    bool started() const { return m_status_sent != 0; }
     // A GET request (before init): no envelope and no parts (openEnvelope,
     // setEnvelope and a writer with attachments raise VexIllegalStateError);
     // close() sends the request line, the tracing headers, Authorization,
@@ -124,6 +129,8 @@ private:
     // The "header:Name" entries of the property table, on the request head.
     void setCallerHeaders(HttpMsgNode* node);
     void writeTolkResponseHeaders(HttpMsgNode* node);
+    // The status line and the response's own headers.
+    void startResponse(HttpMsgNode* node);
     // The failure path of a message operation: no reuse, message objects gone.
     void abandonMessage();
     // A part that failed while opening: dropped, and the connection stops being reusable.
@@ -154,6 +161,7 @@ private:
     Properties* m_properties = nullptr;
     int m_open = 0;
     bool m_soap12 = false;
+    bool m_closeConnection = false;
     bool m_get = false;
 };
 

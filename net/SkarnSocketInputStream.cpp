@@ -79,7 +79,25 @@ void SkarnSocketInputStream::setResponseLimits(int silenceSeconds, int totalSeco
 {
     m_silenceLimit = silenceSeconds > 0 ? silenceSeconds : 0;
     m_deadline = totalSeconds > 0 ? steadyMillis() + 1000LL * totalSeconds : 0;
+    m_minRate = 0;
     installCallback();
+}
+
+void SkarnSocketInputStream::setMinimumRate(int bytesPerSecond, int graceSeconds)
+{
+    m_minRate = bytesPerSecond > 0 && graceSeconds > 0 ? bytesPerSecond : 0;
+    m_rateGraceMillis = 1000LL * graceSeconds;
+    if (m_minRate > 0)
+        m_deadline = steadyMillis() + m_rateGraceMillis;
+    installCallback();
+}
+
+void SkarnSocketInputStream::creditRate(unsigned bytes)
+{
+    const long long cap = steadyMillis() + m_rateGraceMillis;
+    m_deadline += 1000LL * bytes / m_minRate;
+    if (m_deadline > cap)
+        m_deadline = cap;
 }
 
 void SkarnSocketInputStream::checkDeadline()

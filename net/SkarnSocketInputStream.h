@@ -82,6 +82,19 @@ public:
     // While a limit is on, the socket calls back every second.
     void setResponseLimits(int silenceSeconds, int totalSeconds);
     bool hasResponseLimits() const { return m_silenceLimit > 0 || m_deadline != 0; }
+    // A minimum data rate over the limits above (a server reading a request
+    // body): the time left starts at `graceSeconds` and each byte received
+    // adds 1/bytesPerSecond of a second to it, never beyond `graceSeconds`
+    // ahead; a read once it has run out raises QioIOTimeoutException. A peer
+    // that trickles below the rate runs out within about `graceSeconds`.
+    // setResponseLimits(0, 0) ends it.
+    void setMinimumRate(int bytesPerSecond, int graceSeconds);
+    // For the socket: `bytes` arrived from the wire.
+    void received(unsigned bytes)
+    {
+        if (m_minRate > 0)
+            creditRate(bytes);
+    }
 
 protected:
     SkarnSocketInputStream();
@@ -99,6 +112,7 @@ private:
     // (Re)installs the socket's callback for the mode and limits in force.
     void installCallback();
     void checkDeadline();
+    void creditRate(unsigned bytes);
 
     std::atomic<int> m_cancelEnabled;    // read by the cancelling thread in cancel()
     std::atomic<int> m_cancelRequested;  // set by the cancelling thread, cleared by the reader
@@ -106,6 +120,8 @@ private:
     int m_silenceLimit = 0;              // response limit: callbacks (seconds) of one wait
     long long m_deadline = 0;            // response limit: steady-clock milliseconds
     int m_waitCalls = 0;                 // callbacks during the current wait
+    int m_minRate = 0;                   // minimum rate: bytes per second, 0 off
+    long long m_rateGraceMillis = 0;     // minimum rate: the most time left ahead
     QioPushback m_held;
 };
 

@@ -13,10 +13,12 @@
 #include "platform/core/VexUnexpectedError.h"
 #include "platform/core/VexUtSystemInfo.h"
 #include "platform/crypto/VexSocketAddress.h"
+#include "platform/streams/QioIOTimeoutException.h"
 
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -528,11 +530,112 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
                                      : m_crypto->QSM_Recv(m_hQSMSocket, buffer, want, 0, &n, nullptr);
     if (status != QSM_S_OK && status != QSM_E_PEER_CLOSED)
         raiseCryptoError("QSM_Recv", status, "SkrSocket::ReadBuffer");
-    if (n == 0)
+    if (n == 0) {
         m_endOfStream = 1;
-    else
+    } else {
         *received = n;
+        m_bytesIn += static_cast<unsigned>(n);
+        m_in.received(static_cast<unsigned>(n));
+    }
     echoRead(buffer, n);
+}
+
+void SkrSocket::useNonBlocking()
+{
+    if (m_nonBlocking)
+        return;
+    setNonBlocking();
+    m_nonBlocking = 1;
+}
+
+int SkrSocket::receiveWaiting(char* buffer, int length)
+{
+    if (m_in.held() > 0)
+        return static_cast<int>(m_in.takeHeld(buffer, static_cast<unsigned>(length)));
+    if (m_recvHeld > 0) {
+        int n = 0;
+        receiveBuffered(buffer, length, &n);  // serves what is held without a wait
+        m_bytesIn += static_cast<unsigned>(n);
+        return n;
+    }
+    if (!m_open || m_endOfStream)
+        return -1;
+    int n = 0;
+    const int status = m_crypto->QSM_Recv(m_hQSMSocket, buffer, length, 0, &n, nullptr);
+    if (status == QSM_E_WOULD_BLOCK)
+        return 0;
+    if (status != QSM_S_OK && status != QSM_E_PEER_CLOSED)
+        raiseCryptoError("QSM_Recv", status, "SkrSocket::ReadBuffer");
+    if (n == 0) {
+        m_endOfStream = 1;
+        return -1;
+    }
+    m_bytesIn += static_cast<unsigned>(n);
+    echoRead(buffer, n);
+    return n;
+}
+
+int SkrSocket::sendWaiting(const char* buffer, int length)
+{
+    int sent = 0;
+    const int status = m_crypto->QSM_Send(m_hQSMSocket, buffer, length, 0, &sent, nullptr);
+    if (status == QSM_E_WOULD_BLOCK)
+        return 0;
+    if (status != QSM_S_OK)
+        raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
+    m_bytesOut += static_cast<unsigned>(sent);
+    echoWrite(buffer, sent, false);
+    return sent;
+}
+
+int SkrSocket::descriptor(short& events, bool& readyNow) const
+{
+    int fd = -1, now = 0;
+    events = 0;
+    readyNow = false;
+    if (!m_open || m_crypto->QSM_GetDescriptor(m_hQSMSocket, &fd, &events, &now) != QSM_S_OK)
+        return -1;
+    readyNow = now != 0 || m_in.held() > 0 || m_recvHeld > 0;
+    return fd;
+}
+
+void SkrSocket::setWriteLimits(int silenceSeconds, int minBytesPerSecond)
+{
+    m_writeSilenceMillis = silenceSeconds > 0 ? 1000 * silenceSeconds : 0;
+    m_writeMinRate = minBytesPerSecond > 0 ? minBytesPerSecond : 0;
+    m_writeBlockedMillis = 0;
+    m_writeBytes = 0;
+    m_writeTimedOut = false;
+}
+
+int SkrSocket::waitWritable()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+        const long long waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const long long blocked = m_writeBlockedMillis + waited;
+        const bool tooSlow = m_writeMinRate > 0 && blocked >= m_writeSilenceMillis &&
+                             m_writeBytes * 1000 < static_cast<unsigned long long>(m_writeMinRate) * blocked;
+        if (waited >= m_writeSilenceMillis || tooSlow) {
+            m_writeTimedOut = true;
+            QioIOTimeoutException(0).hurl(VEX_LOCATION, "SkrSocket::WriteBuffer - the peer does not take the data",
+                                          "VEX_THROW");
+        }
+        QSM_Pollfd pollfd{m_hQSMSocket, QSM_POLL_WRITABLE, 0};
+        const long long left = m_writeSilenceMillis - waited;
+        char* details = nullptr;
+        const int status =
+            m_crypto->QSM_Poll(&pollfd, 1, static_cast<int>(left < 250 ? left : 250), nullptr, &details);
+        m_crypto->QSM_CryptoFree(details);
+        if (status == QSM_S_OK && (pollfd.revents & (QSM_POLL_WRITABLE | QSM_POLL_ERROR | QSM_POLL_HANGUP))) {
+            m_writeBlockedMillis +=
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+            return 0;
+        }
+        if (status != QSM_S_OK && status != QSM_S_TIMEOUT && status != QSM_E_INTERRUPTED)
+            return status;
+    }
 }
 
 void SkrSocket::WriteBuffer(const char* buffer, unsigned int length, int* written)
@@ -569,6 +672,7 @@ void SkrSocket::WriteBuffer(const char* buffer, unsigned int length, int* writte
                 raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
         }
         echoWrite(rest, sent, true);
+        m_bytesOut += static_cast<unsigned>(sent);
         *written += sent;
         rest += sent;
         remaining -= static_cast<unsigned>(sent);
@@ -587,19 +691,21 @@ void SkrSocket::internalWriteBuffer(const char* buffer, int length, int* written
         if (!m_hQSMSocket && std::getenv("ZEV_SKT_NO_SOCKET")) {
             sent = remaining;
         } else {
+            // Send first: a connection that takes the bytes costs no wait.
             for (;;) {
-                const int wait = waitForSocket(1);
+                const int status = m_crypto->QSM_Send(m_hQSMSocket, rest, remaining, 0, &sent, nullptr);
+                if (status == QSM_S_OK)
+                    break;
+                if (status != QSM_E_WOULD_BLOCK)
+                    raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
+                const int wait = m_writeSilenceMillis > 0 ? waitWritable() : waitForSocket(1);
                 if (wait < 0)
                     raiseCryptoError("QSM_Select", wait, "SkrSocket::WriteBuffer");
-                const int status = m_crypto->QSM_Send(m_hQSMSocket, rest, remaining, 0, &sent, nullptr);
-                if (status == QSM_E_WOULD_BLOCK)
-                    continue;
-                if (status != QSM_S_OK)
-                    raiseCryptoError("QSM_Send", status, "SkrSocket::WriteBuffer");
-                break;
             }
         }
         echoWrite(rest, sent, false);
+        m_bytesOut += static_cast<unsigned>(sent);
+        m_writeBytes += static_cast<unsigned>(sent);
         *written += sent;
         rest += sent;
         remaining -= sent;

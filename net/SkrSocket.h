@@ -108,6 +108,31 @@ public:
     // present, counts them as sent.
     virtual void WriteBuffer(const char* buffer, unsigned int length, int* written);
 
+    // For an event loop that holds the connection between requests.
+    // Non-blocking mode from now on, without the receive buffer (reads go
+    // straight to the caller's area), so that an idle connection costs no
+    // buffer.
+    void useNonBlocking();
+    // Without waiting: bytes given back first, then what the library has;
+    // the count, 0 when nothing waits, -1 at the end of the stream. Failures
+    // raise errSocket as ReadBuffer's do.
+    int receiveWaiting(char* buffer, int length);
+    // Without waiting: sends what the connection takes now; the count.
+    int sendWaiting(const char* buffer, int length);
+    // The descriptor and the poll() events its next step waits for; readyNow
+    // when bytes can be read without waiting. -1 when the socket is closed.
+    int descriptor(short& events, bool& readyNow) const;
+    // Bounds on writes: one wait for the peer to take bytes lasts at most
+    // `silenceSeconds`, and over all waits since this call the peer must take
+    // `minBytesPerSecond` once those waits reach `silenceSeconds` in all. A
+    // write past either raises QioIOTimeoutException and writeTimedOut()
+    // answers true. 0 seconds: no bounds.
+    void setWriteLimits(int silenceSeconds, int minBytesPerSecond);
+    bool writeTimedOut() const { return m_writeTimedOut; }
+    // Bytes received from and sent to the wire since the socket was made.
+    unsigned long long bytesReceived() const { return m_bytesIn; }
+    unsigned long long bytesSent() const { return m_bytesOut; }
+
     // The effective path of an echo file: "../logs/pid_<pid>_<first 200
     // characters of name>" resolved with VexFmDir::resolveEffectivePath.
     static std::string echoPath(const char* name);
@@ -133,11 +158,18 @@ protected:
     int m_recvHeld = 0;
     int m_recvSize = 0;
     int m_sendBufferSize = 32768;
+    unsigned long long m_bytesIn = 0, m_bytesOut = 0;
+    int m_writeSilenceMillis = 0;  // write limits: 0 off
+    int m_writeMinRate = 0;
+    long long m_writeBlockedMillis = 0;  // waits for the peer since the limits were set
+    unsigned long long m_writeBytes = 0;  // bytes sent since the limits were set
+    bool m_writeTimedOut = false;
 
 private:
     bool validateSessionDocument();
     void internalWriteBuffer(const char* buffer, int length, int* written);
     int waitForSocket(int forWrite);
+    int waitWritable();  // waitForSocket(1) under the write limits
     int receiveBuffered(char* buffer, int length, int* received);
     void setNoDelay();
     void allocateReceiveBuffer();

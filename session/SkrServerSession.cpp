@@ -76,6 +76,7 @@ SkarnMessageReader& SkrServerSession::openRequest()
 void SkrServerSession::closeRequest(SkarnMessageReader& r)
 {
     VEX_ASSERT(m_serv_reader == &r);
+    m_requestComplete = static_cast<SkrMessageReader*>(m_serv_reader)->finish();
     delete m_serv_reader;
     m_serv_reader = nullptr;
 }
@@ -90,6 +91,7 @@ SkarnMessageWriter& SkrServerSession::openResponse(int attachments)
     m_serv_writer = writer;
     std::string soapVersion;
     writer->setSoap12(m_properties.get("soap-version", soapVersion) && soapVersion == "1.2");
+    writer->setConnectionClose(m_closing || (m_draining && m_draining->load()) || (m_asked && *m_asked));
     writer->init();
     return *writer;
 }
@@ -102,6 +104,12 @@ void SkrServerSession::closeResponse(SkarnMessageWriter& w)
     m_serv_writer->close();
     delete m_serv_writer;
     m_serv_writer = nullptr;
+    m_responseComplete = true;
+}
+
+bool SkrServerSession::responseStarted() const
+{
+    return m_responseComplete || (m_serv_writer && static_cast<SkrMessageWriter*>(m_serv_writer)->started());
 }
 
 void SkrServerSession::release()

@@ -5,6 +5,7 @@
 #include "platform/core/VexThreadSpare.h"
 #include "session/SkrPropertyTable.h"
 
+#include <atomic>
 #include <string>
 
 // A server session around an accepted connection that the host keeps: the
@@ -45,11 +46,33 @@ public:
     void closeResponse(SkarnMessageWriter& w) override;
     void release() override;
 
+    // For a server runtime that owns the connection (not virtual: the public
+    // base's slots stay as they are). setClosing: the response carries
+    // "Connection: close" (also when `draining` or `asked` is set by the
+    // time the response opens; neither owned). requestComplete: the request was closed standing
+    // at its framed end (the connection can carry the next one).
+    // responseComplete: a response was closed whole. responseStarted: some of
+    // a response may have reached the wire.
+    void setClosing(bool closing, const std::atomic<bool>* draining = nullptr, const bool* asked = nullptr)
+    {
+        m_closing = closing;
+        m_draining = draining;
+        m_asked = asked;
+    }
+    bool requestComplete() const { return m_requestComplete; }
+    bool responseComplete() const { return m_responseComplete; }
+    bool responseStarted() const;
+
 private:
 
     SkarnMessageWriter* m_serv_writer;
     SkarnMessageReader* m_serv_reader;
     SkrPropertyTable m_properties;
+    bool m_closing = false;
+    const std::atomic<bool>* m_draining = nullptr;
+    const bool* m_asked = nullptr;
+    bool m_requestComplete = false;
+    bool m_responseComplete = false;
 };
 
 #endif

@@ -403,8 +403,9 @@ int QsmSocket::bind(const sockaddr_storage& address, int length)
 
 int QsmSocket::listen(int backlog)
 {
-    if (m_fd < 0 || m_state != Idle)
+    if (m_fd < 0 || (m_state != Idle && m_state != Listening))
         return fail(QSM_E_INVALID, "QSM_Listen: the handle is not bound");
+    // A listener listens again with a new backlog.
     if (m_config.forceSSL && !m_serverCtx) {
         std::string error;
         m_serverCtx = QsmTlsContext::acquire(QsmTlsContext::Server, m_config, error);
@@ -432,6 +433,20 @@ int QsmSocket::getSockName(sockaddr_storage* address, int* length)
     return QSM_S_OK;
 }
 
+namespace {
+
+// An accepted connection's peer address into the caller's area (as much as fits).
+void giveAddress(const sockaddr_storage& peer, sockaddr_storage* address, int* length)
+{
+    if (!address || !length)
+        return;
+    std::size_t room = *length < 0 ? 0 : static_cast<std::size_t>(*length);
+    std::memcpy(address, &peer, room < sizeof peer ? room : sizeof peer);
+    *length = static_cast<int>(lengthOf(peer.ss_family));
+}
+
+}  // namespace
+
 int QsmSocket::accept(QsmSocket** accepted, sockaddr_storage* address, int* length)
 {
     static const char call[] = "QSM_Accept";
@@ -442,11 +457,7 @@ int QsmSocket::accept(QsmSocket** accepted, sockaddr_storage* address, int* leng
             return fail(QSM_E_NEGOTIATE, std::string(call) + ": an accepted connection waits for QSM_EstablishSecure");
         QsmSocket* s = m_parked;
         m_parked = nullptr;
-        if (address && length) {
-            std::size_t room = *length < 0 ? 0 : static_cast<std::size_t>(*length);
-            std::memcpy(address, &s->m_peer, room < sizeof s->m_peer ? room : sizeof s->m_peer);
-            *length = static_cast<int>(lengthOf(s->m_peer.ss_family));
-        }
+        giveAddress(s->m_peer, address, length);
         *accepted = s;
         return QSM_S_OK;
     }
@@ -482,14 +493,16 @@ int QsmSocket::accept(QsmSocket** accepted, sockaddr_storage* address, int* leng
             return QSM_E_TLS;
         }
         s->m_state = Negotiating;
+        if (m_deferHandshake) {
+            // The caller negotiates on the accepted handle itself.
+            giveAddress(peer, address, length);
+            *accepted = s;
+            return QSM_S_OK;
+        }
         m_parked = s;
         return fail(QSM_E_NEGOTIATE, std::string(call) + ": TLS negotiation required with " + QsmUrl::describe(peer));
     }
-    if (address && length) {
-        std::size_t room = *length < 0 ? 0 : static_cast<std::size_t>(*length);
-        std::memcpy(address, &peer, room < sizeof peer ? room : sizeof peer);
-        *length = static_cast<int>(lengthOf(peer.ss_family));
-    }
+    giveAddress(peer, address, length);
     *accepted = s;
     return QSM_S_OK;
 }
@@ -497,8 +510,12 @@ int QsmSocket::accept(QsmSocket** accepted, sockaddr_storage* address, int* leng
 int QsmSocket::setOption(unsigned long option, int value)
 {
     if (option != QSM_TCP_NODELAY && option != QSM_SO_REUSEADDR && option != QSM_SO_SNDBUF &&
-        option != QSM_SO_RCVBUF && option != QSM_FIONBIO)
+        option != QSM_SO_RCVBUF && option != QSM_FIONBIO && option != QSM_SO_DEFER_HANDSHAKE)
         return fail(QSM_E_INVALID, "QSM_SetSockOpt: option " + std::to_string(option) + " is not supported");
+    if (option == QSM_SO_DEFER_HANDSHAKE) {
+        m_deferHandshake = value != 0;
+        return QSM_S_OK;
+    }
     if (option == QSM_FIONBIO)
         m_nonBlocking = value != 0;
     if (m_fd < 0) {

@@ -82,6 +82,7 @@ private:
     Role m_role = Unknown;
     bool m_nonBlocking = false;
     bool m_tlsBroken = false;  // a fatal TLS error: no close_notify may be sent
+    bool m_deferHandshake = false;  // listener: TLS connections handed out before their handshake
     bool m_wantWrite = false;  // the last TLS step waits for writability
     bool m_sessionOffered = false;  // client: a kept session was offered (QsmSessionCache)
     long long m_deadline = 0;  // non-blocking handshake: when it must be done (ms)

@@ -537,6 +537,18 @@ int VexCrypto::QSM_IsSessionResumed(QSM_HANDLE handle, int* resumed, char* /*res
     return QSM_S_OK;
 }
 
+int VexCrypto::QSM_GetDescriptor(QSM_HANDLE handle, int* fd, short* events, int* readyNow)
+{
+    QsmSocket* s = live(handle);
+    if (!s || !fd || !events || !readyNow || s->fd() < 0)
+        return failNoHandle(QSM_E_INVALID, invalidHandle("QSM_GetDescriptor"));
+    bool now = false;
+    *events = s->readInterest(now);
+    *readyNow = now ? 1 : 0;
+    *fd = s->fd();
+    return QSM_S_OK;
+}
+
 void VexCrypto::setSessionCacheSize(int servers) { QsmSessionCache::setCapacity(servers); }
 
 int VexCrypto::getSessionCacheSize() { return QsmSessionCache::capacity(); }

@@ -34,7 +34,12 @@
 // QSM_Accept accepts the TCP connection, keeps it and answers QSM_E_NEGOTIATE;
 // QSM_EstablishSecure on the listener runs the handshake on it (bounded by
 // handshakeTimeoutSeconds, default 10); the next QSM_Accept hands it out. A
-// failed handshake closes that connection only.
+// failed handshake closes that connection only. With QSM_SO_DEFER_HANDSHAKE
+// set on the listener, QSM_Accept hands a TLS connection out at once, not yet
+// negotiated: QSM_EstablishSecure on the accepted handle then runs its
+// handshake (one step per call when the handle is non-blocking, answering
+// QSM_E_WOULD_BLOCK until it is done; the time-out counts from the first
+// call), so that a silent client holds nobody's accept.
 //
 // A new TLS client connection resumes the session of an earlier one to the
 // same address and port, with the same host name, verified name and trust
@@ -72,6 +77,7 @@ enum {
     QSM_SO_REUSEADDR = 4,
     QSM_SO_SNDBUF = 0x1001,
     QSM_SO_RCVBUF = 0x1002,
+    QSM_SO_DEFER_HANDSHAKE = 0x7001,  // listener: accepted TLS connections handed out before their handshake
 };
 static const unsigned long QSM_FIONBIO = 0x8004667EUL;
 
@@ -135,6 +141,7 @@ public:
     int QSM_EstablishSecure(QSM_HANDLE handle, char* reserved);
     int QSM_Accept(QSM_HANDLE listener, QSM_HANDLE* accepted, sockaddr_storage* address, int* length, char* reserved);
     int QSM_Bind(QSM_HANDLE handle, const sockaddr_storage* address, int length, char* reserved);
+    // Again on a listener: it keeps listening with the new backlog.
     int QSM_Listen(QSM_HANDLE handle, int backlog, char* reserved);
     int QSM_GetSockName(QSM_HANDLE handle, sockaddr_storage* address, int* length, char* reserved);
     int QSM_SetSockOpt(QSM_HANDLE handle, unsigned long option, const void* value, int length, char* reserved);
@@ -169,6 +176,10 @@ public:
     // earlier session (client or accepted side), 0 when it ran in full or the
     // connection is plain or not secured yet.
     int QSM_IsSessionResumed(QSM_HANDLE handle, int* resumed, char* reserved);
+    // For an event loop: the handle's descriptor, the poll() events it waits
+    // for (POLLIN; POLLOUT too while a TLS step waits to write) and
+    // *readyNow 1 when it can be read without waiting (decrypted bytes held).
+    int QSM_GetDescriptor(QSM_HANDLE handle, int* fd, short* events, int* readyNow);
     // Sends a TLS close when the connection is secured (without waiting for
     // the peer's), closes the descriptor, frees the handle and sets it to null.
     int QSM_CloseHandle(QSM_HANDLE* handle, char* reserved, char** details);

@@ -1,36 +1,36 @@
 #ifndef SKARN_TOOL_REQUEST_HANDLER_H
 #define SKARN_TOOL_REQUEST_HANDLER_H
 
+#include "runtime/SkarnServerRuntime.h"
+
 #include <string>
 
-class Skarn;
-class WatchedSocket;
+class AccessLog;
 
-// Serves one request on a server session of the factory: the request is read
-// whole (envelope parsed, attachments taken), then answered with its own
-// envelope and attachments (echo) or with a fixed envelope. A request that
-// cannot be read, or that carries no envelope (an empty body), is answered
-// with a SOAP 1.1 Client fault (status 500); one whose time ran out gets no
-// answer.
-class RequestHandler {
+// What `skarn serve` does with one request: it is read whole (envelope
+// parsed, attachments taken), then answered with its own envelope and
+// attachments (echo) or with a fixed envelope. A request whose envelope or
+// attachments cannot be understood, or that carries no envelope (an empty
+// body), is answered with a SOAP Client fault (1.1, or Sender for 1.2;
+// status 500) in short words without internal names. A request that cannot
+// be read at all (broken framing, a client too slow, a connection gone) is
+// left to the runtime, which answers it with its 4xx or closes.
+class RequestHandler : public SkarnServerRuntime::Handler {
 public:
-    struct Outcome {
-        std::string method, path;
-        int status = 0;     // 0: nothing was answered
-        bool keep = false;  // the connection may serve another request
-        bool readWhole = false;  // the request was read to its end: none of it is left unread
-    };
+    // `fixedResponse` empty: echo. `log` not owned.
+    RequestHandler(std::string fixedResponse, AccessLog& log)
+        : m_fixedResponse(std::move(fixedResponse)), m_log(log) {}
 
-    // `fixedResponse` empty: echo.
-    RequestHandler(Skarn& factory, std::string fixedResponse)
-        : m_factory(factory), m_fixedResponse(std::move(fixedResponse)) {}
+    void serve(SkarnServerSession& session, SkarnServerRuntime::Exchange& exchange) override;
+    void served(const SkarnServerRuntime::Exchange& exchange) override;
 
-    // Nothing leaves but the outcome.
-    Outcome serve(WatchedSocket& socket);
+    // The fault text for a toolkit error code met while reading a request,
+    // or null when the error is not about the request's content.
+    static const char* contentFault(int code);
 
 private:
-    Skarn& m_factory;
     std::string m_fixedResponse;
+    AccessLog& m_log;
 };
 
 #endif

@@ -1,36 +1,35 @@
 #include "skarn/ServeCommand.h"
 
 #include "api/Skarn.h"
-#include "conn/SkarnServerSocket.h"
-#include "http/SkrHTTPParser.h"
-#include "net/SkarnSocket.h"
-#include "platform/core/VexByteBuffer.h"
-#include "platform/core/VexThrowable.h"
 #include "skarn/AccessLog.h"
 #include "skarn/EnvelopeFile.h"
 #include "skarn/RequestHandler.h"
 #include "skarn/ToolError.h"
-#include "skarn/WatchedSocket.h"
 
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
-#include <vector>
 
 namespace {
 
-std::atomic<bool> stopping{false};
-std::mutex acceptTurn;  // one thread accepts at a time
+SkarnServerRuntime* running = nullptr;  // the runtime the stop signals stop
 
-extern "C" void onStopSignal(int) { stopping.store(true); }
+extern "C" void onStopSignal(int)
+{
+    if (running)
+        running->stop();  // async-signal-safe
+}
 
 void installStopSignals()
 {
@@ -41,6 +40,16 @@ void installStopSignals()
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+// Every descriptor the system allows: each connection holds one.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 std::string element(const char* name, const std::string& value)
 {
     std::string text;
@@ -49,11 +58,15 @@ std::string element(const char* name, const std::string& value)
     return std::string("<") + name + ">" + text + "</" + name + ">";
 }
 
-std::string peerOf(SkarnSocket& socket)
+std::string statsLine(const SkarnServerRuntime::Counters& c)
 {
-    VexByteBuffer text(64, 64);
-    socket.getIPAddress(text);
-    return std::string(text.getData(), text.getLength());
+    std::ostringstream line;
+    line << "skarn serve: open " << c.open << " idle " << c.idle << " handshaking " << c.handshaking << " reading "
+         << c.reading << " active " << c.active << " | accepted " << c.accepted << " requests " << c.requests
+         << " faults " << c.faults << " edge " << c.edgeAnswers << " refused " << c.refused << " | timeouts idle "
+         << c.idleTimeouts << " head " << c.headTimeouts << " handshake " << c.handshakeTimeouts << " body "
+         << c.bodyTimeouts << " write " << c.writeTimeouts << " | handshake failures " << c.handshakeFailures;
+    return line.str();
 }
 
 }  // namespace
@@ -70,16 +83,37 @@ ServeCommand::ServeCommand(CLI::App& parent)
         ->type_name("FILE");
     m_app->add_option("--tls-cert", m_tlsCert, "Server certificate (PEM): TLS connections only")->type_name("FILE");
     m_app->add_option("--tls-key", m_tlsKey, "Private key of the server certificate (PEM)")->type_name("FILE");
-    m_app->add_option("--threads", m_threads, "Connections served at once")->type_name("N")->check(CLI::Range(1, 1024))->capture_default_str();
-    m_app->add_option("--idle-timeout", m_idleTimeout, "Close a connection silent for S seconds")
-        ->type_name("S")
-        ->check(CLI::Range(1, 86400))->capture_default_str();
-    m_app->add_option("--request-timeout", m_requestTimeout, "Close a connection whose request is not read whole in S seconds")
-        ->type_name("S")
-        ->check(CLI::Range(1, 86400))->capture_default_str();
-    m_app->add_option("--max-head", m_maxHead, "Longest request head accepted, in bytes")
-        ->type_name("BYTES")
-        ->check(CLI::Range(256L, 64L * 1024 * 1024))->capture_default_str();
+    m_app->add_option("--threads", m_limits.workers, "Worker threads serving requests (0: four per core)")
+        ->type_name("N")->check(CLI::Range(0, 1024))->capture_default_str();
+    m_app->add_option("--max-connections", m_limits.maxConnections, "Open connections at most")
+        ->type_name("N")->check(CLI::Range(1, 1000000))->capture_default_str();
+    m_app->add_option("--over-limit", m_overLimit,
+                      "Past --max-connections: refuse (accept and close at once) or wait (stop accepting)")
+        ->type_name("POLICY")->check(CLI::IsMember({"refuse", "wait"}))->capture_default_str();
+    m_app->add_option("--idle-timeout", m_limits.idleTimeoutSeconds, "Close a kept-alive connection idle for S seconds")
+        ->type_name("S")->check(CLI::Range(1, 86400))->capture_default_str();
+    m_app->add_option("--head-timeout,--request-timeout", m_limits.headTimeoutSeconds,
+                      "Answer 408 and close when a request head has not arrived S seconds after its first byte")
+        ->type_name("S")->check(CLI::Range(1, 86400))->capture_default_str();
+    m_app->add_option("--body-min-rate", m_limits.bodyMinBytesPerSecond,
+                      "Slowest request body accepted, in bytes per second (after the head time-out as grace)")
+        ->type_name("BYTES")->check(CLI::Range(1, 1 << 30))->capture_default_str();
+    m_app->add_option("--write-timeout", m_limits.writeTimeoutSeconds,
+                      "Close a connection whose client takes no response bytes for S seconds")
+        ->type_name("S")->check(CLI::Range(1, 86400))->capture_default_str();
+    m_app->add_option("--max-head", m_limits.headLimitBytes, "Longest request head accepted, in bytes (431 above)")
+        ->type_name("BYTES")->check(CLI::Range(256, 64 * 1024 * 1024))->capture_default_str();
+    m_app->add_option("--max-body", m_limits.maxBodyBytes, "Largest request body announced, in bytes (413 above)")
+        ->type_name("BYTES")->check(CLI::Range(0LL, 1LL << 40))->capture_default_str();
+    m_app->add_option("--max-requests", m_limits.maxRequestsPerConnection,
+                      "Requests served on one connection (0: no limit)")
+        ->type_name("N")->check(CLI::Range(0, 1 << 30))->capture_default_str();
+    m_app->add_option("--drain", m_limits.drainSeconds, "At a stop, seconds that requests in flight have to finish")
+        ->type_name("S")->check(CLI::Range(0, 3600))->capture_default_str();
+    m_app->add_option("--health-path", m_limits.healthPath, "Path answered 200 to GET and HEAD")
+        ->type_name("PATH")->capture_default_str();
+    m_app->add_option("--stats", m_stats, "Print the server's counters on stderr every S seconds")
+        ->type_name("S")->check(CLI::Range(1, 86400));
     m_app->add_flag("--log", m_log,
                     "One access-log line per request on stdout: time peer method path status bytes-in bytes-out ms");
     m_app->add_option("--log-format", m_logFormat, "text, or json: one JSON object per line (implies --log)")
@@ -95,8 +129,7 @@ std::string ServeCommand::listenerDocument() const
     std::string doc = "<sessionConfigDocument>" + element("serviceID", "skarn-serve");
     if (!m_tlsCert.empty())
         doc += element("certificateFile", m_tlsCert) + element("privateKeyFile", m_tlsKey);
-    // A client that opens a TLS connection and says nothing holds the accept no longer than this.
-    doc += element("handshakeTimeoutSeconds", std::to_string(m_idleTimeout));
+    doc += element("handshakeTimeoutSeconds", std::to_string(m_limits.handshakeTimeoutSeconds));
     return doc + "</sessionConfigDocument>";
 }
 
@@ -124,87 +157,50 @@ int ServeCommand::run()
     unsigned char address[16];
     if (::inet_pton(AF_INET, m_bind.c_str(), address) != 1 && ::inet_pton(AF_INET6, m_bind.c_str(), address) != 1)
         throw ToolError(ToolError::Usage, "--bind " + m_bind + ": not a numeric IPv4 or IPv6 address");
+    if (m_limits.healthPath.empty() || m_limits.healthPath[0] != '/')
+        throw ToolError(ToolError::Usage, "--health-path " + m_limits.healthPath + ": a path starts with /");
     const std::string fixed = m_respond.empty() ? "" : EnvelopeFile::load(m_respond);
-    SkrHTTPParser::setHeadLimit(static_cast<std::size_t>(m_maxHead));
+    m_limits.refuseOverLimit = m_overLimit == "refuse";
+    raiseDescriptorLimit();
 
+    // The factory initialises the toolkit for this process.
     std::unique_ptr<Skarn> factory(Skarn::getSessionFactory());
-    factory->setProperty("QSMSSLServer", m_tlsCert.empty() ? 0 : 1);
-    std::string document = listenerDocument(), bind = m_bind;
-    SkarnServerSocket* listener = nullptr;
+    const bool logging = m_log || m_app->count("--log-format") > 0;
+    AccessLog log(logging ? &std::cout : nullptr, m_logFormat == "json" ? AccessLog::Json : AccessLog::Text);
+    RequestHandler handler(fixed, log);
+    SkarnServerRuntime server(handler, m_limits);
+    const std::string document = listenerDocument();
+    int port;
     try {
-        listener = factory->getServerSocket(&bind[0], m_port, &document[0]);
+        port = server.listen(m_bind.c_str(), m_port, document.c_str(), m_tlsCert.empty() ? 0 : 1);
     } catch (...) {
         throw listenFailure();
     }
     if (m_port == 0)
-        std::cout << listener->getListenOnPort() << std::endl;
+        std::cout << port << std::endl;
+    running = &server;
     installStopSignals();
 
-    RequestHandler handler(*factory, fixed);
-    const bool logging = m_log || m_app->count("--log-format") > 0;
-    AccessLog log(logging ? &std::cout : nullptr, m_logFormat == "json" ? AccessLog::Json : AccessLog::Text);
-    std::vector<std::thread> workers;
-    for (int i = 0; i < m_threads; ++i)
-        workers.emplace_back([&] { work(*listener, handler, log); });
-    for (std::thread& t : workers)
-        t.join();
-    listener->release();
-    return ToolError::Ok;
-}
-
-void ServeCommand::work(SkarnServerSocket& listener, RequestHandler& handler, AccessLog& log)
-{
-    while (!stopping.load()) {
-        SkarnSocket* accepted = nullptr;
+    std::mutex statsLock;
+    std::condition_variable statsWake;
+    bool finished = false;
+    std::thread stats;
+    if (m_stats > 0)
+        stats = std::thread([&] {
+            std::unique_lock<std::mutex> lock(statsLock);
+            while (!statsWake.wait_for(lock, std::chrono::seconds(m_stats), [&] { return finished; }))
+                std::cerr << statsLine(server.counters()) << std::endl;
+        });
+    server.run();
+    running = nullptr;
+    if (stats.joinable()) {
         {
-            std::lock_guard<std::mutex> turn(acceptTurn);
-            if (stopping.load())
-                return;
-            try {
-                accepted = listener.awaitCommunicationAttempt(1);
-            } catch (VexThrowable&) {
-                continue;  // a client that failed its handshake; the listener goes on
-            }
+            std::lock_guard<std::mutex> lock(statsLock);
+            finished = true;
         }
-        if (accepted)
-            serveConnection(accepted, handler, log);
+        statsWake.notify_all();
+        stats.join();
+        std::cerr << statsLine(server.counters()) << std::endl;
     }
-}
-
-void ServeCommand::serveConnection(SkarnSocket* accepted, RequestHandler& handler, AccessLog& log)
-{
-    WatchedSocket::Limits limits;
-    limits.idleSeconds = m_idleTimeout;
-    limits.messageSeconds = m_requestTimeout;
-    limits.stop = &stopping;
-    std::unique_ptr<WatchedSocket> socket;
-    try {
-        socket.reset(new WatchedSocket(accepted, limits));
-    } catch (VexThrowable&) {
-        delete accepted;
-        return;
-    }
-    const std::string peer = peerOf(*socket);
-    for (bool more = true; more;) {
-        socket->expectMessage();
-        const unsigned long long in = socket->bytesIn(), out = socket->bytesOut();
-        char first;
-        try {
-            // The connection's next request, or its end: idle, closed, or a stopping server.
-            if (socket->getInputStream().read(&first, 1) != 1)
-                return;
-        } catch (VexThrowable&) {
-            return;
-        }
-        socket->getInputStream().unread(&first, 1);
-        const auto start = std::chrono::steady_clock::now();
-        RequestHandler::Outcome outcome = handler.serve(*socket);
-        AccessLog::Entry entry{peer, outcome.method, outcome.path, outcome.status, socket->bytesIn() - in,
-                               socket->bytesOut() - out,
-                               std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()};
-        log.write(entry);
-        more = outcome.keep && !stopping.load();
-        if (outcome.status == 500 && !outcome.readWhole)
-            socket->discardInput(1 << 20);  // the rest of the bad request, so that the fault arrives
-    }
+    return ToolError::Ok;
 }
