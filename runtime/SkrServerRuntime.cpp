@@ -709,6 +709,7 @@ void SkrServerRuntime::serve(Connection& c)
             socket.WriteBuffer(text.data(), static_cast<unsigned>(text.size()), &written);
             exchange.status = answerStatus;
             exchange.edge = true;
+            ++m_edgeAnswers;
         } catch (...) {
             // The client is gone.
         }

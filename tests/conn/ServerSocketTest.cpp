@@ -8,6 +8,9 @@
 #include "support/StatusHookScript.h"
 #include "support/TestCertificates.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <memory>
 #include <thread>
 
@@ -135,4 +138,18 @@ TEST(ServerSocketAccept, TimeOutRetriesAndFailuresTable)
             EXPECT_EQ(times, row.script.asked[call]) << row.label << " " << call;
     }
     EXPECT_EQ("pong 127.0.0.1", exchange(*server, false));  // still listening
+}
+
+// A TLS client that connects and says nothing holds no accept: the timed
+// accept returns empty-handed, the next client is accepted, and the silent
+// one stays pending until its own handshake time-out.
+TEST(ServerSocketAccept, SilentTlsClientHoldsNoTimedAccept)
+{
+    Server server = serverSocket("127.0.0.1", tlsDocument(), 1);
+    int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage to = loopbackAddress(server->getListenOnPort(), false);
+    ASSERT_EQ(0, ::connect(silent, reinterpret_cast<sockaddr*>(&to), sizeof(sockaddr_in)));
+    EXPECT_EQ(nullptr, server->awaitCommunicationAttempt(1));
+    EXPECT_EQ("pong 127.0.0.1", exchange(*server, true));
+    ::close(silent);
 }
