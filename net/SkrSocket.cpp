@@ -542,6 +542,11 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
 
 void SkrSocket::useNonBlocking()
 {
+    if (m_recvBuffer && m_recvHeld == 0) {
+        std::free(m_recvBuffer);  // made for ZEV_SKT_NONBLOCKING; an event loop's connection reads without it
+        m_recvBuffer = nullptr;
+        m_recvSize = 0;
+    }
     if (m_nonBlocking)
         return;
     setNonBlocking();

@@ -29,6 +29,7 @@ const int kTickMillis = 250;        // time-outs are looked at this often
 const int kLingerMillis = 2000;     // a closing connection's unread bytes are dropped for this long
 const std::size_t kLingerBytes = 1 << 20;
 const int kAcceptsPerWake = 64;
+const std::size_t kKeptBuffer = 4096;  // a connection keeps a gathering buffer this small between requests
 
 long long nowMillis()
 {
@@ -137,7 +138,7 @@ SkarnServerRuntime::Counters SkrServerRuntime::counters() const
 {
     SkarnServerRuntime::Counters c;
     c.handshaking = m_inState[Handshaking].load();
-    c.idle = m_inState[Idle].load();
+    c.idle = m_inState[Idle].load() + m_inState[Rearming].load();
     c.reading = m_inState[Reading].load() + m_inState[Lingering].load();
     c.active = m_inState[Busy].load();
     c.open = c.handshaking + c.idle + c.reading + c.active;
@@ -158,7 +159,7 @@ SkarnServerRuntime::Counters SkrServerRuntime::counters() const
 void SkrServerRuntime::run()
 {
     epoll_event wake{};
-    wake.events = EPOLLIN;
+    wake.events = EPOLLIN | EPOLLET;  // each write is an edge: the counter is never read
     wake.data.ptr = &kWakeTag;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &wake);
     m_workersStop = false;
@@ -175,9 +176,7 @@ void SkrServerRuntime::run()
             if (tag == &kListenerTag) {
                 acceptSome(now);
             } else if (tag == &kWakeTag) {
-                std::uint64_t count;
-                ssize_t got = ::read(m_wake, &count, sizeof count);
-                (void)got;
+                // Returned connections and stop() are looked at after the events.
             } else {
                 onEvent(static_cast<Connection*>(tag), events[static_cast<std::size_t>(i)].events, now);
             }
@@ -323,7 +322,10 @@ void SkrServerRuntime::startIdle(Connection* c, long long now)
 void SkrServerRuntime::onEvent(Connection* c, unsigned events, long long now)
 {
     (void)events;
-    switch (c->state) {
+    while (c->state.load() == Rearming)
+        std::this_thread::yield();  // a worker is between its re-arm and its last store
+    c->events = 0;  // disarmed by the one-shot report
+    switch (c->state.load()) {
     case Handshaking:
         stepHandshake(c, now);
         break;
@@ -345,6 +347,7 @@ void SkrServerRuntime::onEvent(Connection* c, unsigned events, long long now)
         break;
     }
     case Busy:
+    case Rearming:
     case StateCount:
         break;
     }
@@ -367,6 +370,8 @@ void SkrServerRuntime::gather(Connection* c, long long now)
                 break;
             }
             c->gathered.append(buffer, static_cast<std::size_t>(n));
+            if (!m_tls && static_cast<std::size_t>(n) < room)
+                break;  // the queue is drained: a later byte fires the registration again
         }
     } catch (VexThrowable&) {
         close(c);  // a reset or a broken TLS record: nothing to answer
@@ -393,7 +398,7 @@ void SkrServerRuntime::evaluate(Connection* c, bool ended, long long now)
                 setState(c, Reading);
                 c->deadline = now + 1000LL * m_limits.headTimeoutSeconds;
                 if (m_draining.load())
-                    c->deadline = std::min(c->deadline, m_drainDeadline);
+                    c->deadline = std::min(c->deadline.load(), m_drainDeadline);
             }
             const std::size_t end = SkrRequestHead::findEnd(c->gathered.data(), c->gathered.size(),
                                                             c->scanned > 3 ? c->scanned - 3 : 0);
@@ -490,9 +495,11 @@ void SkrServerRuntime::dispatch(Connection* c, long long now)
 {
     if (!c->gathered.empty())
         c->socket->getInputStream().unread(c->gathered.data(), static_cast<unsigned>(c->gathered.size()));
-    std::string().swap(c->gathered);  // an idle connection keeps no buffer
-    setState(c, Busy);
-    arm(c, 0);
+    if (c->gathered.capacity() > kKeptBuffer)
+        std::string().swap(c->gathered);  // a large buffer is not kept for the next request
+    else
+        c->gathered.clear();
+    setState(c, Busy);  // not armed: its one-shot registration already fired
     c->start = now;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
@@ -509,7 +516,6 @@ void SkrServerRuntime::takeReturned(long long now)
         back.swap(m_returned);
     }
     for (Connection* c : back) {
-        ++c->requests;
         const bool spent = m_limits.maxRequestsPerConnection > 0 && c->requests >= m_limits.maxRequestsPerConnection;
         if (c->forced) {
             close(c);
@@ -520,7 +526,13 @@ void SkrServerRuntime::takeReturned(long long now)
             continue;
         }
         startIdle(c, now);
-        gather(c, now);  // bytes read ahead: a pipelined request goes on at once
+        short events;
+        bool readyNow = false;
+        c->socket->descriptor(events, readyNow);
+        if (readyNow)
+            gather(c, now);  // bytes read ahead: a pipelined request goes on at once
+        else
+            arm(c, EPOLLIN);
     }
     if (m_listenerPaused && m_resumeListenerAt == 0 &&
         m_connections.size() < static_cast<std::size_t>(m_limits.maxConnections))
@@ -549,10 +561,11 @@ void SkrServerRuntime::sweep(long long now)
     }
     std::vector<Connection*> expired;
     for (Connection* c : m_connections)
-        if (c->state != Busy && now >= c->deadline)
+        if (c->state != Busy && c->state != Rearming &&
+            (now >= c->deadline || (m_draining.load() && c->state == Idle)))
             expired.push_back(c);
     for (Connection* c : expired) {
-        switch (c->state) {
+        switch (c->state.load()) {
         case Handshaking:
             ++m_handshakeTimeouts;
             close(c);
@@ -597,7 +610,7 @@ void SkrServerRuntime::beginDrain(long long now)
         if (c->state == Idle || c->state == Handshaking)
             idle.push_back(c);
         else if (c->state != Busy)
-            c->deadline = std::min(c->deadline, m_drainDeadline);
+            c->deadline = std::min(c->deadline.load(), m_drainDeadline);
     }
     for (Connection* c : idle)
         close(c);
@@ -605,19 +618,22 @@ void SkrServerRuntime::beginDrain(long long now)
 
 void SkrServerRuntime::setState(Connection* c, State state)
 {
-    if (c->state == state)
+    const State was = c->state.load();
+    if (was == state)
         return;
-    --m_inState[c->state];
+    --m_inState[was];
     ++m_inState[state];
-    c->state = state;
+    c->state.store(state);
 }
 
 void SkrServerRuntime::arm(Connection* c, unsigned events)
 {
+    // One-shot: a reported event disarms the descriptor, so a connection
+    // handed to a worker needs no call to leave the loop's watch.
     if (c->fd < 0 || (c->registered && c->events == events))
         return;
     epoll_event e{};
-    e.events = events;
+    e.events = events ? events | EPOLLONESHOT : 0;
     e.data.ptr = c;
     if (::epoll_ctl(m_epoll, c->registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c->fd, &e) == 0) {
         c->registered = true;
@@ -650,14 +666,45 @@ void SkrServerRuntime::work()
             m_queue.pop_front();
         }
         serve(*c);
-        {
-            std::lock_guard<std::mutex> lock(m_returnLock);
-            m_returned.push_back(c);
-        }
-        const std::uint64_t one = 1;
-        ssize_t written = ::write(m_wake, &one, sizeof one);
-        (void)written;
+        handBack(c);
     }
+}
+
+void SkrServerRuntime::handBack(Connection* c)
+{
+    ++c->requests;
+    const bool spent = m_limits.maxRequestsPerConnection > 0 && c->requests >= m_limits.maxRequestsPerConnection;
+    short events;
+    bool readyNow = false;
+    if (c->keep && !spent && !m_draining.load() && !c->forced.load() && c->socket->descriptor(events, readyNow) >= 0 &&
+        !readyNow) {
+        // The usual end of an exchange: the connection waits for its next
+        // request under the loop's watch, and the loop is not woken for it.
+        c->headDone = false;
+        c->scanned = 0;
+        c->in0 = c->socket->bytesReceived();
+        c->out0 = c->socket->bytesSent();
+        c->deadline = nowMillis() + 1000LL * m_limits.idleTimeoutSeconds;
+        setState(c, Rearming);
+        c->events = EPOLLIN;
+        epoll_event e{};
+        e.events = EPOLLIN | EPOLLONESHOT;
+        e.data.ptr = c;
+        const bool armed = ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c->fd, &e) == 0;
+        if (armed) {
+            setState(c, Idle);  // the last touch: from here the loop owns it
+            return;
+        }
+        c->events = 0;
+        setState(c, Busy);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_returnLock);
+        m_returned.push_back(c);
+    }
+    const std::uint64_t one = 1;
+    ssize_t written = ::write(m_wake, &one, sizeof one);
+    (void)written;
 }
 
 void SkrServerRuntime::serve(Connection& c)

@@ -27,13 +27,15 @@ class VexCrypto;
 //   Handshaking  loop   TLS negotiation, non-blocking, deadline handshakeTimeoutSeconds
 //   Idle         loop   no byte of a next request yet, deadline idleTimeoutSeconds
 //   Reading      loop   a head (and small body) arriving, deadline headTimeoutSeconds
-//   Busy         worker the handler serves the request; back to the loop through
-//                       the returned queue and the wake-up descriptor
+//   Busy         worker the handler serves the request; then the worker re-arms a
+//                       kept-alive connection itself (Rearming, then Idle), or hands
+//                       it back through the returned queue and the wake-up descriptor
+//                       (to close it, or when bytes of a next request wait)
 //   Lingering    loop   answered and closing: its write side is shut and what the
 //                       client still sends is read and dropped for a moment, so
 //                       that the answer is not lost to a reset
-// Only the loop changes states, registers descriptors and deletes
-// connections; a worker touches only the connection it was given.
+// Only the loop deletes connections; a worker touches only the connection
+// it was given, and none after re-arming it.
 class SkrServerRuntime {
 public:
     SkrServerRuntime(SkarnServerRuntime::Handler& handler, const SkarnServerRuntime::Limits& limits);
@@ -48,9 +50,12 @@ public:
     SkarnServerRuntime::Counters counters() const;
 
 private:
-    enum State { Handshaking, Idle, Reading, Busy, Lingering, StateCount };
+    // Rearming: a worker hands a kept-alive connection back to the loop's
+    // watch itself (without waking the loop); for those few instructions the
+    // loop neither deletes nor reads it.
+    enum State { Handshaking, Idle, Reading, Busy, Lingering, Rearming, StateCount };
     struct Connection {
-        State state = Idle;
+        std::atomic<State> state{Idle};
         void* handle = nullptr;  // the library handle while handshaking; then the socket's
         std::unique_ptr<SkrSocket> socket;
         int fd = -1;
@@ -63,10 +68,10 @@ private:
         std::size_t dropped = 0;  // lingering: bytes read and dropped
         bool headDone = false;
         SkrRequestHead head;
-        long long deadline = 0;
+        std::atomic<long long> deadline{0};
         int requests = 0;
         bool keep = false;  // set by the worker: the connection may carry another request
-        bool forced = false;  // drain over: shut down under its worker
+        std::atomic<bool> forced{false};  // drain over: shut down under its worker
         long long start = 0;  // exchange start (ms)
         unsigned long long in0 = 0, out0 = 0;  // byte counts at the exchange's start
     };
@@ -94,6 +99,8 @@ private:
 
     void work();
     void serve(Connection& c);
+    // After serve(): back under the loop's watch, or to the loop.
+    void handBack(Connection* c);
 
     SkarnServerRuntime::Handler& m_handler;
     SkarnServerRuntime::Limits m_limits;

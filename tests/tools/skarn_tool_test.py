@@ -298,6 +298,22 @@ class SkarnTool(unittest.TestCase):
                     if options:
                         self.assertIn(b"Content-Length: %d" % len(body), head)
 
+    def test_stop_drains_keeps_counts_and_exits_0(self):
+        with Server("--stats", "1", "--health-path", "/up", "--drain", "5") as server:
+            held = socket.create_connection(("127.0.0.1", server.port), timeout=10)  # idle, kept alive
+            held.sendall(b"GET /up HTTP/1.1\r\nHost: t\r\n\r\n")
+            self.assertEqual(held.recv(4096), b"HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                                              b"Content-Length: 3\r\n\r\nok\n")
+            self.assertEqual(run("call", server.url, path("env.xml")).returncode, 0)
+            rc, _, err = server.stop()
+            self.assertEqual(held.recv(4096), b"")  # the idle connection was closed by the stop
+            held.close()
+        self.assertEqual(rc, 0)
+        last = err.strip().splitlines()[-1]
+        self.assertRegex(last, r"^skarn serve: open 0 idle 0 handshaking 0 reading 0 active 0 \| accepted 2 requests 2 "
+                               r"faults 0 edge 1 refused 0 \| timeouts idle 0 head 0 handshake 0 body 0 write 0 \| "
+                               r"handshake failures 0$")
+
     def test_bad_requests_get_a_client_error_and_the_server_goes_on(self):
         def post(body, extra=b""):
             return (b"POST /svc HTTP/1.1\r\nHost: t\r\nContent-Type: text/xml\r\n" + extra +
