@@ -31,6 +31,10 @@ SSL_CTX* build(QsmTlsContext::Role role, const QsmSessionConfig& config, std::st
     // Read ahead: a bulk transfer takes several records per recv instead of a header and a body each.
     SSL_CTX_set_read_ahead(ctx, 1);
     SSL_CTX_set_default_read_buffer_len(ctx, 64 * 1024);
+    // A server holds many idle connections: their record buffers go back
+    // while nothing is in them, so an idle TLS connection costs no 64 KiB.
+    if (role == QsmTlsContext::Server)
+        SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
 
     if (!config.certificateFile.empty()) {
         if (SSL_CTX_use_certificate_chain_file(ctx, config.certificateFile.c_str()) != 1) {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <shared_mutex>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -30,7 +31,9 @@ std::atomic<int> g_open{0};
 std::atomic<QSM_StatusHook> g_hook{nullptr};
 std::atomic<void*> g_hookContext{nullptr};
 
-std::mutex g_handlesLock;
+// Every call looks its handle up; only open and close change the set: many
+// threads look up at once without waiting on each other.
+std::shared_mutex g_handlesLock;
 std::unordered_set<QsmSocket*>& handles()
 {
     static std::unordered_set<QsmSocket*> live;
@@ -44,20 +47,20 @@ QsmSocket* live(QSM_HANDLE handle)
 {
     if (!handle)
         return nullptr;
-    std::lock_guard<std::mutex> guard(g_handlesLock);
+    std::shared_lock<std::shared_mutex> guard(g_handlesLock);
     QsmSocket* s = static_cast<QsmSocket*>(handle);
     return handles().count(s) ? s : nullptr;
 }
 
 void adopt(QsmSocket* s)
 {
-    std::lock_guard<std::mutex> guard(g_handlesLock);
+    std::lock_guard<std::shared_mutex> guard(g_handlesLock);
     handles().insert(s);
 }
 
 void forget(QsmSocket* s)
 {
-    std::lock_guard<std::mutex> guard(g_handlesLock);
+    std::lock_guard<std::shared_mutex> guard(g_handlesLock);
     handles().erase(s);
 }
 
