@@ -33,7 +33,9 @@ public:
     virtual void open(int nPort, char* sessionConfigDoc);
     virtual void open(char* serverAddr, int nPort, char* sessionConfigDoc);
     // The next connection, waiting at most `nTimeout` seconds (0: without
-    // limit); null when none came in time. Owned by the caller.
+    // limit); null when none came in time. Owned by the caller. On a TLS
+    // listener a client whose handshake has not finished does not hold it:
+    // that handshake goes on at the next call.
     virtual SkarnSocket* awaitCommunicationAttempt(int nTimeout);
     virtual SkarnSocket* awaitCommunicationAttempt();
     // Closes the listening socket and deletes this object.

@@ -442,6 +442,7 @@ void SkrServerRuntime::evaluate(Connection* c, bool ended, long long now)
 void SkrServerRuntime::answer(Connection* c, int status, bool keep, long long now)
 {
     const std::string text = SkrRequestHead::answer(status, !keep, c->head.headMethod());
+    ++m_edgeAnswers;  // counted before the client can see it
     std::size_t sent = 0;
     try {
         while (sent < text.size()) {
@@ -454,7 +455,6 @@ void SkrServerRuntime::answer(Connection* c, int status, bool keep, long long no
         sent = 0;
         keep = false;
     }
-    ++m_edgeAnswers;
     SkarnServerRuntime::Exchange exchange;
     exchange.peer = c->peerText;
     exchange.method = c->head.method();
@@ -751,12 +751,12 @@ void SkrServerRuntime::serve(Connection& c)
         // The handler's request could not be read, or it failed before it
         // answered: the runtime answers, and the connection ends.
         const std::string text = SkrRequestHead::answer(answerStatus, true, false);
+        ++m_edgeAnswers;
         try {
             int written = 0;
             socket.WriteBuffer(text.data(), static_cast<unsigned>(text.size()), &written);
             exchange.status = answerStatus;
             exchange.edge = true;
-            ++m_edgeAnswers;
         } catch (...) {
             // The client is gone.
         }

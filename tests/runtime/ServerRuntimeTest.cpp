@@ -363,6 +363,31 @@ TEST_P(ServerRuntime, OverTheConnectionLimitIsAcceptedAndClosed)
     EXPECT_EQ(1u, server.runtime->counters().refused);
 }
 
+TEST_P(ServerRuntime, OverTheConnectionLimitWaitsInTheListenQueue)
+{
+    SkarnServerRuntime::Limits limits = smallLimits();
+    limits.maxConnections = 1;
+    limits.refuseOverLimit = false;
+    limits.idleTimeoutSeconds = 30;
+    Server server(GetParam(), limits);
+    std::unique_ptr<Client> first(new Client(server.port, server.tls));
+    first->send(post("<a/>"));
+    EXPECT_EQ(echoAnswer(4), first->readResponse());
+    std::string second;
+    std::thread waiting([&] {
+        Client c(server.port, server.tls);  // its handshake waits for the accept too
+        c.send(post("<bb/>"));
+        second = c.readResponse();
+    });
+    for (int i = 0; i < 50 && server.runtime->counters().accepted < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(1u, server.runtime->counters().accepted);  // the listener rests while the limit is reached
+    first.reset();  // the first client leaves: the second is accepted and served
+    waiting.join();
+    EXPECT_EQ(echoAnswer(5), second);
+    EXPECT_EQ(0u, server.runtime->counters().refused);
+}
+
 // A stop lets the request in flight finish, says "Connection: close" on its
 // answer, closes idle connections and makes run() return.
 TEST_P(ServerRuntime, StopWhileBusy)
