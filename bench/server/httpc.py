@@ -86,7 +86,10 @@ async def gather_limited(coros, limit):
     sem = asyncio.Semaphore(limit)
 
     async def one(c):
-        async with sem:
-            return await c
+        try:
+            async with sem:
+                return await c
+        finally:
+            c.close()  # a coroutine cancelled before it started is closed, not left unawaited
 
     return await asyncio.gather(*(one(c) for c in coros), return_exceptions=True)

@@ -70,16 +70,27 @@ def summary(row):
                 f"bad {f.get('bad_status')}) p99 {fnum(f.get('p99_ms'))}ms "
                 f"rss held {fnum(f.get('rss_held_mb'))}MB peak {fnum(f.get('rss_peak_mb'))}MB")
     if s == "trickle":
-        return (f"answered {f.get('answered')}/{f.get('requests')} p50 {fnum(f.get('p50_ms'), 2)}ms "
+        return (f"answered {f.get('answered')}/{f.get('requests')} (failed {f.get('failed')} "
+                f"not tried {f.get('gave_up')}) p50 {fnum(f.get('p50_ms'), 2)}ms "
                 f"p99 {fnum(f.get('p99_ms'), 2)}ms max {fnum(f.get('max_ms'), 2)}ms reconnects {f.get('reconnects')} "
                 f"held {f.get('trickle_connected')}+{f.get('silent_connected')} "
                 f"closed by server {f.get('trickle_closed_by_server')}+{f.get('silent_closed_by_server')} "
                 f"rss {fnum(f.get('rss_end_mb'))}MB")
     if s == "tls":
+        line = (f"line {row['params'].get('delay_line', '?')} (one curl exchange "
+                f"{row['params'].get('curl_exchange_ms', '?')}ms)")
+        cpu = (f"server cpu {fnum(f.get('server_cpu_ms_per_conn'), 2)}ms/conn"
+               + (f", relay cpu {fnum(f.get('relay_cpu_s'), 2)}s" if "relay_cpu_s" in f else ""))
+        if "offered_rate" in f:
+            bad = f.get("failed") or 0  # h2load counts errored and timed-out requests among the failed
+            return (f"{fnum(f.get('conn_per_s'))} conn/s achieved of {fnum(f.get('offered_rate'), 0)} offered "
+                    f"({f.get('connections')}/{f.get('total')} answered in {f.get('seconds')}s, failed {bad}) "
+                    f"{f.get('tls_version')} connect mean {fnum(f.get('connect_mean_ms'))} max "
+                    f"{fnum(f.get('connect_max_ms'))}ms 1st byte mean {fnum(f.get('first_byte_mean_ms'))} max "
+                    f"{fnum(f.get('first_byte_max_ms'))}ms {cpu} {line}")
         return (f"{fnum(f.get('conn_per_s'))} conn/s ({f.get('connections')} in {f.get('seconds')}s, "
                 f"{f.get('workers')} workers) p50 {fnum(f.get('p50_ms'))}ms p99 {fnum(f.get('p99_ms'))}ms "
-                f"errors {sum((f.get('errors') or {}).values())} cpu {fnum(f.get('server_cpu_ms_per_conn'), 2)}ms/conn "
-                f"line {row['params'].get('delay_line', '?')}")
+                f"errors {sum((f.get('errors') or {}).values())} {cpu} {line}")
     return json.dumps(f)
 
 

@@ -33,6 +33,10 @@ Idle connections
 Tricklers
   --tricklers N  --silent N  --normal-requests N     [$tricklers $silent $normal_requests]
 TLS
+  --tls-client KIND     h2load: open loop, a new connection every 1/RATE s, each one
+                        request then close (falls back to python if h2load is missing);
+                        python: TLS_WORKERS connections in a closed loop  [$tls_client]
+  --tls-rate R          connections offered per second (h2load), rounded to tens [$tls_rate]
   --tls-seconds S  --tls-workers N                   [$tls_seconds $tls_workers]
   --delay-ms MS         one-way delay; the round trip is twice this          [$delay_ms]
   --delay-line KIND     auto, netem (tc in a network namespace) or relay     [$delay_line]
@@ -63,6 +67,8 @@ normal_requests=200
 settle=3
 tls_seconds=10
 tls_workers=64
+tls_rate=150
+tls_client=h2load
 delay_ms=25
 delay_line=auto
 
@@ -87,6 +93,8 @@ while [ $# -gt 0 ]; do
     --normal-requests) normal_requests=$2; shift ;;
     --tls-seconds) tls_seconds=$2; shift ;;
     --tls-workers) tls_workers=$2; shift ;;
+    --tls-rate) tls_rate=$2; shift ;;
+    --tls-client) tls_client=$2; shift ;;
     --delay-ms) delay_ms=$2; shift ;;
     --delay-line) delay_line=$2; shift ;;
     --quick) duration=3; wrk_timeout=2; idle_conns=2000; idle_hold=2; tricklers=200; silent=200
@@ -179,7 +187,7 @@ assert not any(c in body for c in "'$\\"), "body cannot be quoted for nginx"
 nofile = 20000 if fds == "unlimited" else int(fds)
 listen = f"listen 127.0.0.1:{port} ssl backlog=4096;" if mode == "tls" else f"listen 127.0.0.1:{port} backlog=4096;"
 tls = (f"ssl_certificate {d}/../cert.pem; ssl_certificate_key {d}/../key.pem;\n"
-       "    ssl_session_cache off; ssl_session_tickets off;") if mode == "tls" else ""
+       "    ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache off; ssl_session_tickets off;") if mode == "tls" else ""
 open(f"{d}/nginx.conf", "w").write(f"""
 worker_processes {workers};
 worker_rlimit_nofile {nofile};
@@ -429,16 +437,51 @@ run_tls() {
   fi
   local ns_pre=()
   [ -n "$srv_ns" ] && ns_pre=(ip netns exec "$srv_ns")
-  timeout -k 5 $(( ${tls_seconds%.*} + 60 )) "${ns_pre[@]}" nice -n 5 python3 "$here/tls_rate.py" --port "$port" --body "$body" \
-    --seconds "$tls_seconds" --workers "$tls_workers" --server-pid "$srv_pid" >"$fig" 2>"$logs/$name-tls.err"
-  local rc=$?
+  local before after relay_before="" relay_after="" rc client=$tls_client
+  [ "$client" = h2load ] && ! command -v h2load >/dev/null && client=python
+  before=$(python3 "$here/procstat.py" "$srv_pid")
+  [ -n "$relay_pid" ] && relay_before=$(python3 "$here/procstat.py" "$relay_pid")
+  if [ "$client" = h2load ]; then
+    # Open loop: a new connection every 1/RATE s, each making one request and closing.
+    local per_tick=$(( (tls_rate + 5) / 10 ))
+    [ $per_tick -ge 1 ] || per_tick=1
+    local offered=$(( per_tick * 10 )) total=$(( per_tick * 10 * ${tls_seconds%.*} ))
+    timeout -k 5 $(( ${tls_seconds%.*} + 60 )) "${ns_pre[@]}" nice -n 5 h2load --h1 -t 1 -c "$total" -n "$total" \
+      -r "$per_tick" --rate-period 100ms -N 15s -d "$body" -H 'Content-Type: text/xml; charset=utf-8' \
+      -H 'SOAPAction: ""' "https://127.0.0.1:$port/" >"$logs/$name-tls.h2load" 2>&1
+    rc=$?
+    python3 "$here/h2load_json.py" --offered-rate "$offered" <"$logs/$name-tls.h2load" >"$fig.client"
+  else
+    timeout -k 5 $(( ${tls_seconds%.*} + 60 )) "${ns_pre[@]}" nice -n 5 python3 "$here/tls_rate.py" --port "$port" \
+      --body "$body" --seconds "$tls_seconds" --workers "$tls_workers" >"$fig.client" 2>"$logs/$name-tls.err"
+    rc=$?
+  fi
+  after=$(python3 "$here/procstat.py" "$srv_pid")
+  [ -n "$relay_pid" ] && relay_after=$(python3 "$here/procstat.py" "$relay_pid")
+  python3 - "$fig.client" "$before" "$after" "$relay_before" "$relay_after" >"$fig" <<'EOF'
+import json, sys
+try:
+    f = json.loads(open(sys.argv[1]).read().strip().splitlines()[-1])
+except (OSError, ValueError, IndexError):
+    sys.exit(0)
+b, a = json.loads(sys.argv[2]), json.loads(sys.argv[3])
+cpu = a["cpu_s"] - b["cpu_s"]
+n = f.get("connections") or 0
+f.update({"server_cpu_s": round(cpu, 2), "server_cpu_ms_per_conn": round(1000 * cpu / n, 3) if n else None,
+          "rss_end_mb": round(a["rss_kb"] / 1024, 1), "hwm_mb": round(a["hwm_kb"] / 1024, 1)})
+if sys.argv[4] and sys.argv[5]:
+    rb, ra = json.loads(sys.argv[4]), json.loads(sys.argv[5])
+    f["relay_cpu_s"] = round(ra["cpu_s"] - rb["cpu_s"], 2)
+print(json.dumps(f))
+EOF
   stop_relay
   stop_server
   srv_ns=""
   local err=()
-  [ $rc -eq 0 ] || err=(--error "client exit status $rc: $(tail -1 "$logs/$name-tls.err")")
+  [ $rc -eq 0 ] || err=(--error "client exit status $rc")
   record tls "$name" "$fig" --param "delay_line=$tls_line" --param "one_way_ms=$delay_ms" \
-    --param "curl_exchange_ms=$line_ms" --param "workers=$tls_workers" "${err[@]}"
+    --param "curl_exchange_ms=$line_ms" --param "client=$client" --param "rate=$tls_rate" \
+    --param "workers=$tls_workers" "${err[@]}"
 }
 
 # ---------------------------------------------------------------- main
