@@ -56,6 +56,8 @@ def summary(row):
     f, s = row["figures"], row["scenario"]
     if row.get("error") and not f:
         return "ERROR: " + row["error"]
+    if row.get("error"):
+        return "ERROR: " + row["error"] + "; " + summary({**row, "error": None})
     if s.startswith("keepalive-"):
         errs = f.get("err_connect", 0) + f.get("err_read", 0) + f.get("err_write", 0) + f.get("err_timeout", 0)
         served = (f"served {f.get('progressing')}/{f.get('conns_seen')} conns (syn-sent {f.get('syn_sent')} "
@@ -102,10 +104,15 @@ def find(rows, scenario, server):
 
 
 def verdict(row, rows):
-    """(target text, PASS/FAIL/-) for one row."""
-    f, s, srv = row["figures"], row["scenario"], row["server"]
-    if not f:
+    """(target text, PASS/FAIL/-) for one row; a row with an error fails."""
+    if not row["figures"]:
         return "-", "FAIL" if row.get("error") else "-"
+    target, v = _verdict(row, rows)
+    return target, "FAIL" if row.get("error") else v
+
+
+def _verdict(row, rows):
+    f, s, srv = row["figures"], row["scenario"], row["server"]
     if s == "keepalive-8":
         base = find(rows, s, BASELINE)
         if srv == BASELINE or not base:

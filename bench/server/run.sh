@@ -435,6 +435,12 @@ run_tls() {
   if ! check_answer https "$port"; then
     stop_relay; stop_server; srv_ns=""; record tls "$name" "" --error "check request failed"; return
   fi
+  # A new TLS connection and one request take at least two round trips over a working line.
+  local line_err=()
+  if [ "${line_ms:-0}" -lt $(( 4 * ${delay_ms%.*} )) ]; then
+    say "delay line not in effect: one exchange took ${line_ms}ms"
+    line_err=(--error "delay line not in effect: one exchange took ${line_ms}ms")
+  fi
   local ns_pre=()
   [ -n "$srv_ns" ] && ns_pre=(ip netns exec "$srv_ns")
   local before after relay_before="" relay_after="" rc client=$tls_client
@@ -479,6 +485,7 @@ EOF
   srv_ns=""
   local err=()
   [ $rc -eq 0 ] || err=(--error "client exit status $rc")
+  [ ${#line_err[@]} -eq 0 ] || err=("${line_err[@]}")
   record tls "$name" "$fig" --param "delay_line=$tls_line" --param "one_way_ms=$delay_ms" \
     --param "curl_exchange_ms=$line_ms" --param "client=$client" --param "rate=$tls_rate" \
     --param "workers=$tls_workers" "${err[@]}"
