@@ -129,16 +129,17 @@ if [ "$fd_limit" != unlimited ] && [ "$fd_limit" -lt $(( need_fds + 200 )) ]; th
 fi
 
 # Machine state, so that figures from a busy machine can be told apart.
-python3 - "$results/meta.json" <<EOF
+python3 - "$results/meta.json" "$fd_limit" "$servers" "$scenarios" "$skarn_bin" "$baseline_bin" \
+  "$skarn_args" "$baseline_args" <<'EOF'
 import json, os, platform, subprocess, sys, time
 def sh(c):
     try: return subprocess.run(c, shell=True, capture_output=True, text=True, timeout=10).stdout.strip()
     except Exception: return ""
-json.dump({"started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "host_cpus": os.cpu_count(),
-           "kernel": platform.release(), "uptime_at_start": sh("uptime"),
-           "fd_limit": "$fd_limit", "servers": "$servers", "scenarios": "$scenarios",
-           "skarn": "$skarn_bin", "baseline": "$baseline_bin",
-           "skarn_args": "$skarn_args", "baseline_args": "$baseline_args"}, open(sys.argv[1], "w"), indent=1)
+keys = ["fd_limit", "servers", "scenarios", "skarn", "baseline", "skarn_args", "baseline_args"]
+m = {"started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "host_cpus": os.cpu_count(),
+     "kernel": platform.release(), "uptime_at_start": sh("uptime")}
+m.update(zip(keys, sys.argv[2:]))
+json.dump(m, open(sys.argv[1], "w"), indent=1)
 EOF
 say "machine: $(nproc) cpus, $(uptime)"
 say "results: $results"
@@ -492,6 +493,9 @@ EOF
 }
 
 # ---------------------------------------------------------------- main
+# The whole run is one function, read in full before it starts, so that editing
+# this file during a run does not change what the run does.
+main() {
 IFS=, read -r -a server_list <<<"$servers"
 IFS=, read -r -a scenario_list <<<"$scenarios"
 active=()
@@ -546,3 +550,5 @@ echo
 python3 "$here/report.py" table "$jsonl" "$results"
 echo
 say "written: $results/results.json $results/results.tsv (logs in $results/logs)"
+}
+main; exit $?
