@@ -26,7 +26,9 @@ Binaries
 Keep-alive scenarios (wrk)
   --duration S          seconds per run                                      [$duration]
   --wrk-threads N                                                            [$wrk_threads]
-  --wrk-timeout S       a request unanswered this long counts as a time-out [$wrk_timeout]
+  --wrk-timeout S       wrk's --timeout                                     [$wrk_timeout]
+  --repeat N            run each keep-alive scenario N times, the servers taking
+                        turns; comparisons use the medians                   [$repeat]
 Idle connections
   --idle-conns N                                                             [$idle_conns]
   --idle-hold S         seconds they stay idle before each sends a request   [$idle_hold]
@@ -59,6 +61,7 @@ nginx_workers=auto
 duration=10
 wrk_threads=2
 wrk_timeout=5
+repeat=1
 idle_conns=10000
 idle_hold=5
 tricklers=1000
@@ -86,6 +89,7 @@ while [ $# -gt 0 ]; do
     --duration) duration=$2; shift ;;
     --wrk-threads) wrk_threads=$2; shift ;;
     --wrk-timeout) wrk_timeout=$2; shift ;;
+    --repeat) repeat=$2; shift ;;
     --idle-conns) idle_conns=$2; shift ;;
     --idle-hold) idle_hold=$2; shift ;;
     --tricklers) tricklers=$2; shift ;;
@@ -304,8 +308,8 @@ record() {  # SCENARIO SERVER FIGURES_FILE [report.py add options]
 }
 
 # ---------------------------------------------------------------- scenarios
-run_keepalive() {  # SERVER CONNS
-  local name=$1 conns=$2 scen=keepalive-$2 fig=$logs/$1-keepalive-$2.json
+run_keepalive() {  # SERVER CONNS REPETITION
+  local name=$1 conns=$2 rep=$3 scen=keepalive-$2 fig=$logs/$1-keepalive-$2-$3.json
   command -v wrk >/dev/null || { say "wrk not installed"; return; }
   start_server "$name" plain "$scen" || { record "$scen" "$name" "" --error "server did not start"; return; }
   if ! check_answer http "$srv_port"; then
@@ -319,16 +323,16 @@ run_keepalive() {  # SERVER CONNS
   first=$(awk -v d="$duration" 'BEGIN { x = 0.2 * d; if (x < 1) x = 1; print x }')
   second=$(awk -v d="$duration" 'BEGIN { print 0.7 * d }')
   python3 "$here/connwatch.py" --port "$srv_port" --start "$(date +%s.%N)" --first "$first" --second "$second" \
-    >"$logs/$name-$scen.watch" 2>&1 &
+    >"$logs/$name-$scen-$rep.watch" 2>&1 &
   local watch_pid=$!
   BENCH_BODY=$body BENCH_JSON=$logs/wrk.json timeout -k 5 $(( duration + 60 )) \
     nice -n 5 wrk -t"$wrk_threads" -c"$conns" -d"${duration}s" --latency --timeout "${wrk_timeout}s" \
-    -s "$here/post.lua" "http://127.0.0.1:$srv_port/" >"$logs/$name-$scen.wrk" 2>&1
+    -s "$here/post.lua" "http://127.0.0.1:$srv_port/" >"$logs/$name-$scen-$rep.wrk" 2>&1
   local rc=$?
   after=$(python3 "$here/procstat.py" "$srv_pid")
   wait "$watch_pid"
   stop_server
-  python3 - "$logs/wrk.json" "$before" "$after" "$logs/$name-$scen.watch" >"$fig" <<'EOF'
+  python3 - "$logs/wrk.json" "$before" "$after" "$logs/$name-$scen-$rep.watch" >"$fig" <<'EOF'
 import json, sys
 try:
     w = json.load(open(sys.argv[1]))
@@ -348,7 +352,7 @@ print(json.dumps(w))
 EOF
   local err=()
   [ $rc -eq 0 ] || err=(--error "wrk exit status $rc")
-  record "$scen" "$name" "$fig" --param "conns=$conns" --param "duration=$duration" \
+  record "$scen" "$name" "$fig" --param "conns=$conns" --param "duration=$duration" --param "run=$rep" \
     --param "wrk_threads=$wrk_threads" --param "wrk_timeout=$wrk_timeout" "${err[@]}"
 }
 
@@ -526,15 +530,19 @@ if has "$scenarios" tls; then
 fi
 
 for scen in "${scenario_list[@]}"; do
+  local reps=1 rep
+  case $scen in keepalive-*) reps=$repeat ;; esac
+  for rep in $(seq 1 "$reps"); do
   for s in "${active[@]}"; do
-    say "== $scen / $s"
+    say "== $scen / $s$([ "$reps" -gt 1 ] && echo " (run $rep of $reps)")"
     case $scen in
-      keepalive-*) run_keepalive "$s" "${scen#keepalive-}" ;;
+      keepalive-*) run_keepalive "$s" "${scen#keepalive-}" "$rep" ;;
       idle) run_idle "$s" ;;
       trickle) run_trickle "$s" ;;
       tls) run_tls "$s" ;;
       *) say "unknown scenario $scen" ;;
     esac
+  done
   done
 done
 
