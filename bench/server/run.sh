@@ -164,8 +164,7 @@ in_ns() {  # runs a command in the benchmark's network namespace when there is o
 }
 
 wait_port() {  # PORT PID: waits until something accepts on PORT, as long as PID lives
-  local i
-  for i in $(seq 1 300); do
+  for _ in $(seq 1 300); do
     kill -0 "$2" 2>/dev/null || return 1
     in_ns python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $1), 0.2).close()" 2>/dev/null && return 0
     sleep 0.1
@@ -174,8 +173,7 @@ wait_port() {  # PORT PID: waits until something accepts on PORT, as long as PID
 }
 
 wait_first_line() {  # FILE PID: prints the first line of FILE once written
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     if [ -s "$1" ] && head -1 "$1" | grep -q '^[0-9][0-9]*$'; then head -1 "$1"; return 0; fi
     kill -0 "$2" 2>/dev/null || return 1
     sleep 0.1
@@ -264,10 +262,10 @@ start_server() {  # NAME MODE(plain|tls): sets srv_pid and srv_port
 stop_server() {
   [ -n "$srv_pid" ] || return 0
   kill -TERM "$srv_pid" 2>/dev/null
-  local i
-  for i in $(seq 1 50); do
-    kill -0 "$srv_pid" 2>/dev/null || break
+  local tries=50
+  while [ $tries -gt 0 ] && kill -0 "$srv_pid" 2>/dev/null; do
     sleep 0.1
+    tries=$(( tries - 1 ))
   done
   kill -KILL "$srv_pid" 2>/dev/null
   wait "$srv_pid" 2>/dev/null
