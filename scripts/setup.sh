@@ -8,6 +8,12 @@ set -euo pipefail
 pkgs=(cmake g++ make libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang
       libclang-rt-14-dev
       curl python3 pkgconf help2man file)
+# The server benchmark's load generators and reference servers (bench/server/run.sh):
+# installed only when asked for with SKARN_BENCH_PEERS=1; building and testing need none of them.
+bench_pkgs=(wrk nghttp2-client nginx-light gsoap libgsoap-dev python3 iproute2 openssl procps)
+if [ "${SKARN_BENCH_PEERS:-0}" = 1 ]; then
+  pkgs+=("${bench_pkgs[@]}")
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
