@@ -5,6 +5,7 @@
 #include "platform/core/VexGuard.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexUnexpectedError.h"
+#include "platform/crypto/QsmUrl.h"
 #include "platform/crypto/VexSocketAddress.h"
 
 #include <arpa/inet.h>
@@ -37,15 +38,6 @@ const char* closingElements(int serverSSL, int family)
         {"<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>",
          "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"}};
     return kClosing[serverSSL ? 1 : 0][family == SkarnSocket::FAMILY_IPV4 ? 0 : 1];
-}
-
-int portOf(const sockaddr_storage& address)
-{
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    return 0;
 }
 
 [[noreturn]] void refuseDocument(const char* why)
@@ -143,7 +135,7 @@ void SkrServerSocket::open(char* serverAddr, int nPort, char* sessionConfigDoc)
         result = m_crypto->QSM_GetSockName(m_hQSMSocket, &bound, &length, nullptr);
         if (result != QSM_S_OK)
             raiseCryptoError("QSM_GetSockName", result, kOpenFunction);
-        m_listenOnPort = portOf(bound);
+        m_listenOnPort = QsmUrl::portOf(bound);
     }
     result = m_crypto->QSM_Listen(m_hQSMSocket, kBacklog, nullptr);
     if (result != QSM_S_OK)
@@ -191,7 +183,7 @@ SkarnSocket* SkrServerSocket::accept(const char* function)
 SkarnSocket* SkrServerSocket::wrapAccepted(void* handle, const sockaddr_storage& peer, const char* function)
 {
     try {
-        return VEX_GUARDED_NEW(function, new SkrSocket(handle, portOf(peer), peer));
+        return VEX_GUARDED_NEW(function, new SkrSocket(handle, QsmUrl::portOf(peer), peer));
     } catch (...) {
         m_crypto->QSM_CloseHandle(&handle, nullptr, nullptr);  // nobody else will
         throw;

@@ -37,27 +37,6 @@ long long nowMillis()
         .count();
 }
 
-int portOf(const sockaddr_storage& address)
-{
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    return 0;
-}
-
-// The client's address as text, without its port ("127.0.0.1", "::1").
-std::string addressOf(const sockaddr_storage& peer)
-{
-    std::string text = QsmUrl::describe(peer);
-    const std::size_t colon = text.rfind(':');
-    if (colon != std::string::npos && colon > 0)
-        text.erase(colon);
-    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-        text = text.substr(1, text.size() - 2);
-    return text;
-}
-
 int defaultWorkers()
 {
     const unsigned cores = std::thread::hardware_concurrency();
@@ -249,7 +228,7 @@ void SkrServerRuntime::startConnection(void* handle, const sockaddr_storage& pee
     Connection* c = owned.get();
     c->handle = handle;
     c->peer = peer;
-    c->peerText = addressOf(peer);
+    c->peerText = QsmUrl::addressText(peer);
     m_connections.insert(owned.release());
     ++m_inState[c->state];
     if (m_tls) {
@@ -288,7 +267,7 @@ void SkrServerRuntime::stepHandshake(Connection* c, long long now)
 void SkrServerRuntime::secured(Connection* c, long long now)
 {
     try {
-        c->socket.reset(new SkrSocket(c->handle, portOf(c->peer), c->peer));
+        c->socket.reset(new SkrSocket(c->handle, QsmUrl::portOf(c->peer), c->peer));
     } catch (...) {
         m_crypto->QSM_CloseHandle(&c->handle, nullptr, nullptr);
         c->handle = nullptr;

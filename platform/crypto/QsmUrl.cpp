@@ -113,19 +113,32 @@ bool QsmUrl::resolve(int family, sockaddr_storage& address, std::string& error) 
     return true;
 }
 
-std::string QsmUrl::describe(const sockaddr_storage& address)
+int QsmUrl::portOf(const sockaddr_storage& address)
+{
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
+}
+
+std::string QsmUrl::addressText(const sockaddr_storage& address)
 {
     char text[INET6_ADDRSTRLEN] = "?";
-    if (address.ss_family == AF_INET) {
-        const sockaddr_in* a = reinterpret_cast<const sockaddr_in*>(&address);
-        ::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-        return std::string(text) + ":" + std::to_string(ntohs(a->sin_port));
-    }
-    if (address.ss_family == AF_INET6) {
-        const sockaddr_in6* a = reinterpret_cast<const sockaddr_in6*>(&address);
-        ::inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-        return "[" + std::string(text) + "]:" + std::to_string(ntohs(a->sin6_port));
-    }
+    if (address.ss_family == AF_INET)
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+    else if (address.ss_family == AF_INET6)
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text, sizeof text);
+    return text;
+}
+
+std::string QsmUrl::describe(const sockaddr_storage& address)
+{
+    const std::string port = std::to_string(portOf(address));
+    if (address.ss_family == AF_INET)
+        return addressText(address) + ":" + port;
+    if (address.ss_family == AF_INET6)
+        return "[" + addressText(address) + "]:" + port;
     return "(address of family " + std::to_string(address.ss_family) + ")";
 }
 

@@ -32,6 +32,10 @@ public:
 
     // "host:port" or "[host]:port" of an address, for failure texts.
     static std::string describe(const sockaddr_storage& address);
+    // The port of an IPv4 or IPv6 address (host byte order); 0 for another family.
+    static int portOf(const sockaddr_storage& address);
+    // The address alone as text ("127.0.0.1", "::1"), for logs.
+    static std::string addressText(const sockaddr_storage& address);
     // True when `host` is a numeric IPv4 or IPv6 address.
     static bool isIpLiteral(const std::string& host);
 };
