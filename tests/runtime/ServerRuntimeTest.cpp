@@ -5,6 +5,7 @@
 #include "api/SkarnMessageReader.h"
 #include "api/SkarnMessageWriter.h"
 #include "api/SkarnServerSession.h"
+#include "conn/SkarnServerSocket.h"
 #include "platform/streams/QioInputStream.h"
 #include "platform/streams/QioOutputStream.h"
 #include "runtime/SkarnServerRuntime.h"
@@ -407,6 +408,24 @@ TEST_P(ServerRuntime, StopWhileBusy)
     server.thread = std::thread([] {});  // for the destructor's join
     Client late(server.port, server.tls, false);
     EXPECT_FALSE(late.connected());  // no longer listening
+}
+
+// A host may hand over a server socket it opened through the factory.
+TEST(ServerRuntimeListener, TakesOverAHostsServerSocket)
+{
+    TestHandler handler;
+    SkarnServerRuntime runtime(handler, smallLimits());
+    char address[] = "127.0.0.1";
+    const int port = runtime.listen(SkarnServerSocket::getServerSocket(address, 0, nullptr, 1, 0));
+    std::thread serving([&] { runtime.run(); });
+    {
+        Client client(port, false);
+        client.send(post("<a/>"));
+        EXPECT_EQ(echoAnswer(4), client.readResponse());
+    }
+    runtime.stop();
+    serving.join();
+    EXPECT_EQ(1u, runtime.counters().requests);
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndTls, ServerRuntime, ::testing::Bool(),
