@@ -5,10 +5,6 @@
 #include "platform/core/VexMacros.h"
 #include "runtime/SkrServerRuntime.h"
 
-SkarnServerRuntime::Handler::~Handler() = default;
-
-void SkarnServerRuntime::Handler::served(const Exchange&) {}
-
 SkarnServerRuntime::SkarnServerRuntime(Handler& handler, const Limits& limits)
     : m_impl(new SkrServerRuntime(handler, limits))
 {

@@ -2,11 +2,11 @@
 #define SKARN_SERVER_RUNTIME_H
 
 #include "../platform/core/SkarnExport.h"
+#include "SkarnServerHandler.h"
 
 #include <memory>
 #include <string>
 
-class SkarnServerSession;
 class SkarnServerSocket;
 class SkrServerRuntime;
 
@@ -16,8 +16,8 @@ class SkrServerRuntime;
 // a worker thread with a server session whose request is readable and whose
 // response is writable, exactly as getServerSession gives one.
 //
-//   struct Echo : SkarnServerRuntime::Handler {
-//       void serve(SkarnServerSession& s, SkarnServerRuntime::Exchange& e) override { ... }
+//   struct Echo : SkarnServerHandler {
+//       void serve(SkarnServerSession& s, SkarnServerExchange& e) override { ... }
 //   } echo;
 //   SkarnServerRuntime server(echo, SkarnServerRuntime::Limits());
 //   server.listen("127.0.0.1", 8080, nullptr, 0);
@@ -77,32 +77,12 @@ public:
                            writeTimeouts = 0, handshakeFailures = 0;
     };
 
-    // One request as the handler and the access log see it.
-    struct Exchange {
-        std::string peer;          // the client's address ("127.0.0.1", "::1")
-        std::string method, path;  // from the request line
-        int status = 0;            // set by the handler (0: nothing answered)
-        unsigned long long bytesIn = 0, bytesOut = 0;  // wire bytes of this exchange (filled in after serve)
-        long long millis = 0;
-        bool edge = false;         // answered by the runtime, not the handler
-        // Set by the handler before it opens the response: the response says
-        // "Connection: close" and the connection ends after it.
-        bool close = false;
-    };
-
-    class SKARN_EXPORT Handler {
-    public:
-        virtual ~Handler();
-        // Reads the request and writes the response on `session`. Exceptions
-        // it lets go end the connection (see above for what is answered).
-        virtual void serve(SkarnServerSession& session, Exchange& exchange) = 0;
-        // After each exchange, the runtime's own answers included (an access
-        // log); on the thread that served it. Must not throw.
-        virtual void served(const Exchange& exchange);
-    };
+    using Exchange = SkarnServerExchange;
+    using Handler = SkarnServerHandler;
 
     SkarnServerRuntime(Handler& handler, const Limits& limits);
-    // Stops (without drain) if still running, and closes everything.
+    // Closes the listener and every connection; run() must have returned
+    // (or never been called).
     ~SkarnServerRuntime();
     SkarnServerRuntime(const SkarnServerRuntime&) = delete;
     SkarnServerRuntime& operator=(const SkarnServerRuntime&) = delete;

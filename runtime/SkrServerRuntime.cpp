@@ -79,8 +79,10 @@ int SkrServerRuntime::listen(const char* address, int port, const char* sessionC
 
 int SkrServerRuntime::listen(SkrServerSocket* socket, bool ownBacklog)
 {
-    if (m_listener)
+    if (m_listener) {
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listenFd, nullptr);
         m_listener->release();
+    }
     m_listener = socket;
     adopt(socket, ownBacklog);
     return socket->getListenOnPort();

@@ -21,11 +21,13 @@ set(must
   "VexIDOM_Parser::parse" "VexIDOM_Helper::write" "typeinfo for DomWriter" "XmlUrl::XmlUrl"
   "typeinfo for SkarnServerSocket" "SkarnServerSocket::getServerSocket(int" "SkarnServerSocket::getServerSocket(char*"
   "typeinfo for SkarnConnectionPool" "SkrConnectionPoolFactory::getInstance" "SkrConnectionPoolFactory::destroyInstance"
-  "Skarn::getSessionFactory")
+  "Skarn::getSessionFactory" "typeinfo for SkarnServerHandler" "SkarnServerRuntime::run"
+  "SkarnServerRuntime::listen(SkarnServerSocket*)")
 set(mustnot "VexMessageCatalog" "CryptoError::describe" "QsmSocket" "SkrSocketNonSSL" "BoundaryScanner"
   "SkrMPInputStream" "SkrQPInputStream" "VexStringTokenizer"
   "SkrMessageWriter" "SkrEnabledOutputStream" "HttpMsgNode" "OnePieceHttpMsg" "MultipartHttpMsg" "VexIDOM_Xerces"
-  "SkrServerSocket" "SkrConnectionPool::" "SkrTheBus" "SkrSession" "SkrServerSession" "DOMAsciiString")
+  "SkrServerSocket" "SkrConnectionPool::" "SkrTheBus" "SkrSession" "SkrServerSession" "DOMAsciiString"
+  "SkrServerRuntime" "SkrRequestHead")
 foreach(s ${must})
   string(FIND "${syms}" "${s}" at)
   if(at EQUAL -1)

@@ -19,7 +19,7 @@ endif()
 
 # The exported classes and the headers that declare them.
 file(GLOB_RECURSE headers RELATIVE ${SRC} ${SRC}/api/*.h ${SRC}/bus/*.h ${SRC}/http/*.h ${SRC}/mime/*.h
-     ${SRC}/session/*.h ${SRC}/net/*.h ${SRC}/conn/*.h ${SRC}/platform/*.h)
+     ${SRC}/session/*.h ${SRC}/net/*.h ${SRC}/conn/*.h ${SRC}/runtime/*.h ${SRC}/platform/*.h)
 set(classes)
 set(unit "")
 foreach(h ${headers})

@@ -1,0 +1,5 @@
+#include "runtime/SkarnServerHandler.h"
+
+SkarnServerHandler::~SkarnServerHandler() = default;
+
+void SkarnServerHandler::served(const SkarnServerExchange&) {}
