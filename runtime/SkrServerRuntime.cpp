@@ -144,11 +144,46 @@ void SkrServerRuntime::run()
     wake.data.ptr = &kWakeTag;
     ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &wake);
     m_workersStop = false;
-    for (int i = 0; i < m_limits.workers; ++i)
-        m_workers.emplace_back([this] { work(); });
+    m_hasLeader = false;
+    m_lastSweep = nowMillis();
+    for (int i = 1; i < m_limits.workers; ++i)
+        m_workers.emplace_back([this] { participate(); });
+    participate();
+    for (std::thread& t : m_workers)
+        t.join();
+    m_workers.clear();
+}
 
+void SkrServerRuntime::participate()
+{
+    for (;;) {
+        Connection* c = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_queueLock);
+            ++m_waiting;
+            m_queueReady.wait(lock, [this] { return m_workersStop || !m_hasLeader || !m_queue.empty(); });
+            --m_waiting;
+            if (m_workersStop)
+                return;
+            if (!m_hasLeader) {
+                m_hasLeader = true;  // the loop is ours until we take a request of it
+            } else {
+                c = m_queue.front();
+                m_queue.pop_front();
+            }
+        }
+        if (!c)
+            c = lead();
+        if (c) {
+            serve(*c);
+            handBack(c);
+        }
+    }
+}
+
+SkrServerRuntime::Connection* SkrServerRuntime::lead()
+{
     std::vector<epoll_event> events(256);
-    long long lastSweep = nowMillis();
     for (;;) {
         const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), kTickMillis);
         long long now = nowMillis();
@@ -165,21 +200,30 @@ void SkrServerRuntime::run()
         takeReturned(now);
         if (m_stopRequested.load() && !m_draining.load())
             beginDrain(now);
-        if (now - lastSweep >= kTickMillis) {
+        if (now - m_lastSweep >= kTickMillis) {
             sweep(now);
-            lastSweep = now;
+            m_lastSweep = now;
         }
-        if (m_draining.load() && m_connections.empty())
-            break;
+        if (m_draining.load() && m_connections.empty()) {
+            {
+                std::lock_guard<std::mutex> lock(m_queueLock);
+                m_workersStop = true;
+            }
+            m_queueReady.notify_all();
+            return nullptr;
+        }
+        if (Connection* mine = m_mine) {
+            // A request of ours: the loop goes to a waiting thread and this
+            // one serves, so the request meets no hand-over.
+            m_mine = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(m_queueLock);
+                m_hasLeader = false;
+            }
+            m_queueReady.notify_one();
+            return mine;
+        }
     }
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        m_workersStop = true;
-    }
-    m_queueReady.notify_all();
-    for (std::thread& t : m_workers)
-        t.join();
-    m_workers.clear();
 }
 
 void SkrServerRuntime::pauseListener(bool paused)
@@ -484,6 +528,12 @@ void SkrServerRuntime::dispatch(Connection* c, long long now)
     c->start = now;
     {
         std::lock_guard<std::mutex> lock(m_queueLock);
+        // The loop's own thread serves the first request it finds when
+        // another thread waits to take the loop over; the rest queue.
+        if (!m_mine && m_waiting > static_cast<int>(m_queue.size())) {
+            m_mine = c;
+            return;
+        }
         m_queue.push_back(c);
     }
     m_queueReady.notify_one();
@@ -631,23 +681,6 @@ void SkrServerRuntime::report(SkarnServerRuntime::Exchange& exchange)
         m_handler.served(exchange);
     } catch (...) {
         // An access log that fails must not take the server with it.
-    }
-}
-
-void SkrServerRuntime::work()
-{
-    for (;;) {
-        Connection* c;
-        {
-            std::unique_lock<std::mutex> lock(m_queueLock);
-            m_queueReady.wait(lock, [this] { return !m_queue.empty() || m_workersStop; });
-            if (m_queue.empty())
-                return;
-            c = m_queue.front();
-            m_queue.pop_front();
-        }
-        serve(*c);
-        handBack(c);
     }
 }
 

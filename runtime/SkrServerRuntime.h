@@ -20,8 +20,13 @@ class SkrServerSocket;
 class SkrSocket;
 class VexCrypto;
 
-// The server runtime behind SkarnServerRuntime: one event-loop thread that
-// owns every connection while it is not with a worker, and the workers.
+// The server runtime behind SkarnServerRuntime: an event loop that owns
+// every connection while it is not with a worker, and the worker threads.
+// The loop runs on one thread at a time, whichever leads: when it finds a
+// complete request and another thread waits, it hands the loop to that
+// thread and serves the request itself (leader and followers), so a request
+// meets no hand-over between threads; further requests of the same turn
+// queue for waiting threads.
 //
 // A connection's states and who holds it:
 //   Handshaking  loop   TLS negotiation, non-blocking, deadline handshakeTimeoutSeconds
@@ -97,7 +102,12 @@ private:
     void startIdle(Connection* c, long long now);
     void report(SkarnServerRuntime::Exchange& exchange);
 
-    void work();
+    // A thread of the runtime: it waits, then leads the loop or serves a
+    // queued request.
+    void participate();
+    // Runs the loop until it finds a request for this thread (returned) or
+    // the run ends (null).
+    Connection* lead();
     void serve(Connection& c);
     // After serve(): back under the loop's watch, or to the loop.
     void handBack(Connection* c);
@@ -124,6 +134,10 @@ private:
     std::condition_variable m_queueReady;
     std::deque<Connection*> m_queue;
     bool m_workersStop = false;
+    bool m_hasLeader = false;  // a thread runs the loop (under m_queueLock)
+    int m_waiting = 0;         // threads waiting for work or the loop (under m_queueLock)
+    Connection* m_mine = nullptr;  // the loop's request for its own thread
+    long long m_lastSweep = 0;
     std::mutex m_returnLock;
     std::vector<Connection*> m_returned;
 
