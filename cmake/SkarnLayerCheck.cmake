@@ -1,4 +1,3 @@
-cmake_minimum_required(VERSION 3.25)
 # cmake -DROOT=<source tree> -DLAYER=<target> -DFOLDER=<folder> -DALLOWED=<folder,folder,...>
 #       -DCHECKED=<stamp file> -P SkarnLayerCheck.cmake
 # Fails when a .cpp or .h of FOLDER includes a header of the tree that lies in
@@ -6,8 +5,10 @@ cmake_minimum_required(VERSION 3.25)
 # An include is found as the compiler finds it: "name" beside the including
 # file first, then from the root of the tree; <skarn/name> and <name> from the
 # root. Includes that reach no file of the tree (system headers) are not ours.
+cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" allowed "${ALLOWED}")
 file(GLOB files ${ROOT}/${FOLDER}/*.cpp ${ROOT}/${FOLDER}/*.h)
+file(REAL_PATH ${ROOT} ROOT)
 set(wrong)
 foreach(file ${files})
   get_filename_component(here ${file} DIRECTORY)
@@ -17,13 +18,12 @@ foreach(file ${files})
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*([<\"])([^>\"]+)[>\"].*" "\\1;\\2" parts "${line}")
     list(GET parts 0 quote)
     list(GET parts 1 name)
+    string(REGEX REPLACE "^skarn/" "" fromRoot "${name}")
     set(found)
     if(quote STREQUAL "\"" AND EXISTS ${here}/${name})
       set(found ${here}/${name})
-    elseif(EXISTS ${ROOT}/${name})
-      set(found ${ROOT}/${name})
-    elseif(name MATCHES "^skarn/(.*)" AND EXISTS ${ROOT}/${CMAKE_MATCH_1})
-      set(found ${ROOT}/${CMAKE_MATCH_1})
+    elseif(EXISTS ${ROOT}/${fromRoot})
+      set(found ${ROOT}/${fromRoot})
     endif()
     if(NOT found)
       continue()
