@@ -192,8 +192,6 @@ const std::size_t KEEP_HEADER = 4096;
 
 void SkrHTTPParser::setHeadLimit(std::size_t bytes) { headLimit.store(bytes); }
 
-std::size_t SkrHTTPParser::getHeadLimit() { return headLimit.load(); }
-
 void SkrHTTPParser::startHead()
 {
     std::size_t limit = headLimit.load();

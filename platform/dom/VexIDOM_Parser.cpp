@@ -24,7 +24,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -305,9 +304,6 @@ public:
     void resetErrors() override {}
 };
 
-std::mutex limitsLock;
-VexIDOM_Parser::Limits limits;
-
 bool isXmlns(const XMLCh* name)
 {
     return XMLString::startsWith(name, XMLUni::fgXMLNSString) && (name[5] == 0 || name[5] == chColon);
@@ -517,13 +513,9 @@ public:
         }
     }
 
-    // Before each parse: the limits of the moment, nothing counted.
+    // Before each parse: nothing counted.
     void begin()
     {
-        {
-            std::lock_guard<std::mutex> hold(limitsLock);
-            m_limits = limits;
-        }
         m_open.clear();
         m_inScope = 0;
         m_cost = 0;
@@ -715,18 +707,6 @@ int VexIDOM_Parser::parseSource(const void* source)
     m_column = m_impl->m_column;
     m_text = m_impl->m_text;
     return m_impl->m_failed ? m_code : 0;
-}
-
-void VexIDOM_Parser::setLimits(const Limits& l)
-{
-    std::lock_guard<std::mutex> hold(limitsLock);
-    limits = l;
-}
-
-VexIDOM_Parser::Limits VexIDOM_Parser::getLimits()
-{
-    std::lock_guard<std::mutex> hold(limitsLock);
-    return limits;
 }
 
 int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)
