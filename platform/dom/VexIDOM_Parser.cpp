@@ -1,5 +1,6 @@
 #include "platform/dom/VexIDOM_Parser.h"
 
+#include "platform/core/VexThreadSpare.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 #include "platform/streams/QioInputStream.h"
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -618,28 +620,26 @@ const std::size_t KEEP_NAME_CHARS = 256u << 10;
 const unsigned KEEP_PARSES = 1000;
 const std::size_t KEEP_AFTER = 128u << 10;
 
-struct SpareParser {
-    VexIDOM_Parser::Impl* impl = nullptr;
-    ~SpareParser();
+// Frees a kept parser, unless it is older than the last stop of Xerces (its
+// memory went with Xerces).
+struct KeptParserDelete {
+    void operator()(VexIDOM_Parser::Impl* impl) const;
 };
 
-thread_local SpareParser spare;
+using KeptParser = std::unique_ptr<VexIDOM_Parser::Impl, KeptParserDelete>;
+using Spare = VexThreadSlot<KeptParser>;
 
 }  // namespace
 
-SpareParser::~SpareParser()
+void KeptParserDelete::operator()(VexIDOM_Parser::Impl* impl) const
 {
-    // At the thread's end; a parser older than the last stop of Xerces is
-    // left alone (its memory went with Xerces).
-    if (impl && impl->m_generation == xercesGeneration.load())
+    if (impl->m_generation == xercesGeneration.load())
         delete impl;
-    impl = nullptr;
 }
 
 void VexIDOM_Xerces::dropThreadParser()
 {
-    delete spare.impl;
-    spare.impl = nullptr;
+    Spare::drop();
     xercesGeneration.fetch_add(1);
 }
 
@@ -647,11 +647,9 @@ VexIDOM_Parser::VexIDOM_Parser(int /*options*/)
 {
     VexIDOM_Xerces::ensureRegistered();
     unsigned generation = xercesGeneration.load();
-    if (spare.impl && spare.impl->m_generation == generation) {
-        m_impl = spare.impl;
-        spare.impl = nullptr;
-    } else {
-        spare.impl = nullptr;
+    m_impl = Spare::takeIf([generation](const KeptParser& kept) { return kept->m_generation == generation; }).release();
+    if (!m_impl) {
+        Spare::drop();  // one from before the last stop of Xerces
         m_impl = new Impl();
         m_impl->m_generation = generation;
     }
@@ -663,10 +661,10 @@ VexIDOM_Parser::~VexIDOM_Parser()
     m_impl->unhost();
     m_impl->resetDocumentPool();
     m_impl->resetErrors();
-    if (!spare.impl && m_impl->m_generation == xercesGeneration.load() &&
+    if (m_impl->m_generation == xercesGeneration.load() &&
         m_impl->m_nameChars + m_impl->m_names.chars() < KEEP_NAME_CHARS &&
         m_impl->m_parses < KEEP_PARSES && m_impl->m_fed - m_impl->m_fedBefore <= KEEP_AFTER)
-        spare.impl = m_impl;
+        Spare::give(KeptParser(m_impl));  // freed when the thread keeps one already
     else
         delete m_impl;
     m_impl = nullptr;
