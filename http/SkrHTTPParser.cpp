@@ -658,8 +658,8 @@ struct HeaderLine {
         return semicolon && (checked != Checked::None || !HTTPHeader::isNormalForm(value, valueLength));
     }
 
-    // The line moved to `to`, name and value with it.
-    void moveTo(VexByteBuffer& to, const char*& text, std::size_t lineLength)
+    // The line copied into `to`; name and value then point into the copy.
+    void copyInto(VexByteBuffer& to, const char*& text, std::size_t lineLength)
     {
         const std::size_t nameAt = static_cast<std::size_t>(name - text);
         const std::size_t valueAt = static_cast<std::size_t>(value - text);
@@ -723,7 +723,7 @@ void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
         // The header object reads a C string: the line goes into the line
         // buffer when it was parsed where it lay.
         if (text != m_line.getData())
-            line.moveTo(m_line, text, lineLength);
+            line.copyInto(m_line, text, lineLength);
         header = VexThreadSpare<HTTPHeader>::take();
         header->parse(line.value);
         value = header->getValue();
