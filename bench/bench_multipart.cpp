@@ -5,7 +5,7 @@
 // same 64 MiB into a 64 MiB destination, and memcpy of it in 64 KiB pieces
 // into one 64 KiB scratch area (the access pattern of a reader that consumes
 // each piece).
-#include "mime/SkrAttachmentReader.h"
+#include "http/SkrAttachmentReader.h"
 #include "mime/SkrMPInputStream.h"
 #include "support/ViewInputStream.h"
 

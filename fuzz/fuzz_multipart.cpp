@@ -3,7 +3,7 @@
 // its decoded content, then unWrap.
 #include "FuzzRead.h"
 
-#include "mime/SkrAttachmentReader.h"
+#include "http/SkrAttachmentReader.h"
 #include "mime/SkrMPInputStream.h"
 #include "platform/core/VexThrowable.h"
 

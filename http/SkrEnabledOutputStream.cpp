@@ -24,5 +24,3 @@ void SkrEnabledOutputStream::write(const char* data, unsigned length)
         throw;
     }
 }
-
-int SkrEnabledOutputStream::isEnabled() { return m_enabled; }

@@ -7,7 +7,7 @@
 // the body stream of the part that is open (the target, not owned) and
 // refuses writes while no part is open, so that nothing reaches the wire
 // between parts or after the message.
-// Slots: 0 destructor, 1 write, 2 flush and 3 close (inherited), 4 isEnabled.
+// Slots: 0 destructor, 1 write, 2 flush and 3 close (inherited).
 class SkrEnabledOutputStream : public QioOutputStream {
 public:
     SkrEnabledOutputStream() = default;
@@ -18,7 +18,6 @@ public:
     // Otherwise the target's write; its exceptions pass through, after the
     // failure hook has run (part of the message may be on the wire).
     void write(const char* data, unsigned length) override;
-    virtual int isEnabled();
 
     void setTarget(QioOutputStream* target) { m_target = target; }
     void setEnabled(int enabled) { m_enabled = enabled; }

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <new>
+#include <memory>
 #include <string_view>
 #include <typeinfo>
 
@@ -184,15 +184,13 @@ std::atomic<std::size_t> headLimit{0};
 
 const std::size_t UNLIMITED = static_cast<std::size_t>(-1);
 
-// A header value longer than this is not kept by the thread's header object
-// after its line: storage that grew for one long value is given back.
+// The thread's header object is not kept after a line longer than this:
+// storage that grew for one long value is given back.
 const std::size_t KEEP_HEADER = 4096;
 
 }  // namespace
 
 void SkrHTTPParser::setHeadLimit(std::size_t bytes) { headLimit.store(bytes); }
-
-std::size_t SkrHTTPParser::getHeadLimit() { return headLimit.load(); }
 
 void SkrHTTPParser::startHead()
 {
@@ -589,153 +587,211 @@ void SkrHTTPParser::failHeader(int code, const char* text, std::size_t length)
     fail(VEX_LOCATION, "SkrHTTPParser::processHeader", static_cast<SkarnException::mirraErrorCode>(code), &m_line);
 }
 
+namespace {
+
+// The names whose values the parser checks.
+enum class Checked { None, ContentType, ContentId, ContentLength, TransferEncoding };
+
+// Whether `n` bytes of name are `literal` (lower case), letter case aside.
+bool isName(const char* name, std::size_t n, const char* literal, std::size_t literalLength)
+{
+    if (n != literalLength)
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (lower(name[i]) != literal[i])
+            return false;
+    return true;
+}
+
+// The length test first keeps the other names cheap.
+Checked checkedName(const char* name, std::size_t n)
+{
+    if (isName(name, n, "content-type", 12))
+        return Checked::ContentType;
+    if (isName(name, n, "content-id", 10))
+        return Checked::ContentId;
+    if (isName(name, n, "content-length", 14))
+        return Checked::ContentLength;
+    if (isName(name, n, "transfer-encoding", 17))
+        return Checked::TransferEncoding;
+    return Checked::None;
+}
+
+// A header line (trimmed, with a colon) cut into its name and its value,
+// each trimmed; the value ends at the line's end or at a NUL in it.
+struct HeaderLine {
+    HeaderLine(const char* text, std::size_t lineLength, const char* colon)
+    {
+        const char* nameEnd = colon;
+        while (nameEnd > text && isSpace(nameEnd[-1]))
+            --nameEnd;
+        name = text;
+        while (name < nameEnd && isSpace(*name))
+            ++name;
+        nameLength = static_cast<std::size_t>(nameEnd - name);
+        std::size_t at = static_cast<std::size_t>(colon - text) + 1;  // the colon lies within the line
+        while (at < lineLength && isSpace(text[at]))
+            ++at;
+        value = text + at;
+        const std::size_t rest = at < lineLength ? lineLength - at : 0;
+        const char* valueEnd = static_cast<const char*>(std::memchr(value, '\0', rest));
+        if (!valueEnd)
+            valueEnd = value + rest;
+        while (valueEnd > value && isSpace(valueEnd[-1]))
+            --valueEnd;
+        valueLength = static_cast<std::size_t>(valueEnd - value);
+        semicolon = static_cast<const char*>(std::memchr(value, ';', valueLength));
+        checked = checkedName(name, nameLength);
+    }
+
+    // A value without ';' has no attributes: its normal form is the value
+    // itself, trimmed, and goes straight into the field text, as does a
+    // value whose attributes are written as the header object writes them.
+    // Others go through the header object; so do the checked names with
+    // attributes (their main value is read from it) and every multipart
+    // Content-Type (its boundary is read from it).
+    bool parsed() const
+    {
+        if (checked == Checked::ContentType)
+            return (semicolon && !HTTPHeader::isNormalForm(value, valueLength)) ||
+                   startsLowered(value, valueLength, "multipart/");
+        return semicolon && (checked != Checked::None || !HTTPHeader::isNormalForm(value, valueLength));
+    }
+
+    // The line copied into `to`; name and value then point into the copy.
+    void copyInto(VexByteBuffer& to, const char*& text, std::size_t lineLength)
+    {
+        const std::size_t nameAt = static_cast<std::size_t>(name - text);
+        const std::size_t valueAt = static_cast<std::size_t>(value - text);
+        const std::size_t semicolonAt = semicolon ? static_cast<std::size_t>(semicolon - text) : 0;
+        to.reset();
+        to.append(text, static_cast<unsigned>(lineLength));
+        text = to.getData();
+        name = text + nameAt;
+        value = text + valueAt;
+        semicolon = semicolon ? text + semicolonAt : nullptr;
+    }
+
+    const char* name;
+    std::size_t nameLength;
+    const char* value;
+    std::size_t valueLength;
+    const char* semicolon;  // the value's first ';', or null
+    Checked checked;
+};
+
+// Whether a multipart type's "boundary" attribute may stand: present, and
+// of at most 70 characters, quotes aside.
+bool isBoundary(const char* boundary)
+{
+    if (isEmpty(boundary))
+        return false;
+    const std::size_t length = std::strlen(boundary);
+    const bool quoted = boundary[0] == '"' && boundary[length - 1] == '"';
+    return length <= 72 && (length <= 70 || quoted);
+}
+
+// A "content-length" value as a number: as atoi reads it, above 0; or 0
+// written in digits only (an empty body). Empty, negative and non-numeric
+// values are refused: -1.
+int contentLengthOf(const char* value)
+{
+    const int length = isEmpty(value) ? 0 : toInt(value);
+    if (length < 0 || (length == 0 && !isDigits(value)))
+        return -1;
+    return length;
+}
+
+}  // namespace
+
 void SkrHTTPParser::processHeader(const char* text, std::size_t lineLength)
 {
     const char* colon = static_cast<const char*>(std::memchr(text, ':', lineLength));
     if (!colon)
         return;
-    // The name trimmed and in lower case.
-    const char* nameEnd = colon;
-    while (nameEnd > text && isSpace(nameEnd[-1]))
-        --nameEnd;
-    const char* name = text;
-    while (name < nameEnd && isSpace(*name))
-        ++name;
-    const std::size_t n = static_cast<std::size_t>(nameEnd - name);
-    // `literal` is in lower case; the length test keeps the other names cheap.
-    auto is = [&](const char* literal, std::size_t literalLength) {
-        if (n != literalLength)
-            return false;
-        for (std::size_t i = 0; i < n; ++i)
-            if (lower(name[i]) != literal[i])
-                return false;
-        return true;
-    };
+    HeaderLine line(text, lineLength, colon);
 
-    // A value without ';' has no attributes: its normal form is the value
-    // itself, trimmed, and goes straight into the field text. Others (and
-    // every Content-Type, whose boundary is looked at) are parsed by a header
-    // object, one per thread and reused: parse() replaces its content and
-    // keeps the storage, so a head costs no allocation per header here.
-    static thread_local HTTPHeader header;
-    struct Shrink {
-        std::size_t length;
-        ~Shrink()
-        {
-            // A new object: assigning one would keep the grown storage.
-            if (length > KEEP_HEADER) {
-                header.~HTTPHeader();
-                new (&header) HTTPHeader();
-            }
-        }
-    } shrink{0};
-    // A value already in its normal form (no ';', or attributes written as
-    // the header object writes them) goes into the field text as received.
-    // The names with checks read their main value from the header object
-    // when attributes follow it, and a multipart type its boundary. The
-    // value ends at the line's end or at a NUL in it.
-    std::size_t at = static_cast<std::size_t>(colon - text) + 1;  // the colon lies within the line
-    while (at < lineLength && isSpace(text[at]))
-        ++at;
-    const char* valueText = text + at;
-    const std::size_t rest = at < lineLength ? lineLength - at : 0;
-    const char* valueEnd = static_cast<const char*>(std::memchr(valueText, '\0', rest));
-    if (!valueEnd)
-        valueEnd = valueText + rest;
-    while (valueEnd > valueText && isSpace(valueEnd[-1]))
-        --valueEnd;
-    const std::size_t valueLength = static_cast<std::size_t>(valueEnd - valueText);
-    const char* semicolon = static_cast<const char*>(std::memchr(valueText, ';', valueLength));
-    const bool contentType = is("content-type", 12);
-    const bool checked = contentType || is("content-id", 10) || is("content-length", 14) || is("transfer-encoding", 17);
-    bool parsed;
-    if (contentType)
-        parsed = (semicolon && !HTTPHeader::isNormalForm(valueText, valueLength)) ||
-                 startsLowered(valueText, valueLength, "multipart/");
-    else
-        parsed = semicolon && (checked || !HTTPHeader::isNormalForm(valueText, valueLength));
-    std::size_t valueAt = m_text.size();
+    // The value into the field text: as received, or parsed by a header
+    // object, the thread's spare one, whose parse() replaces its content and
+    // keeps the storage, so that a head costs no allocation per header here.
+    const bool parsed = line.parsed();
+    const std::size_t valueAt = m_text.size();
+    std::unique_ptr<HTTPHeader> header;
     const char* value;
     std::size_t mainLength;
     if (parsed) {
         // The header object reads a C string: the line goes into the line
         // buffer when it was parsed where it lay.
-        if (text != m_line.getData()) {
-            const std::size_t nameAt = static_cast<std::size_t>(name - text);
-            const std::size_t valueFrom = static_cast<std::size_t>(valueText - text);
-            m_line.reset();
-            m_line.append(text, static_cast<unsigned>(lineLength));
-            text = m_line.getData();
-            name = text + nameAt;
-            valueText = text + valueFrom;
-        }
-        shrink.length = lineLength;
-        header.parse(valueText);
-        value = header.getValue();
+        if (text != m_line.getData())
+            line.copyInto(m_line, text, lineLength);
+        header = VexThreadSpare<HTTPHeader>::take();
+        header->parse(line.value);
+        value = header->getValue();
         mainLength = std::strlen(value);
     } else {
         // The value and its NUL, then room for the name and its NUL: one growth of the text.
-        m_text.resize(valueAt + valueLength + n + 2);
+        m_text.resize(valueAt + line.valueLength + line.nameLength + 2);
         char* at = &m_text[valueAt];
-        std::memcpy(at, valueText, valueLength);
-        at[valueLength] = '\0';
+        std::memcpy(at, line.value, line.valueLength);
+        at[line.valueLength] = '\0';
         value = at;
-        mainLength = semicolon ? static_cast<std::size_t>(semicolon - valueText) : valueLength;
+        mainLength = line.semicolon ? static_cast<std::size_t>(line.semicolon - line.value) : line.valueLength;
     }
 
-    // The four names with checks.
-    if (contentType) {
+    switch (line.checked) {
+    case Checked::ContentType:
         if (mainLength == 0)
             failHeader(SkarnException::errBadContentType, text, lineLength);
         m_contentType.assign(value, mainLength);
         if (startsLowered(value, mainLength, "multipart/")) {
-            const char* boundary = header.getAttribute("boundary");
-            if (isEmpty(boundary))
-                failHeader(SkarnException::errBadBoundary, text, lineLength);
-            std::size_t length = std::strlen(boundary);
-            bool quoted = boundary[0] == '"' && boundary[length - 1] == '"';
-            if (length > 72 || (length > 70 && !quoted))
+            const char* boundary = header->getAttribute("boundary");
+            if (!isBoundary(boundary))
                 failHeader(SkarnException::errBadBoundary, text, lineLength);
             m_delimiter = boundary;
             m_multipart = 1;
         }
-    } else if (!checked) {
-    } else if (is("content-id", 10)) {
+        break;
+    case Checked::ContentId:
         if (isEmpty(value))
             failHeader(SkarnException::errBadContentId, text, lineLength);
         m_contentID = value;
-    } else if (is("content-length", 14)) {
-        // A number as atoi reads it, above 0; or 0 written in digits only (an
-        // empty body). Empty, negative and non-numeric values are refused.
-        const int length = isEmpty(value) ? 0 : toInt(value);
-        if (length < 0 || (length == 0 && !isDigits(value)))
-            failHeader(SkarnException::errBadContentLength, text, lineLength);
+        break;
+    case Checked::ContentLength: {
         // Two different lengths leave the message's end in doubt: a proxy
         // that took the other one would see another message here (RFC 7230
         // section 3.3.3). The same length twice is harmless.
-        if (m_contentLength != NO_LENGTH && m_contentLength != length)
+        const int length = contentLengthOf(value);
+        if (length < 0 || (m_contentLength != NO_LENGTH && m_contentLength != length))
             failHeader(SkarnException::errBadContentLength, text, lineLength);
         m_contentLength = length;
-    } else if (is("transfer-encoding", 17)) {
+        break;
+    }
+    case Checked::TransferEncoding:
         if (isEmpty(value))
             failHeader(SkarnException::errBadTransferEncoding, text, lineLength);
         m_chunked = lowered(value) == "chunked" ? 1 : 0;
+        break;
+    case Checked::None:
+        break;
     }
 
     // A parsed value in normal form, re-serialised straight into the field
     // text; then the name in lower case.
     std::size_t nameAt;
     if (parsed) {
-        header.dump(m_text);
+        header->dump(m_text);
         m_text += '\0';
         nameAt = m_text.size();
-        m_text.resize(nameAt + n + 1);
+        m_text.resize(nameAt + line.nameLength + 1);
+        // Storage that grew for one long value is not kept.
+        if (lineLength <= KEEP_HEADER)
+            VexThreadSpare<HTTPHeader>::give(std::move(header));
     } else {
-        nameAt = valueAt + valueLength + 1;
+        nameAt = valueAt + line.valueLength + 1;
     }
-    lowerInto(&m_text[nameAt], name, n);
-    m_text[nameAt + n] = '\0';
-    setField(nameAt, n, valueAt);
+    lowerInto(&m_text[nameAt], line.name, line.nameLength);
+    m_text[nameAt + line.nameLength] = '\0';
+    setField(nameAt, line.nameLength, valueAt);
 }
 
 void SkrHTTPParser::parseBodyPart(QioBufferedInputStream* is)

@@ -107,7 +107,6 @@ public:
 
     // The head limit in bytes for heads read from now on; 0 turns it off.
     static void setHeadLimit(std::size_t bytes);
-    static std::size_t getHeadLimit();
 
 private:
     SkrHTTPParser();

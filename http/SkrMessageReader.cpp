@@ -1,7 +1,7 @@
 #include "http/SkrMessageReader.h"
 
 #include "api/SkarnException.h"
-#include "mime/SkrAttachmentReader.h"
+#include "http/SkrAttachmentReader.h"
 #include "mime/SkrMPInputStream.h"
 #include "net/SkarnSocket.h"
 #include "platform/caravan/VexCVManager.h"

@@ -33,8 +33,6 @@ void VexCVManager::loadHeaders(const std::map<std::string, std::string>& headers
     }
 }
 
-const std::map<std::string, std::string>& VexCVManager::getPropagatedHeaders() const { return threadTable(); }
-
 const char* VexCVManager::getHeader(const char* name) const
 {
     if (!name)

@@ -25,8 +25,6 @@ public:
     static VexCVManager& getInstance();
 
     void loadHeaders(const std::map<std::string, std::string>& headers);
-    // The calling thread's propagated headers.
-    const std::map<std::string, std::string>& getPropagatedHeaders() const;
     // One propagated header's value, or null.
     const char* getHeader(const char* name) const;
     void clear();

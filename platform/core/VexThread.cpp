@@ -18,12 +18,6 @@ std::atomic<VexThread::SleepFunction> g_sleep{&realSleep};
 
 void VexThread::sleep(int seconds) { g_sleep.load()(seconds); }
 
-void VexThread::sleepMillis(int milliseconds)
-{
-    if (milliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
 VexThread::SleepFunction VexThread::setSleepFunction(SleepFunction f)
 {
     return g_sleep.exchange(f ? f : &realSleep);

@@ -10,7 +10,6 @@ public:
     typedef void (*SleepFunction)(int seconds);
 
     static void sleep(int seconds);
-    static void sleepMillis(int milliseconds);
 
     // Replaces the sleep of sleep(); null restores the real one. Returns the previous one.
     static SleepFunction setSleepFunction(SleepFunction f);

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
 
-// AddressSanitizer is on: g++ says so with __SANITIZE_ADDRESS__, clang (14 at
-// least) only through __has_feature.
+// The sanitizers must see every free: g++ says AddressSanitizer or
+// ThreadSanitizer is on with __SANITIZE_ADDRESS__ / __SANITIZE_THREAD__,
+// clang (14 at least) only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
 #define VEX_ADDRESS_SANITIZER 1
 #elif defined(__has_feature)
@@ -20,6 +22,76 @@
 #define VEX_ADDRESS_SANITIZER 1
 #endif
 #endif
+#if defined(__SANITIZE_THREAD__)
+#define VEX_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VEX_THREAD_SANITIZER 1
+#endif
+#endif
+// Under either sanitizer a thread keeps nothing: what it handed back is freed
+// at once and every take makes a new one, so that a use after free, or a
+// race on memory a thread would have kept, is still seen.
+#if defined(VEX_ADDRESS_SANITIZER) || defined(VEX_THREAD_SANITIZER)
+#define VEX_THREAD_KEEPS_NOTHING 1
+#endif
+
+// The thread's one spare of a kind: the only place where a thread keeps
+// something between uses. `Spare` is a movable value that owns what it holds,
+// frees it when destroyed, is empty when default-made or moved from, and
+// tests true when it holds something (a std::unique_ptr, say). `Kind` tells
+// apart slots of one Spare type.
+//
+//   Spare s = VexThreadSlot<Spare>::takeIf(fits);    // the spare, when it fits; else empty
+//   ... use, then empty what is not worth keeping ...
+//   VexThreadSlot<Spare>::give(std::move(s));        // kept, or freed when one is kept
+template <class Spare, class Kind = Spare>
+class VexThreadSlot {
+public:
+    // The thread's spare when `fits(spare)` holds; otherwise an empty Spare,
+    // and the spare stays.
+    template <class Fits>
+    static Spare takeIf(Fits fits)
+    {
+#ifndef VEX_THREAD_KEEPS_NOTHING
+        Spare& spare = slot();
+        if (spare && fits(static_cast<const Spare&>(spare)))
+            return std::move(spare);
+#endif
+        (void)fits;
+        return Spare();
+    }
+    static Spare take()
+    {
+        return takeIf([](const Spare&) { return true; });
+    }
+    // Keeps `given` when the thread holds no spare, or in place of the spare
+    // when `better(given, spare)`; what is not kept is freed here.
+    template <class Better>
+    static void giveIf(Spare given, Better better)
+    {
+#ifndef VEX_THREAD_KEEPS_NOTHING
+        Spare& spare = slot();
+        if (given && (!spare || better(static_cast<const Spare&>(given), static_cast<const Spare&>(spare))))
+            std::swap(spare, given);
+#endif
+        (void)given;
+        (void)better;
+    }
+    static void give(Spare given)
+    {
+        giveIf(std::move(given), [](const Spare&, const Spare&) { return false; });
+    }
+    // Frees the thread's spare.
+    static void drop() { slot() = Spare(); }
+
+private:
+    static Spare& slot()
+    {
+        thread_local Spare spare;
+        return spare;
+    }
+};
 
 // A thread's spare T, handed out whole. The giver empties it first (keeping
 // its storage) and gives back only what is worth keeping, so that what a
@@ -33,30 +105,20 @@ class VexThreadSpare {
 public:
     static std::unique_ptr<T> take()
     {
-        std::unique_ptr<T>& spare = slot();
+        std::unique_ptr<T> spare = Slot::take();
         return spare ? std::move(spare) : std::unique_ptr<T>(new T());
     }
-    static void give(std::unique_ptr<T> object)
-    {
-        std::unique_ptr<T>& spare = slot();
-        if (!spare)
-            spare = std::move(object);
-    }
+    static void give(std::unique_ptr<T> object) { Slot::give(std::move(object)); }
 
 private:
-    static std::unique_ptr<T>& slot()
-    {
-        thread_local std::unique_ptr<T> spare;
-        return spare;
-    }
+    using Slot = VexThreadSlot<std::unique_ptr<T>>;
 };
 
 // Class-level allocation from the thread's spare block: a class that
 // declares VEX_THREAD_RECYCLED (and defines it in its unit with
 // VEX_THREAD_RECYCLED_DEFINE) keeps the memory of a deleted object for the
 // next `new` of that class on the same thread. Objects of derived classes
-// (another size) go to the global allocator. Under AddressSanitizer every
-// object gets fresh memory, so that a use after delete is still seen.
+// (another size) go to the global allocator.
 #define VEX_THREAD_RECYCLED                       \
     static void* operator new(std::size_t n);     \
     static void operator delete(void* p, std::size_t n) noexcept
@@ -70,38 +132,40 @@ class VexThreadRecycled {
 public:
     static void* allocate(std::size_t n)
     {
-#ifndef VEX_ADDRESS_SANITIZER
-        Block& spare = block();
-        if (n == sizeof(T) && spare.p) {
-            void* p = spare.p;
-            spare.p = nullptr;
-            return p;
+        if (n == sizeof(T)) {
+            Block spare = Slot::take();
+            if (spare)
+                return spare.release();
         }
-#endif
         return ::operator new(n);
     }
     static void release(void* p, std::size_t n) noexcept
     {
-#ifndef VEX_ADDRESS_SANITIZER
-        Block& spare = block();
-        if (p && n == sizeof(T) && !spare.p) {
-            spare.p = p;
-            return;
-        }
-#endif
-        ::operator delete(p);
+        if (p && n == sizeof(T))
+            Slot::give(Block(p));
+        else
+            ::operator delete(p);
     }
 
 private:
-    struct Block {
-        void* p = nullptr;
-        ~Block() { ::operator delete(p); }
+    // The memory of one deleted T.
+    class Block {
+    public:
+        explicit Block(void* p = nullptr) : m_p(p) {}
+        Block(Block&& other) noexcept : m_p(other.release()) {}
+        Block& operator=(Block&& other) noexcept
+        {
+            std::swap(m_p, other.m_p);
+            return *this;
+        }
+        ~Block() { ::operator delete(m_p); }
+        explicit operator bool() const { return m_p != nullptr; }
+        void* release() { return std::exchange(m_p, nullptr); }
+
+    private:
+        void* m_p;
     };
-    static Block& block()
-    {
-        thread_local Block spare;
-        return spare;
-    }
+    using Slot = VexThreadSlot<Block, T>;
 };
 
 #endif

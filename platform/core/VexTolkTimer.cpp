@@ -1,11 +1,6 @@
 #include "platform/core/VexTolkTimer.h"
 
-#include "platform/core/VexHighResolutionTime.h"
-
 VexTolkTimer::VexTolkTimer(const char* activity, const char* category)
-    : m_activity(activity ? activity : ""), m_category(category ? category : ""),
-      m_start(VexHighResolutionTime::getLocalTime())
+    : m_activity(activity ? activity : ""), m_category(category ? category : "")
 {
 }
-
-unsigned long long VexTolkTimer::getElapsedMillis() const { return VexHighResolutionTime::getLocalTime() - m_start; }

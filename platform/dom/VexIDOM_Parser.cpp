@@ -1,6 +1,9 @@
 #include "platform/dom/VexIDOM_Parser.h"
 
+#include "platform/core/VexThreadSpare.h"
 #include "platform/dom/VexIDOM_Document.h"
+#include "platform/dom/VexIDOM_NameSet.h"
+#include "platform/dom/VexIDOM_Prescan.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 #include "platform/streams/QioInputStream.h"
 
@@ -24,230 +27,13 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
 using namespace XERCES_CPP_NAMESPACE;
 
 namespace {
-
-// The distinct names of the parse under way: their characters side by side in
-// one text, found through an open-addressed table of offsets. A slot belongs
-// to the parse whose generation it carries, so emptying the set for the next
-// parse touches no slot, and both keep their storage: names cost no
-// allocation once a thread's parser has seen a document of the same size.
-class NameSet {
-public:
-    void clear()
-    {
-        m_text.clear();
-        m_count = 0;
-        if (++m_generation == 0) {  // wrapped: no slot may look current
-            std::fill(m_slots.begin(), m_slots.end(), Slot{});
-            m_generation = 1;
-        }
-    }
-
-    std::size_t size() const { return m_count; }
-    // The characters of the names, their ends included.
-    std::size_t chars() const { return m_text.size(); }
-
-    // Adds the name unless present; false, nothing added, when it is new and
-    // the set already holds `limit` names.
-    bool add(const char16_t* name, std::size_t limit)
-    {
-        std::size_t length = std::char_traits<char16_t>::length(name);
-        std::uint32_t hash = 2166136261u;
-        for (std::size_t i = 0; i < length; ++i)
-            hash = (hash ^ name[i]) * 16777619u;
-        if (2 * (m_count + 1) > m_slots.size())
-            grow();
-        std::size_t mask = m_slots.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            Slot& slot = m_slots[i];
-            if (slot.generation != m_generation) {
-                if (m_count >= limit)
-                    return false;
-                slot = Slot{static_cast<std::uint32_t>(m_text.size()), hash, m_generation};
-                m_text.append(name, length).push_back(u'\0');
-                ++m_count;
-                return true;
-            }
-            if (slot.hash == hash && m_text.compare(slot.at, length + 1, name, length + 1) == 0)
-                return true;
-        }
-    }
-
-private:
-    struct Slot {
-        std::uint32_t at = 0;  // offset of the name in m_text
-        std::uint32_t hash = 0;
-        std::uint32_t generation = 0;
-    };
-
-    void grow()
-    {
-        std::vector<Slot> old(m_slots.empty() ? 64 : 2 * m_slots.size());
-        old.swap(m_slots);
-        std::size_t mask = m_slots.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.generation != m_generation)
-                continue;
-            std::size_t i = slot.hash & mask;
-            while (m_slots[i].generation == m_generation)
-                i = (i + 1) & mask;
-            m_slots[i] = slot;
-        }
-    }
-
-    std::u16string m_text;
-    std::vector<Slot> m_slots;
-    std::size_t m_count = 0;
-    std::uint32_t m_generation = 1;
-};
-
-// Counts the attributes of each start tag in the bytes before Xerces gets
-// them: Xerces reads a whole start tag before it reports it, so one tag with
-// a hundred thousand attributes would cost it a tenth of a second before the
-// limit is checked. Knows just enough XML to find start tags (comments, CDATA
-// sections, PIs and quoted values are passed over) in ASCII-compatible
-// encodings; a document in UTF-16 or UCS-4 is not scanned here.
-class Prescan {
-public:
-    void reset(unsigned limit)
-    {
-        m_limit = limit;
-        m_state = First;
-        m_count = 0;
-        m_line = 1;
-        m_column = 0;
-        m_last = m_before = 0;
-    }
-
-    // False when a start tag goes past the limit; line() and column() then
-    // tell where.
-    bool feed(const unsigned char* p, std::size_t n)
-    {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (m_state == Text || m_state == Off) {
-                // Character data (or a document not scanned) up to the next
-                // '<', in one step.
-                const void* lt = m_state == Text ? std::memchr(p + i, '<', n - i) : nullptr;
-                std::size_t end = lt ? static_cast<std::size_t>(static_cast<const unsigned char*>(lt) - p) : n;
-                if (end > i) {
-                    pass(p + i, end - i);
-                    i = end;
-                    if (i == n)
-                        break;
-                }
-            }
-            unsigned char c = p[i];
-            if (c == '\n') {
-                ++m_line;
-                m_column = 0;
-            } else {
-                ++m_column;
-            }
-            if (!step(c))
-                return false;
-            m_before = m_last;
-            m_last = c;
-        }
-        return true;
-    }
-
-    int line() const { return m_line; }
-    int column() const { return m_column; }
-
-private:
-    enum State { First, Off, Text, Open, Bang, Comment, CData, Pi, Markup, Start, Quoted, End };
-
-    // Lines, column and last two bytes after a run that changes no state.
-    void pass(const unsigned char* run, std::size_t length)
-    {
-        const unsigned char* end = run + length;
-        const unsigned char* lastLf = nullptr;
-        for (const unsigned char* at = run;
-             (at = static_cast<const unsigned char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at))));
-             ++at) {
-            ++m_line;
-            lastLf = at;
-        }
-        m_column = lastLf ? static_cast<int>(end - lastLf - 1) : m_column + static_cast<int>(length);
-        m_before = length >= 2 ? run[length - 2] : m_last;
-        m_last = run[length - 1];
-    }
-
-    bool step(unsigned char c)
-    {
-        switch (m_state) {
-        case First:
-            // A byte order mark or a NUL byte: not an ASCII-compatible encoding.
-            if (c == 0 || c == 0xFE || c == 0xFF || c == 0x4C) {
-                m_state = Off;
-                return true;
-            }
-            m_state = Text;
-            return step(c);
-        case Off: return true;
-        case Text:
-            if (c == '<')
-                m_state = Open;
-            return true;
-        case Open:
-            m_state = c == '!' ? Bang : c == '?' ? Pi : c == '/' ? End : Start;
-            m_count = 0;
-            return true;
-        case Bang:
-            m_state = c == '-' ? Comment : c == '[' ? CData : Markup;
-            return true;
-        case Comment: return close(c, '-');
-        case CData: return close(c, ']');
-        case Pi:
-            if (c == '>' && m_last == '?')
-                m_state = Text;
-            return true;
-        case Markup:
-        case End:
-            if (c == '>')
-                m_state = Text;
-            return true;
-        case Start:
-            if (c == '"' || c == '\'') {
-                m_quote = c;
-                m_state = Quoted;
-            } else if (c == '=') {
-                return ++m_count <= m_limit;
-            } else if (c == '>') {
-                m_state = Text;
-            }
-            return true;
-        case Quoted:
-            if (c == m_quote)
-                m_state = Start;
-            return true;
-        }
-        return true;
-    }
-
-    // The end of a comment ("-->") or a CDATA section ("]]>").
-    bool close(unsigned char c, unsigned char twice)
-    {
-        if (c == '>' && m_last == twice && m_before == twice)
-            m_state = Text;
-        return true;
-    }
-
-    unsigned m_limit = 0;
-    State m_state = First;
-    unsigned m_count = 0;
-    unsigned char m_quote = 0;
-    unsigned char m_last = 0;
-    unsigned char m_before = 0;
-    int m_line = 1;
-    int m_column = 0;
-};
 
 // Thrown from a callback or the input to end a parse that went past a limit.
 struct LimitReached {};
@@ -256,7 +42,7 @@ struct LimitReached {};
 // through the pre-scan.
 class StreamBinInput : public BinInputStream {
 public:
-    StreamBinInput(QioInputStream& in, std::size_t& fed, Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
+    StreamBinInput(QioInputStream& in, std::size_t& fed, VexIDOM_Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
     XMLFilePos curPos() const override { return m_pos; }
     XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override
     {
@@ -279,20 +65,20 @@ public:
 private:
     QioInputStream& m_in;
     std::size_t& m_fed;
-    Prescan& m_scan;
+    VexIDOM_Prescan& m_scan;
     XMLFilePos m_pos = 0;
     bool m_ended = false;
 };
 
 class StreamSource : public InputSource {
 public:
-    StreamSource(QioInputStream& in, std::size_t& fed, Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
+    StreamSource(QioInputStream& in, std::size_t& fed, VexIDOM_Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
     BinInputStream* makeStream() const override { return new StreamBinInput(m_in, m_fed, m_scan); }
 
 private:
     QioInputStream& m_in;
     std::size_t& m_fed;
-    Prescan& m_scan;
+    VexIDOM_Prescan& m_scan;
 };
 
 // Xerces reports errors to the parser's error() only while a handler is set;
@@ -304,9 +90,6 @@ public:
     void fatalError(const SAXParseException&) override {}
     void resetErrors() override {}
 };
-
-std::mutex limitsLock;
-VexIDOM_Parser::Limits limits;
 
 bool isXmlns(const XMLCh* name)
 {
@@ -517,13 +300,9 @@ public:
         }
     }
 
-    // Before each parse: the limits of the moment, nothing counted.
+    // Before each parse: nothing counted.
     void begin()
     {
-        {
-            std::lock_guard<std::mutex> hold(limitsLock);
-            m_limits = limits;
-        }
         m_open.clear();
         m_inScope = 0;
         m_cost = 0;
@@ -587,9 +366,9 @@ public:
     std::vector<unsigned> m_open;  // per open element: the namespaces it declares
     std::size_t m_inScope = 0;     // namespace declarations of the open elements
     std::size_t m_cost = 0;
-    Prescan m_scan;
+    VexIDOM_Prescan m_scan;
     bool m_inText = false;
-    NameSet m_names;
+    VexIDOM_NameSet m_names;
     // Xerces keeps every element, attribute and namespace name it meets in
     // pools of the scanner that a reset does not empty: the characters of
     // the distinct names of the parses before the last one.
@@ -626,28 +405,26 @@ const std::size_t KEEP_NAME_CHARS = 256u << 10;
 const unsigned KEEP_PARSES = 1000;
 const std::size_t KEEP_AFTER = 128u << 10;
 
-struct SpareParser {
-    VexIDOM_Parser::Impl* impl = nullptr;
-    ~SpareParser();
+// Frees a kept parser, unless it is older than the last stop of Xerces (its
+// memory went with Xerces).
+struct KeptParserDelete {
+    void operator()(VexIDOM_Parser::Impl* impl) const;
 };
 
-thread_local SpareParser spare;
+using KeptParser = std::unique_ptr<VexIDOM_Parser::Impl, KeptParserDelete>;
+using Spare = VexThreadSlot<KeptParser>;
 
 }  // namespace
 
-SpareParser::~SpareParser()
+void KeptParserDelete::operator()(VexIDOM_Parser::Impl* impl) const
 {
-    // At the thread's end; a parser older than the last stop of Xerces is
-    // left alone (its memory went with Xerces).
-    if (impl && impl->m_generation == xercesGeneration.load())
+    if (impl->m_generation == xercesGeneration.load())
         delete impl;
-    impl = nullptr;
 }
 
 void VexIDOM_Xerces::dropThreadParser()
 {
-    delete spare.impl;
-    spare.impl = nullptr;
+    Spare::drop();
     xercesGeneration.fetch_add(1);
 }
 
@@ -655,11 +432,9 @@ VexIDOM_Parser::VexIDOM_Parser(int /*options*/)
 {
     VexIDOM_Xerces::ensureRegistered();
     unsigned generation = xercesGeneration.load();
-    if (spare.impl && spare.impl->m_generation == generation) {
-        m_impl = spare.impl;
-        spare.impl = nullptr;
-    } else {
-        spare.impl = nullptr;
+    m_impl = Spare::takeIf([generation](const KeptParser& kept) { return kept->m_generation == generation; }).release();
+    if (!m_impl) {
+        Spare::drop();  // one from before the last stop of Xerces
         m_impl = new Impl();
         m_impl->m_generation = generation;
     }
@@ -671,10 +446,10 @@ VexIDOM_Parser::~VexIDOM_Parser()
     m_impl->unhost();
     m_impl->resetDocumentPool();
     m_impl->resetErrors();
-    if (!spare.impl && m_impl->m_generation == xercesGeneration.load() &&
+    if (m_impl->m_generation == xercesGeneration.load() &&
         m_impl->m_nameChars + m_impl->m_names.chars() < KEEP_NAME_CHARS &&
         m_impl->m_parses < KEEP_PARSES && m_impl->m_fed - m_impl->m_fedBefore <= KEEP_AFTER)
-        spare.impl = m_impl;
+        Spare::give(KeptParser(m_impl));  // freed when the thread keeps one already
     else
         delete m_impl;
     m_impl = nullptr;
@@ -715,18 +490,6 @@ int VexIDOM_Parser::parseSource(const void* source)
     m_column = m_impl->m_column;
     m_text = m_impl->m_text;
     return m_impl->m_failed ? m_code : 0;
-}
-
-void VexIDOM_Parser::setLimits(const Limits& l)
-{
-    std::lock_guard<std::mutex> hold(limitsLock);
-    limits = l;
-}
-
-VexIDOM_Parser::Limits VexIDOM_Parser::getLimits()
-{
-    std::lock_guard<std::mutex> hold(limitsLock);
-    return limits;
 }
 
 int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)

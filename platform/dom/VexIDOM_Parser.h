@@ -44,7 +44,7 @@ public:
     // Largest number of entity expansions Xerces allows in one document.
     static const unsigned ENTITY_EXPANSION_LIMIT = 1000;
 
-    // Limits on what one parse builds, process-wide. A document past one of
+    // Limits on what one parse builds, the same for every parse. A document past one of
     // them fails as soon as the piece that goes past it is read, before its
     // node is made, with the code below and an error string naming the
     // limit. They bound the time and memory a hostile document costs:
@@ -68,9 +68,6 @@ public:
     static const int TOO_MANY_NAMESPACES = -4;
     static const int TOO_MANY_NAMES = -5;
     static const int TOO_COSTLY = -6;
-    // Parses that start later use the new limits; Limits() are the defaults.
-    static void setLimits(const Limits& limits);
-    static Limits getLimits();
 
     class Impl;
 

@@ -41,19 +41,6 @@ I18NString XmlUrl::getPath() const
 
 I18NString XmlUrl::getHost() const { return VexIDOM_Xerces::toI18N(m_url->getHost()); }
 
-int XmlUrl::getPort() const
-{
-    unsigned port = m_url->getPortNum();
-    if (port != 0 && port <= 65535)
-        return static_cast<int>(port);
-    std::string scheme = getProtocol().str();
-    if (scheme == "http")
-        return 80;
-    if (scheme == "https")
-        return 443;
-    return 0;
-}
-
 I18NString XmlUrl::getProtocol() const
 {
     std::string s = VexIDOM_Xerces::toI18N(m_url->getProtocolName()).str();

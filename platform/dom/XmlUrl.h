@@ -25,9 +25,6 @@ public:
     I18NString getPath() const;
     // The host as written; empty when there is none.
     I18NString getHost() const;
-    // The port given in the URL, else the scheme's default (80 for http,
-    // 443 for https), else 0.
-    int getPort() const;
     // The scheme in lower case ("http").
     I18NString getProtocol() const;
 

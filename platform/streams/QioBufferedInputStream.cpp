@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 VEX_THREAD_RECYCLED_DEFINE(QioBufferedInputStream)
 
@@ -25,37 +26,53 @@ char* allocate(std::size_t size)
 // what a thread holds between messages stays bounded.
 const unsigned SPARE_LIMIT = 128 * 1024;
 
-struct Spare {
-    char* buf = nullptr;
-    unsigned size = 0;
-    ~Spare() { std::free(buf); }
+// A buffer from allocate() and its size, freed unless released; one of no
+// size (the single byte of an unbuffered stream) is not worth keeping.
+class Buffer {
+public:
+    Buffer() = default;
+    Buffer(char* data, unsigned size) : m_data(data), m_size(size) {}
+    Buffer(Buffer&& other) noexcept : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+    Buffer& operator=(Buffer&& other) noexcept
+    {
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        return *this;
+    }
+    ~Buffer() { std::free(m_data); }
+    explicit operator bool() const { return m_size != 0; }
+    unsigned size() const { return m_size; }
+    char* release()
+    {
+        m_size = 0;
+        return std::exchange(m_data, nullptr);
+    }
+
+private:
+    char* m_data = nullptr;
+    unsigned m_size = 0;
 };
 
-thread_local Spare spare;
+using Spare = VexThreadSlot<Buffer>;
 
 // A buffer of at least `size` bytes; `got` is its actual size.
 char* take(unsigned size, unsigned& got)
 {
-    if (spare.buf && spare.size >= size) {
-        char* p = spare.buf;
-        got = spare.size;
-        spare.buf = nullptr;
-        spare.size = 0;
-        return p;
+    Buffer spare = Spare::takeIf([size](const Buffer& b) { return b.size() >= size; });
+    if (spare) {
+        got = spare.size();
+        return spare.release();
     }
     got = size;
     return allocate(size);
 }
 
+// Kept in place of a smaller spare.
 void giveBack(char* buf, unsigned size)
 {
-    if (buf && size <= SPARE_LIMIT && size > spare.size) {
-        std::free(spare.buf);
-        spare.buf = buf;
-        spare.size = size;
-    } else {
-        std::free(buf);
-    }
+    Buffer given(buf, size);
+    if (size <= SPARE_LIMIT)
+        Spare::giveIf(std::move(given), [](const Buffer& g, const Buffer& kept) { return g.size() > kept.size(); });
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST(CurlInterop, PostedMultipartArrivesExactly)
     const std::string binary = allByteValues(4);
     const std::string env = writeFile("env.xml", envelope), bin = writeFile("bin.dat", binary);
     // The server reads the request whole and records what it saw ("<envelope>|<content-type>|<type> <bytes>"
-    // or the error) before it answers RESPONSE_TEXT: once curl has the answer, the test looks.
+    // or the error) before it answers RESPONSE_TEXT; the test reads it once the server's thread is joined.
     std::string got;
     LoopbackPeer server(LoopbackPeer::IPv4, [&got](int fd, const std::atomic<bool>&) {
         AcceptedPlainSocket sock(::dup(fd));
@@ -92,6 +92,7 @@ TEST(CurlInterop, PostedMultipartArrivesExactly)
     EXPECT_NE(std::string::npos, out.find(RESPONSE_TEXT)) << out;
     // The reader answers the request for an interim response before the body comes.
     EXPECT_NE(std::string::npos, out.find("< HTTP/1.1 100 Continue")) << out;
+    server.stop();
     EXPECT_EQ(1, server.accepted());
     // curl picks its own boundary: cut it out.
     const std::size_t b = got.find("boundary=") + 9;

@@ -1,4 +1,4 @@
-#include "mime/SkrAttachmentReader.h"
+#include "http/SkrAttachmentReader.h"
 
 #include "api/SkarnException.h"
 #include "mime/SkrMPInputStream.h"
