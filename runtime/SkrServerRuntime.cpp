@@ -347,8 +347,9 @@ void SkrServerRuntime::startIdle(Connection* c, long long now)
 void SkrServerRuntime::onEvent(Connection* c, unsigned events, long long now)
 {
     (void)events;
-    while (c->state.load() == Rearming)
-        std::this_thread::yield();  // a worker is between its re-arm and its last store
+    State rearming = Rearming;
+    if (c->state.compare_exchange_strong(rearming, Pending))
+        return;  // its worker is finishing the re-arm: it passes the connection on
     c->events = 0;  // disarmed by the one-shot report
     switch (c->state.load()) {
     case Handshaking:
@@ -373,6 +374,7 @@ void SkrServerRuntime::onEvent(Connection* c, unsigned events, long long now)
     }
     case Busy:
     case Rearming:
+    case Pending:
     case StateCount:
         break;
     }
@@ -541,11 +543,17 @@ void SkrServerRuntime::dispatch(Connection* c, long long now)
 
 void SkrServerRuntime::takeReturned(long long now)
 {
-    std::vector<Connection*> back;
+    std::vector<Connection*> back, deferred;
     {
         std::lock_guard<std::mutex> lock(m_returnLock);
         back.swap(m_returned);
+        deferred.swap(m_deferred);
     }
+    for (Connection* c : deferred)
+        if (m_connections.count(c) && c->state == Idle) {
+            c->events = 0;  // its one-shot report was taken while it was re-armed
+            gather(c, now);
+        }
     for (Connection* c : back) {
         const bool spent = m_limits.maxRequestsPerConnection > 0 && c->requests >= m_limits.maxRequestsPerConnection;
         if (c->forced) {
@@ -592,7 +600,7 @@ void SkrServerRuntime::sweep(long long now)
     }
     std::vector<Connection*> expired;
     for (Connection* c : m_connections)
-        if (c->state != Busy && c->state != Rearming &&
+        if (c->state != Busy && c->state != Rearming && c->state != Pending &&
             (now >= c->deadline || (m_draining.load() && c->state == Idle)))
             expired.push_back(c);
     for (Connection* c : expired) {
@@ -706,7 +714,16 @@ void SkrServerRuntime::handBack(Connection* c)
         e.data.ptr = c;
         const bool armed = ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c->fd, &e) == 0;
         if (armed) {
-            setState(c, Idle);  // the last touch: from here the loop owns it
+            // The last touch: from here the loop owns it.
+            --m_inState[Rearming];
+            ++m_inState[Idle];
+            if (c->state.exchange(Idle) != Pending)
+                return;
+            std::lock_guard<std::mutex> lock(m_returnLock);
+            m_deferred.push_back(c);  // its event came while we re-armed: the loop takes it from here
+            const std::uint64_t one = 1;
+            ssize_t written = ::write(m_wake, &one, sizeof one);
+            (void)written;
             return;
         }
         c->events = 0;

@@ -57,8 +57,10 @@ public:
 private:
     // Rearming: a worker hands a kept-alive connection back to the loop's
     // watch itself (without waking the loop); for those few instructions the
-    // loop neither deletes nor reads it.
-    enum State { Handshaking, Idle, Reading, Busy, Lingering, Rearming, StateCount };
+    // loop neither deletes nor reads it. Pending: an event came meanwhile;
+    // the worker's last step (its exchange to Idle) sees it and passes the
+    // connection to the loop through the deferred list, touching it no more.
+    enum State { Handshaking, Idle, Reading, Busy, Lingering, Rearming, Pending, StateCount };
     struct Connection {
         std::atomic<State> state{Idle};
         void* handle = nullptr;  // the library handle while handshaking; then the socket's
@@ -140,6 +142,7 @@ private:
     long long m_lastSweep = 0;
     std::mutex m_returnLock;
     std::vector<Connection*> m_returned;
+    std::vector<Connection*> m_deferred;  // re-armed while an event came (under m_returnLock)
 
     std::atomic<unsigned long long> m_inState[StateCount] = {};
     std::atomic<unsigned long long> m_accepted{0}, m_requests{0}, m_faults{0}, m_edgeAnswers{0}, m_refused{0},
