@@ -103,7 +103,7 @@ SkrRequestHead::Verdict SkrRequestHead::examine(const char* data, std::size_t si
         pos = next;
         if (first) {
             first = false;
-            if (requestLine(line, length, rules) == Answer)
+            if (requestLine(line, length) == Answer)
                 return Answer;
             continue;
         }
@@ -136,7 +136,7 @@ SkrRequestHead::Verdict SkrRequestHead::examine(const char* data, std::size_t si
     return Dispatch;
 }
 
-SkrRequestHead::Verdict SkrRequestHead::requestLine(const char* line, std::size_t length, const Rules&)
+SkrRequestHead::Verdict SkrRequestHead::requestLine(const char* line, std::size_t length)
 {
     const char* sp1 = static_cast<const char*>(std::memchr(line, ' ', length));
     if (!sp1 || !isToken(line, static_cast<std::size_t>(sp1 - line)))

@@ -53,7 +53,7 @@ private:
         m_status = status;
         return Answer;
     }
-    Verdict requestLine(const char* line, std::size_t length, const Rules& rules);
+    Verdict requestLine(const char* line, std::size_t length);
     Verdict field(const char* line, std::size_t length);
 
     int m_status = 0;

@@ -110,6 +110,11 @@ void SkrServerRuntime::adopt(SkrServerSocket* socket, bool ownBacklog)
 void SkrServerRuntime::stop()
 {
     m_stopRequested.store(true);
+    wake();
+}
+
+void SkrServerRuntime::wake()
+{
     const std::uint64_t one = 1;
     ssize_t written = ::write(m_wake, &one, sizeof one);
     (void)written;  // a full counter already wakes the loop
@@ -337,6 +342,11 @@ void SkrServerRuntime::secured(Connection* c, long long now)
 void SkrServerRuntime::startIdle(Connection* c, long long now)
 {
     setState(c, Idle);
+    awaitNext(c, now);
+}
+
+void SkrServerRuntime::awaitNext(Connection* c, long long now)
+{
     c->deadline = now + 1000LL * m_limits.idleTimeoutSeconds;
     c->headDone = false;
     c->scanned = 0;
@@ -448,8 +458,6 @@ void SkrServerRuntime::evaluate(Connection* c, bool ended, long long now)
                 if (!keep)
                     return;
                 c->gathered.erase(0, used);
-                c->headDone = false;
-                c->scanned = 0;
                 continue;  // a pipelined request may follow
             }
             c->headDone = true;
@@ -491,15 +499,12 @@ void SkrServerRuntime::answer(Connection* c, int status, bool keep, long long no
     exchange.bytesIn = c->socket->bytesReceived() - c->in0;
     exchange.bytesOut = c->socket->bytesSent() - c->out0;
     report(exchange);
-    c->in0 = c->socket->bytesReceived();
-    c->out0 = c->socket->bytesSent();
     if (sent < text.size() || !keep) {
         linger(c, now);
         return;
     }
     ++c->requests;
-    setState(c, Idle);
-    c->deadline = now + 1000LL * m_limits.idleTimeoutSeconds;
+    startIdle(c, now);
 }
 
 void SkrServerRuntime::linger(Connection* c, long long now)
@@ -702,11 +707,7 @@ void SkrServerRuntime::handBack(Connection* c)
         !readyNow) {
         // The usual end of an exchange: the connection waits for its next
         // request under the loop's watch, and the loop is not woken for it.
-        c->headDone = false;
-        c->scanned = 0;
-        c->in0 = c->socket->bytesReceived();
-        c->out0 = c->socket->bytesSent();
-        c->deadline = nowMillis() + 1000LL * m_limits.idleTimeoutSeconds;
+        awaitNext(c, nowMillis());
         setState(c, Rearming);
         c->events = EPOLLIN;
         epoll_event e{};
@@ -719,11 +720,11 @@ void SkrServerRuntime::handBack(Connection* c)
             ++m_inState[Idle];
             if (c->state.exchange(Idle) != Pending)
                 return;
-            std::lock_guard<std::mutex> lock(m_returnLock);
-            m_deferred.push_back(c);  // its event came while we re-armed: the loop takes it from here
-            const std::uint64_t one = 1;
-            ssize_t written = ::write(m_wake, &one, sizeof one);
-            (void)written;
+            {
+                std::lock_guard<std::mutex> lock(m_returnLock);
+                m_deferred.push_back(c);  // its event came while we re-armed: the loop takes it from here
+            }
+            wake();
             return;
         }
         c->events = 0;
@@ -733,9 +734,7 @@ void SkrServerRuntime::handBack(Connection* c)
         std::lock_guard<std::mutex> lock(m_returnLock);
         m_returned.push_back(c);
     }
-    const std::uint64_t one = 1;
-    ssize_t written = ::write(m_wake, &one, sizeof one);
-    (void)written;
+    wake();
 }
 
 void SkrServerRuntime::serve(Connection& c)

@@ -102,6 +102,10 @@ private:
     void setState(Connection* c, State state);
     void arm(Connection* c, unsigned events);
     void startIdle(Connection* c, long long now);
+    // Deadline, head search and byte counts for the connection's next request.
+    void awaitNext(Connection* c, long long now);
+    // Wakes the loop (returned connections, stop()); async-signal-safe.
+    void wake();
     void report(SkarnServerRuntime::Exchange& exchange);
 
     // A thread of the runtime: it waits, then leads the loop or serves a
