@@ -9,12 +9,11 @@
 #include "platform/core/VexHighResolutionTime.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexThreadGuard.h"
+#include "platform/core/VexUrl.h"
 #include "platform/dom/VexIDOM_DOMImplementation.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
 #include "platform/dom/VexIDOM_Parser.h"
-
-#include <strings.h>
 
 #include <cctype>
 #include <climits>
@@ -121,15 +120,11 @@ void SkrConnectionPool::readConfiguration()
 
 std::string SkrConnectionPool::urlKey(const char* url)
 {
-    const std::string text = url ? url : "";
-    CSTD_STD_NAME::string::size_type pos1 = text.find("://");
+    const VexUrl split = VexUrl::split(url);
+    const CSTD_STD_NAME::string::size_type pos1 = split.keyBegin, pos2 = split.keyEnd;
     VEX_ASSERT(pos1 != CSTD_STD_NAME::string::npos);
-    pos1 += 3;
-    CSTD_STD_NAME::string::size_type pos2 = text.find('/', pos1);
-    if (pos2 == CSTD_STD_NAME::string::npos)
-        pos2 = text.size();
     VEX_ASSERT(pos2 > pos1);
-    return text.substr(pos1, pos2 - pos1);
+    return split.key();
 }
 
 std::string SkrConnectionPool::hostPortKey(const char* host, int port)
@@ -156,7 +151,7 @@ SkarnSocket* SkrConnectionPool::createSocket(int secure)
 
 bool SkrConnectionPool::isHttps(const char* url)
 {
-    return url && ::strncasecmp(url, "https://", 8) == 0;
+    return VexUrl::split(url).isHttps();
 }
 
 SkarnSocket* SkrConnectionPool::openConnection(int secure, const char* url, const char* options, std::string key)

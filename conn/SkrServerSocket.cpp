@@ -29,17 +29,6 @@ const int kBacklog = 20;
 const int kRetries = 5;
 const std::size_t kMaxPending = 63;  // with the listener, the 64 handles one poll takes
 
-// What replaces "</sessionConfigDocument>", by server-SSL flag and family.
-const char* closingElements(int serverSSL, int family)
-{
-    static const char* const kClosing[2][2] = {
-        {"<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>",
-         "<forceSSLStatus>OFF</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"},
-        {"<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv4</protocolFamily></sessionConfigDocument>",
-         "<forceSSLStatus>ON</forceSSLStatus><protocolFamily>IPv6</protocolFamily></sessionConfigDocument>"}};
-    return kClosing[serverSSL ? 1 : 0][family == SkarnSocket::FAMILY_IPV4 ? 0 : 1];
-}
-
 [[noreturn]] void refuseDocument(const char* why)
 {
     SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errSocket, {}, why);
@@ -94,24 +83,19 @@ void SkrServerSocket::open(char* serverAddr, int nPort, char* sessionConfigDoc)
         SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errNoAddress,
                               {I18NString(""), I18NString(std::to_string(nPort))});
 
-    // The server decides about encryption: the caller's forceSSLStatus goes,
-    // ours is written in front of the address family.
-    std::string document = sessionConfigDoc ? sessionConfigDoc : "";
+    // The server decides about encryption and the listener's family is its
+    // address's, whatever the caller's document says; the document must still
+    // be one.
+    const std::string document = sessionConfigDoc ? sessionConfigDoc : "";
     const std::size_t sslStart = document.find(kSSLStart);
-    if (sslStart != std::string::npos) {
-        const std::size_t sslEnd = document.find(kSSLEnd, sslStart);
-        if (sslEnd == std::string::npos)
-            refuseDocument("the session configuration document has <forceSSLStatus> without </forceSSLStatus>");
-        document.erase(sslStart, sslEnd + sizeof kSSLEnd - 1 - sslStart);
-    }
-    const std::size_t rootEnd = document.find(kRootEnd);
-    if (rootEnd == std::string::npos)
+    if (sslStart != std::string::npos && document.find(kSSLEnd, sslStart) == std::string::npos)
+        refuseDocument("the session configuration document has <forceSSLStatus> without </forceSSLStatus>");
+    if (document.find(kRootEnd) == std::string::npos)
         refuseDocument("the session configuration document has no </sessionConfigDocument>");
-    if (address.ss_family == FAMILY_IPV4 || address.ss_family == FAMILY_IPV6)
-        document.replace(rootEnd, sizeof kRootEnd - 1, closingElements(m_serverSSL, address.ss_family));
 
     char* details = nullptr;
-    const int created = m_crypto->QSM_Socket(&m_hQSMSocket, document.c_str(), nullptr, &details);
+    const int created =
+        m_crypto->QSM_Socket(&m_hQSMSocket, document.c_str(), address.ss_family, m_serverSSL ? 1 : 0, &details);
     if (created != QSM_S_OK) {
         const std::string text = details ? details : "";
         m_crypto->QSM_CryptoFree(details);

@@ -284,17 +284,10 @@ void SkrSocket::open()
     if (target.ss_family == FAMILY_UNRESOLVED)
         targetFailure(0, nullptr, kFunction);
 
-    std::string document = m_sessionConfigDoc ? m_sessionConfigDoc : "";
-    const std::size_t end = document.find(kRootEnd);
-    if (end != std::string::npos) {
-        if (target.ss_family == FAMILY_IPV4)
-            document.insert(end, "<protocolFamily>IPv4</protocolFamily>");
-        else if (target.ss_family == FAMILY_IPV6)
-            document.insert(end, "<protocolFamily>IPv6</protocolFamily>");
-    }
-
+    // The handle's address family is the target's, whatever the document says.
+    const char* document = m_sessionConfigDoc ? m_sessionConfigDoc : "";
     char* details = nullptr;
-    const int s = m_crypto->QSM_Socket(&m_hQSMSocket, document.c_str(), nullptr, &details);
+    const int s = m_crypto->QSM_Socket(&m_hQSMSocket, document, target.ss_family, -1, &details);
     if (s != QSM_S_OK) {
         const std::string text = details ? details : "";
         m_crypto->QSM_CryptoFree(details);

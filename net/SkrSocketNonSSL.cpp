@@ -7,6 +7,7 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexThread.h"
+#include "platform/core/VexUrl.h"
 #include "platform/core/VexUtSystemInfo.h"
 #include "platform/crypto/VexSocketAddress.h"
 
@@ -212,38 +213,28 @@ void SkrSocketNonSSL::prepare(const char* url)
     m_address = reservedAddress(FAMILY_NOT_GIVEN);
     m_nPort = 0;
 
-    std::string u = url ? url : "";
-    std::size_t sep = u.find("://");
-    if (sep == std::string::npos || sep + 3 >= u.size()) {
+    const VexUrl split = VexUrl::split(url);
+    if (split.keyBegin == std::string::npos || split.keyBegin >= split.text.size()) {
         m_url.reset();
         SkarnException::raise(VEX_LOCATION, "SkrSocketNonSSL::prepare", SkarnException::errBadUrl,
-                              {I18NString(u), I18NString("no ://")});
+                              {I18NString(split.text), I18NString("no ://")});
     }
-    std::string host = u.substr(sep + 3);
-    std::size_t slash = host.find('/');
-    if (slash != std::string::npos)
-        host.erase(slash);
-    std::size_t bracket = host.find(']');
-    std::size_t colon = bracket != std::string::npos ? host.find(':', bracket) : host.find(':');
-    if (colon != std::string::npos) {
+    if (split.hasPort) {
         // The digits after the colon, as atoi reads them (0 when there are
         // none); a number no TCP port can have is refused rather than cut to
         // 16 bits, which would reach another port.
         errno = 0;
-        long port = std::strtol(host.c_str() + colon + 1, nullptr, 10);
+        const long port = std::strtol(split.portText.c_str(), nullptr, 10);
         if (errno == ERANGE || port < 0 || port > 65535) {
             m_url.reset();
             SkarnException::raise(VEX_LOCATION, "SkrSocketNonSSL::prepare", SkarnException::errBadUrl,
-                                  {I18NString(u), I18NString("port out of range")});
+                                  {I18NString(split.text), I18NString("port out of range")});
         }
         m_nPort = static_cast<int>(port);
-        host.erase(colon);
     }
-    if (bracket != std::string::npos) {
-        host.erase(bracket, 1);
-        host.erase(0, 1);
-    }
-    m_address = SkarnHost::getIPAddress(host.c_str());
+    // A broken IPv6 literal names no host.
+    const bool literalFault = split.fault == VexUrl::UnclosedLiteral || split.fault == VexUrl::TextAfterLiteral;
+    m_address = literalFault ? reservedAddress(FAMILY_UNRESOLVED) : SkarnHost::getIPAddress(split.host.c_str());
     m_url.reset();
 }
 

@@ -139,7 +139,9 @@ std::string QsmSessionConfig::trustText() const
     return text;
 }
 
-bool QsmSessionConfig::parse(const char* document, std::string& error)
+bool QsmSessionConfig::parse(const char* document, std::string& error) { return parse(document, error, Own()); }
+
+bool QsmSessionConfig::parse(const char* document, std::string& error, const Own& own)
 {
     *this = QsmSessionConfig();
     if (!document) {
@@ -159,11 +161,15 @@ bool QsmSessionConfig::parse(const char* document, std::string& error)
 
     std::string v;
     error.clear();
-    if (lastElement(doc, "forceSSLStatus", v, error) && !onOff(v, "forceSSLStatus", forceSSL, error))
+    if (own.forceSSL >= 0)
+        forceSSL = own.forceSSL != 0;
+    else if (lastElement(doc, "forceSSLStatus", v, error) && !onOff(v, "forceSSLStatus", forceSSL, error))
         return false;
     if (!error.empty())
         return false;
-    if (lastElement(doc, "protocolFamily", v, error)) {
+    if (own.family != FamilyUnspecified)
+        family = own.family;
+    else if (lastElement(doc, "protocolFamily", v, error)) {
         if (strcasecmp(v.c_str(), "IPv4") == 0)
             family = FamilyIPv4;
         else if (strcasecmp(v.c_str(), "IPv6") == 0)

@@ -6,7 +6,7 @@
 // What the secure-socket layer takes from a session configuration document
 // (root <sessionConfigDocument>). Elements, each a plain text child of the
 // root; when an element occurs more than once the last occurrence wins (the
-// toolkit appends its own protocolFamily and forceSSLStatus after the caller's):
+// toolkit's own family and TLS setting take the place of the caller's, Own):
 //   forceSSLStatus           ON: every connection of the handle is TLS (default OFF)
 //   protocolFamily           IPv4 or IPv6: the socket's address family
 //   serviceID                a name for the handle, shown in failure texts
@@ -48,9 +48,18 @@ public:
     int readTimeoutSeconds = 0;
     int responseTimeoutSeconds = 0;
 
-    // Fills this object from `document`. Returns false with a reason in `error`
-    // when the document is not a session configuration document or a value is
-    // not one the element accepts.
+    // What the toolkit decides for its own sockets, in place of what the
+    // caller's document says: the address family of the target, and whether
+    // a listener speaks TLS. The document's element is then not read at all.
+    struct Own {
+        Family family = FamilyUnspecified;  // unspecified: the document's
+        int forceSSL = -1;                  // -1: the document's; 0 OFF, 1 ON
+    };
+
+    // Fills this object from `document`, then takes `own`. Returns false with
+    // a reason in `error` when the document is not a session configuration
+    // document or a value is not one the element accepts.
+    bool parse(const char* document, std::string& error, const Own& own);
     bool parse(const char* document, std::string& error);
 
     // The settings that decide whom a TLS client trusts and is trusted as

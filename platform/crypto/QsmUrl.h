@@ -5,26 +5,15 @@
 
 #include <string>
 
-// The part of a URL that the secure-socket layer connects to:
-// "scheme://host[:port][/path]", an IPv6 literal in brackets. Without a port,
-// the scheme's default (http 80, https 443).
-class QsmUrl {
-public:
-    std::string scheme;  // lower case
-    std::string host;    // without brackets
-    int port = 0;
-    std::string path;    // path and query as they stand, "/" when the URL has none; no fragment
+#include "platform/core/VexUrl.h"
 
+// A URL as the secure-socket layer connects to it: the toolkit's one split
+// (VexUrl) with a verdict, and the address helpers of the layer.
+class QsmUrl : public VexUrl {
+public:
     // False with a reason in `error` when the URL has no scheme, no host, a
     // port outside 1..65535, or no port and a scheme without a default.
     bool parse(const char* url, std::string& error);
-
-    bool isHttps() const { return scheme == "https"; }
-
-    // The value of an HTTP Host header for this URL: the host (an IPv6
-    // literal in brackets) and ":port" unless the port is the scheme's
-    // default (RFC 7230 section 5.4).
-    std::string hostHeader() const;
 
     // The first address of `family` (AF_INET, AF_INET6, or AF_UNSPEC for any)
     // for host and port. False with the resolver's reason in `error`.

@@ -137,6 +137,11 @@ void VexCrypto::setStatusHook(QSM_StatusHook hook, void* context)
 
 int VexCrypto::QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char* /*reserved*/, char** details)
 {
+    return QSM_Socket(handle, sessionConfigDoc, AF_UNSPEC, -1, details);
+}
+
+int VexCrypto::QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, int family, int forceSSL, char** details)
+{
     if (details)
         *details = nullptr;
     int st;
@@ -155,9 +160,14 @@ int VexCrypto::QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char
         giveDetails(details, st, t_lastError);
         return st;
     }
+    QsmSessionConfig::Own own;
+    own.family = family == AF_INET    ? QsmSessionConfig::FamilyIPv4
+                 : family == AF_INET6 ? QsmSessionConfig::FamilyIPv6
+                                      : QsmSessionConfig::FamilyUnspecified;
+    own.forceSSL = forceSSL;
     QsmSessionConfig config;
     std::string error;
-    if (!config.parse(sessionConfigDoc, error)) {
+    if (!config.parse(sessionConfigDoc, error, own)) {
         st = failNoHandle(QSM_E_CONFIG, "QSM_Socket: " + error);
         giveDetails(details, st, t_lastError);
         return st;

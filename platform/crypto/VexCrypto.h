@@ -132,6 +132,12 @@ public:
     // A new handle for the document; QSM_E_CONFIG with the reason in *details
     // when the document is refused (QsmSessionConfig.h), QSM_E_NOT_OPEN before initialize.
     int QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, char* reserved, char** details);
+    // The toolkit's own sockets: as above, with the address family of the
+    // target (AF_INET, AF_INET6; another value leaves the document's) and,
+    // for a listener, whether it speaks TLS (-1 leaves the document's), both
+    // in place of what the document says.
+    SKARN_HIDDEN int QSM_Socket(QSM_HANDLE* handle, const char* sessionConfigDoc, int family, int forceSSL,
+                                char** details);
     // 0 connected; QSM_E_NEGOTIATE: TLS is to be negotiated; QSM_E_CONNECT:
     // the TCP connection failed (a later call tries again with a new
     // descriptor); QSM_E_FAILED: final (an unusable address or URL, an earlier

@@ -1,5 +1,6 @@
 #include "platform/crypto/VexSocketAddress.h"
 
+#include "platform/core/VexUrl.h"
 #include "platform/crypto/VexCrypto.h"
 #include "platform/winsock/Winsock.h"
 
@@ -59,64 +60,13 @@ int VexSocketAddress::QSM_ResolveAddressFromURI(const char* url, int /*flags*/, 
     m_lastError = 0;
     if (count)
         *count = 0;
-    std::string u = url ? url : "";
-    std::size_t sep = u.find("://");
-    if (sep == std::string::npos || sep + 3 >= u.size()) {
+    // A scheme without a default port resolves with port 0, as a bare host does.
+    const VexUrl u = VexUrl::split(url);
+    if (!u.usable() && u.fault != VexUrl::NoDefaultPort) {
         m_lastError = WSAHOST_NOT_FOUND;
         return QSM_E_NOT_RESOLVED;
     }
-    std::string scheme = u.substr(0, sep);
-    for (char& c : scheme)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    std::string authority = u.substr(sep + 3);
-    std::size_t end = authority.find_first_of("/?#");
-    if (end != std::string::npos)
-        authority.erase(end);
-    std::size_t at = authority.rfind('@');
-    if (at != std::string::npos)
-        authority.erase(0, at + 1);
-
-    std::string host;
-    std::string portText;
-    if (!authority.empty() && authority[0] == '[') {
-        std::size_t close = authority.find(']');
-        if (close == std::string::npos) {
-            m_lastError = WSAHOST_NOT_FOUND;
-            return QSM_E_NOT_RESOLVED;
-        }
-        host = authority.substr(1, close - 1);
-        if (close + 1 < authority.size() && authority[close + 1] == ':')
-            portText = authority.substr(close + 2);
-    } else {
-        std::size_t colon = authority.find(':');
-        host = authority.substr(0, colon);
-        if (colon != std::string::npos)
-            portText = authority.substr(colon + 1);
-    }
-    if (host.empty()) {
-        m_lastError = WSAHOST_NOT_FOUND;
-        return QSM_E_NOT_RESOLVED;
-    }
-    long port = 0;
-    if (!portText.empty()) {
-        for (char c : portText) {
-            if (c < '0' || c > '9') {
-                m_lastError = WSAHOST_NOT_FOUND;
-                return QSM_E_NOT_RESOLVED;
-            }
-        }
-        port = portText.size() > 5 ? 65536 : std::stol(portText);
-        if (port > 65535) {
-            m_lastError = WSAHOST_NOT_FOUND;
-            return QSM_E_NOT_RESOLVED;
-        }
-    } else if (scheme == "http") {
-        port = 80;
-    } else if (scheme == "https") {
-        port = 443;
-    }
-    return QSM_ResolveAddress(host.c_str(), static_cast<unsigned short>(port), 0, count);
+    return QSM_ResolveAddress(u.host.c_str(), static_cast<unsigned short>(u.port), 0, count);
 }
 
 int VexSocketAddress::QSM_GetAddress(int index, sockaddr_storage* address)

@@ -1,50 +1,31 @@
 #include "platform/dom/XmlUrl.h"
 
+#include "platform/core/VexUrl.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 
 #include <xercesc/util/XMLExceptMsgs.hpp>
-#include <xercesc/util/XMLURL.hpp>
-
-#include <cctype>
+#include <xercesc/util/XMLURL.hpp>  // MalformedURLException
 
 using namespace XERCES_CPP_NAMESPACE;
 
-XmlUrl::XmlUrl(const I18NString& url)
+XmlUrl::XmlUrl(const I18NString& url) : m_url(new VexUrl(VexUrl::split(url.c_str())))
 {
-    VexIDOM_Xerces::ensureRegistered();
-    VexIDOM_Xerces::XStr text(url);
-    m_url = new XMLURL(text.get());
-    // Xerces takes a text without scheme as a relative URL and does not
-    // check the port's range: neither can name a server.
-    if (m_url->isRelative() || (m_url->getPortNum() > 65535 && m_url->getPortNum() != 0xFFFFFFFF)) {
+    // A scheme without a default port is still a URL; only what cannot name
+    // a server is refused.
+    if (!m_url->usable() && m_url->fault != VexUrl::NoDefaultPort) {
         delete m_url;
         m_url = nullptr;
+        VexIDOM_Xerces::ensureRegistered();
         throw MalformedURLException(__FILE__, __LINE__, XMLExcepts::URL_MalformedURL);
     }
 }
 
 XmlUrl::~XmlUrl() { delete m_url; }
 
-I18NString XmlUrl::getPath() const
-{
-    std::string path;
-    VexIDOM_Xerces::appendUtf8(path, m_url->getPath());
-    if (path.empty())
-        path = "/";
-    const XMLCh* query = m_url->getQuery();
-    if (query && *query) {
-        path += '?';
-        VexIDOM_Xerces::appendUtf8(path, query);
-    }
-    return I18NString(std::move(path));
-}
+I18NString XmlUrl::getPath() const { return I18NString(m_url->path); }
 
-I18NString XmlUrl::getHost() const { return VexIDOM_Xerces::toI18N(m_url->getHost()); }
+I18NString XmlUrl::getHost() const { return I18NString(m_url->host); }
 
-I18NString XmlUrl::getProtocol() const
-{
-    std::string s = VexIDOM_Xerces::toI18N(m_url->getProtocolName()).str();
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return I18NString(std::move(s));
-}
+int XmlUrl::getPort() const { return m_url->port; }
+
+I18NString XmlUrl::getProtocol() const { return I18NString(m_url->scheme); }

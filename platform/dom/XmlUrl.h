@@ -3,16 +3,13 @@
 
 #include "../core/I18NString.h"
 
-#include <xercesc/util/XercesDefs.hpp>
+class VexUrl;
 
-XERCES_CPP_NAMESPACE_BEGIN
-class XMLURL;
-XERCES_CPP_NAMESPACE_END
-
-// A parsed URL (scheme://host[:port]/path[?query]), by Xerces' URL parser.
-// A text that is not a URL raises Xerces' MalformedURLException (an
-// XMLException) from the constructor; callers that take URLs from their
-// own callers catch XERCES_CPP_NAMESPACE::XMLException.
+// A parsed URL (scheme://host[:port]/path[?query]). A text that is not a
+// URL (no scheme, no host, a broken IPv6 literal, a port outside 1..65535)
+// raises Xerces' MalformedURLException (an XMLException) from the
+// constructor; callers that take URLs from their own callers catch
+// XERCES_CPP_NAMESPACE::XMLException.
 class SKARN_EXPORT XmlUrl {
 public:
     explicit XmlUrl(const I18NString& url);
@@ -23,13 +20,16 @@ public:
     // The path with its query ("/svc/x?a=1"); "/" when the URL has no path,
     // so that it can stand in a request line as it is.
     I18NString getPath() const;
-    // The host as written; empty when there is none.
+    // The host, an IPv6 literal without its brackets.
     I18NString getHost() const;
+    // The port given in the URL, else the scheme's default (80 for http,
+    // 443 for https), else 0.
+    int getPort() const;
     // The scheme in lower case ("http").
     I18NString getProtocol() const;
 
 private:
-    XERCES_CPP_NAMESPACE::XMLURL* m_url;
+    VexUrl* m_url;
 };
 
 #endif

@@ -43,7 +43,10 @@ TEST(SkrSocketNonSSLPrepare, UrlTable)
         {"http://127.0.0.1:9300/path", 9300, "127.0.0.1", nullptr},
         {"http://[::1]:8443/p", 8443, "::1", nullptr},
         {std::string("http://") + kUnresolvableHost + ":80/", 80, "255.255.255.255", nullptr},
+        {"http://user@127.0.0.1:9301?q=1", 9301, "127.0.0.1", nullptr},
+        {"http://[::1:80/", 0, "255.255.255.255", nullptr},
         {"127.0.0.1:80", 0, "", "no ://"},
+        {"http://", 0, "", "no ://"},
         {"http://127.0.0.1:65536/", 0, "", "port out of range"},
     };
     for (const auto& c : cases) {

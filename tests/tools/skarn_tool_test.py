@@ -411,7 +411,7 @@ class SkarnTool(unittest.TestCase):
                       "the server closed the connection before answering (is it a TLS port?)"),
                      ("unusable --cacert", ["call", secure.url, env, "--cacert", path("note.txt")], 2,
                       "--cacert %s: no certificate or crl found" % path("note.txt")),
-                     ("port out of range", ["call", "http://127.0.0.1:65536/svc", env], 2, "is not a number of 1 to 65535"),
+                     ("port out of range", ["call", "http://127.0.0.1:65536/svc", env], 2, "with a port of 1 to 65535: http://127.0.0.1:65536/svc"),
                      ("bad header name", ["call", refused, env, "-H", "X Bad: 1"], 2,
                       '--header: "X Bad" is not a header name'),
                      ("unknown subcommand", ["bogus"], 2, 'unknown subcommand "bogus"'),

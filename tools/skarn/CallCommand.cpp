@@ -5,6 +5,7 @@
 #include "platform/dom/DomWriter.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_Helper.h"
+#include "platform/dom/XmlUrl.h"
 #include "skarn/ClientSession.h"
 #include "skarn/ClientTarget.h"
 #include "skarn/EnvelopeFile.h"
@@ -37,29 +38,20 @@ std::string serialised(const VexIDOM_Node& node)
     return w.out;
 }
 
-// The path (and query) of an absolute URL, for the heads shown; "/" when it has none.
-std::string pathOf(const std::string& url)
+// A Location value made absolute against the target it answered: an absolute URL as it is, "//host/..." with
+// the scheme, "/path" with the origin, anything else beside the last '/' of the path.
+std::string resolved(const ClientTarget& base, const std::string& location)
 {
-    const std::size_t authority = url.find("://");
-    const std::size_t slash = authority == std::string::npos ? authority : url.find('/', authority + 3);
-    return slash == std::string::npos ? "/" : url.substr(slash, url.find('#', slash) - slash);
-}
-
-// A Location value made absolute against the URL it answered: "scheme://..." as it is, "//host/..." with the
-// scheme, "/path" with the scheme and authority, anything else beside the last '/' of the path.
-std::string resolved(const std::string& base, const std::string& location)
-{
-    const std::size_t scheme = base.find("://");
-    const std::size_t path = base.find('/', scheme + 3);
-    const std::string origin = base.substr(0, path);
-    if (location.find("://") != std::string::npos && location.find("://") < location.find_first_of("/?#"))
+    try {
+        const XmlUrl absolute{I18NString(location)};
         return location;
+    } catch (...) {  // not an absolute URL (Xerces' MalformedURLException): a reference to resolve
+    }
     if (location.compare(0, 2, "//") == 0)
-        return base.substr(0, scheme + 1) + location;
+        return base.origin().substr(0, base.origin().find(':') + 1) + location;
     if (!location.empty() && location[0] == '/')
-        return origin + location;
-    const std::string dir = path == std::string::npos ? "/" : pathOf(base).substr(0, pathOf(base).rfind('/') + 1);
-    return origin + dir + location;
+        return base.origin() + location;
+    return base.origin() + base.path().substr(0, base.path().rfind('/') + 1) + location;
 }
 
 std::string base64(const std::string& bytes)
@@ -131,7 +123,6 @@ bool CallCommand::chosen() const { return m_app->parsed(); }
 ClientExchange::Request CallCommand::buildRequest() const
 {
     ClientExchange::Request request;
-    request.path = pathOf(m_url);
     request.envelope = m_app->count("--data") ? EnvelopeFile::check(m_data, "--data") : EnvelopeFile::load(m_envelope);
     for (const std::string& a : m_attach)
         request.attachments.push_back(AttachmentSpec::parse(a));
@@ -164,7 +155,8 @@ int CallCommand::run()
 {
     m_tls = ClientTarget::Tls{m_caFile, m_certFile, m_keyFile, m_insecure, m_timeout, m_timeout, m_connectTimeout};
     const ClientTarget target(m_url, m_tls);
-    const ClientExchange::Request request = buildRequest();
+    ClientExchange::Request request = buildRequest();
+    request.path = target.path();
     if (m_insecure)
         std::cerr << "skarn: WARNING: --insecure: the server's certificate is NOT verified" << std::endl;
     std::unique_ptr<Skarn> factory(Skarn::getSessionFactory());
@@ -204,12 +196,12 @@ int CallCommand::single(Skarn& factory, ClientTarget target, ClientExchange::Req
         if (hop == kMaxRedirects)
             throw ToolError(ToolError::Answered, "more than " + std::to_string(kMaxRedirects) +
                                                      " redirects (-L); the last to " + response.location);
-        const std::string url = resolved(target.url(), response.location);
+        const std::string url = resolved(target, response.location);
         if (m_verbose)
             std::cerr << "skarn: " << s << " to " << url << std::endl;
         heads += response.head;
         target = ClientTarget(url, m_tls);
-        request.path = pathOf(url);
+        request.path = target.path();
         if (s != 307 && s != 308) {
             // 301, 302 and 303 are followed with a GET: no envelope, no parts.
             request.get = true;

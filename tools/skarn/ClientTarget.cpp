@@ -1,5 +1,6 @@
 #include "skarn/ClientTarget.h"
 
+#include "platform/dom/XmlUrl.h"
 #include "skarn/ToolError.h"
 
 #include <unistd.h>
@@ -24,26 +25,24 @@ void readable(const std::string& path, const char* option)
 
 ClientTarget::ClientTarget(const std::string& url, const Tls& tls) : m_url(url)
 {
-    const std::size_t scheme = url.find("://");
-    const std::size_t path = scheme == std::string::npos ? scheme : url.find('/', scheme + 3);
-    if (scheme == std::string::npos || path == scheme + 3)
-        throw ToolError(ToolError::Usage, "not a URL of the form http[s]://host[:port]/path: " + url);
-    const std::string name = url.substr(0, scheme);
+    std::string name, host;
+    int port = 0;
+    try {
+        const XmlUrl parsed{I18NString(url)};
+        name = parsed.getProtocol().str();
+        host = parsed.getHost().str();
+        port = parsed.getPort();
+        m_path = parsed.getPath().str();
+    } catch (...) {  // Xerces' MalformedURLException, which the tool does not link against
+        throw ToolError(ToolError::Usage,
+                        "not a URL of the form http[s]://host[:port]/path with a port of 1 to 65535: " + url);
+    }
     if (name != "http" && name != "https")
         throw ToolError(ToolError::Usage, "unknown scheme \"" + name + "\" in " + url + " (http or https)");
-    std::string authority = url.substr(scheme + 3, path == std::string::npos ? path : path - scheme - 3);
-    authority = authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
-    const std::size_t bracket = authority.rfind(']');
-    const std::size_t colon = authority.rfind(':');
-    if (colon != std::string::npos && (bracket == std::string::npos || colon > bracket)) {
-        const std::string port = authority.substr(colon + 1);
-        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-            std::stol(port) < 1 || std::stol(port) > 65535)
-            throw ToolError(ToolError::Usage, "port \"" + port + "\" in " + url + " is not a number of 1 to 65535");
-    } else {
-        authority += name == "https" ? ":443" : ":80";
-    }
-    m_peer.authority = authority;
+    const std::string hostPart = host.find(':') == std::string::npos ? host : "[" + host + "]";
+    const bool defaultPort = port == (name == "https" ? 443 : 80);
+    m_origin = name + "://" + hostPart + (defaultPort ? "" : ":" + std::to_string(port));
+    m_peer.authority = hostPart + ":" + std::to_string(port);
     m_peer.tls = name == "https";
     m_peer.connectAttempts = kConnectAttempts;
     m_peer.connectTimeoutSeconds = tls.connectTimeoutSeconds;
