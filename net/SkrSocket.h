@@ -17,8 +17,8 @@
 // Client use: getSocket(1, nonBlocking), then Open(url, document) or
 // Open(port, address, document), or prepare(...) then open(). The document
 // is the caller's text; it must stay valid while the socket is opened. The
-// socket adds its protocolFamily (IPv4/IPv6, from the resolved address) to a
-// copy of it before the library socket is made. Connecting makes up to
+// library socket is made with the resolved address's family beside the
+// document, whatever the document says. Connecting makes up to
 // getLimits().connectAttempts attempts (5), connectRetryPauseSeconds apart (2,
 // VexThread::sleep), each with a budget of five repeats for negotiation; a
 // final failure of the library (-13) ends at once.

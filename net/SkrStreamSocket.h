@@ -23,9 +23,12 @@
 //                                ▼   ▼
 //                           SkrStreamSocket ──> SkarnSocket
 //
+// Each socket owns its pair of named streams; their code is
+// SkrTransportInputStream's and SkrTransportOutputStream's.
+//
 // Echo: echo(name, mode, headers) copies traffic to
-// "../logs/<prefix><pid>_<name>"; each socket writes its own records through
-// echoRecord (markers differ; a file in use keeps its format).
+// "../logs/<prefix><pid>_<name>"; each socket writes its records, with its
+// own markers, through echoRecord.
 //
 // Slots 30 ReadBuffer and 31 WriteBuffer follow SkarnSocket's.
 class SkrStreamSocket : public SkarnSocket {
