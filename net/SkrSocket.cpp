@@ -2,16 +2,10 @@
 
 #include "api/CryptoError.h"
 #include "api/SkarnException.h"
-#include "net/SkarnHost.h"
-#include "net/SkrSocketNonSSL.h"
 #include "platform/core/VexDowncastSize.h"
-#include "platform/core/VexFmDir.h"
-#include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexMacros.h"
-#include "platform/core/VexOutOfMemoryError.h"
 #include "platform/core/VexThread.h"
 #include "platform/core/VexUnexpectedError.h"
-#include "platform/core/VexUtSystemInfo.h"
 #include "platform/crypto/VexSocketAddress.h"
 #include "platform/streams/QioIOTimeoutException.h"
 
@@ -33,21 +27,9 @@ namespace {
 const char kRootEnd[] = "</sessionConfigDocument>";
 const int kRootStartLength = 23;  // strlen("<sessionConfigDocument>")
 const int kRetries = 5;
+const char kEchoPrefix[] = "pid_";  // echo files: "../logs/pid_<pid>_<name>"
 
 std::atomic<int> g_waitUnitMillis{1000};
-
-void raiseIllegalArgument(const char* function)
-{
-    VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, function, "VEX_THROW");
-}
-
-void setPort(sockaddr_storage& address, int port)
-{
-    if (address.ss_family == AF_INET)
-        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
-    else if (address.ss_family == AF_INET6)
-        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(port));
-}
 
 }  // namespace
 
@@ -57,22 +39,22 @@ int SkrSocket::setWaitUnitMillis(int milliseconds)
 }
 
 SkrSocket::SkrSocket()
-    : SkarnSocket(0, reservedAddress(FAMILY_NOT_GIVEN)),
+    : SkrStreamSocket(0, reservedAddress(FAMILY_NOT_GIVEN), kEchoPrefix, true),
       m_crypto(VexCryptoSharedFactory::getInstance()),
-      m_hQSMSocket(nullptr),
-      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0)
+      m_hQSMSocket(nullptr)
 {
+    m_echo = std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0;
     m_in.bind(this);
     m_out.bind(this);
 }
 
 SkrSocket::SkrSocket(void* handle, int port, const sockaddr_storage& address)
-    : SkarnSocket(port, address),
+    : SkrStreamSocket(port, address, kEchoPrefix, true),
       m_crypto(VexCryptoSharedFactory::getInstance()),
       m_hQSMSocket(handle),
-      m_open(1),
-      m_echo(std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0)
+      m_open(1)
 {
+    m_echo = std::getenv("ZEV_SKT_ECHO_RW") ? 1 : 0;
     m_in.bind(this);
     m_out.bind(this);
     setNoDelay();
@@ -81,33 +63,19 @@ SkrSocket::SkrSocket(void* handle, int port, const sockaddr_storage& address)
     // and cancel reach a server's reads too.
     if (std::getenv("ZEV_SKT_NONBLOCKING")) {
         m_nonBlocking = 1;
-        try {
-            allocateReceiveBuffer();
-            setNonBlocking();
-        } catch (...) {
-            std::free(m_recvBuffer);
-            m_recvBuffer = nullptr;
-            throw;
-        }
+        allocateReceiveBuffer();
+        setNonBlocking();
     }
 }
 
 SkrSocket::~SkrSocket()
 {
-    echo(nullptr, nullptr, 0);
+    closeEcho();
     try {
         Close();
     } catch (VexThrowable&) {
         // A destructor reports nothing; the handle is released all the same.
     }
-    m_sessionConfigDoc = nullptr;
-    m_hQSMSocket = nullptr;
-    if (m_fpEcho) {
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
-    std::free(m_recvBuffer);
-    m_recvBuffer = nullptr;
 }
 
 SkarnSocketInputStream& SkrSocket::getInputStream() { return m_in; }
@@ -116,67 +84,20 @@ QioOutputStream& SkrSocket::getOutputStream() { return m_out; }
 
 // ---- echo ----------------------------------------------------------------
 
-std::string SkrSocket::echoPath(const char* name)
-{
-    char path[512];
-    std::snprintf(path, sizeof path, "../logs/pid_%ld_%.200s", VexUtSystemInfo::getProcessId(), name ? name : "");
-    return VexFmDir::resolveEffectivePath(path);
-}
-
-void SkrSocket::echo(std::string sFileName)
-{
-    if (m_fpEcho) {
-        std::fflush(m_fpEcho);
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
-    if (sFileName.empty())
-        return;
-    m_fpEcho = std::fopen(sFileName.c_str(), "a+b");
-    VEX_ASSERT(m_fpEcho != NULL);
-}
-
-void SkrSocket::echo(const char* sfilename) { echo(sfilename, nullptr, 0); }
-
-void SkrSocket::echo(const char* sfilename, const char* mode, int echo_rw)
-{
-    if (m_fpEcho) {
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
-    m_echo = (m_echo || echo_rw) ? 1 : 0;
-    if (!sfilename || !*sfilename)
-        return;
-    const std::string m = SkrSocketNonSSL::effectiveEchoMode(mode);
-    m_fpEcho = std::fopen(echoPath(sfilename).c_str(), m.c_str());
-}
+std::string SkrSocket::echoPath(const char* name) { return SkrStreamSocket::echoFilePath(kEchoPrefix, name); }
 
 void SkrSocket::echoRead(const char* buffer, int n)
 {
-    if (!m_fpEcho || n <= 0)
-        return;
-    std::fprintf(m_fpEcho, "\n<read[%04d]>\n", n);
-    std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
-    std::fflush(m_fpEcho);
+    if (n > 0)
+        echoRecord("\n<read[%04d]>\n", n, buffer, n);
 }
 
 void SkrSocket::echoWrite(const char* buffer, int n, bool blockingMode)
 {
-    if (!m_fpEcho)
+    // Blocking writes are recorded only with headers on, marker first.
+    if (blockingMode && (!m_echo || n <= 0))
         return;
-    if (blockingMode) {
-        // Blocking writes are recorded only with headers on, marker first.
-        if (!m_echo || n <= 0)
-            return;
-        std::fprintf(m_fpEcho, "\n<write[%ld]>\n", static_cast<long>(n));
-        std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
-    } else {
-        if (m_echo)
-            std::fprintf(m_fpEcho, "\n<write[%ld]>\n", static_cast<long>(n));
-        if (n > 0)
-            std::fwrite(buffer, 1, static_cast<size_t>(n), m_fpEcho);
-    }
-    std::fflush(m_fpEcho);
+    echoRecord(m_echo ? "\n<write[%d]>\n" : nullptr, n, buffer, n);
 }
 
 // ---- targets ---------------------------------------------------------------
@@ -189,16 +110,6 @@ void SkrSocket::prepare(const char* url)
     m_nPort = 0;
     m_address = reservedAddress(FAMILY_UNRESOLVED);
 }
-
-void SkrSocket::prepare(int port, const sockaddr_storage& address)
-{
-    Close();
-    m_url.reset();
-    m_nPort = port;
-    m_address = address.ss_family == FAMILY_UNRESOLVED ? SkarnHost::getIPAddress(nullptr) : address;
-}
-
-void SkrSocket::setServerHostInfo(const char* host) { m_serverHost = host ? host : "localhost"; }
 
 bool SkrSocket::validateSessionDocument()
 {
@@ -256,8 +167,7 @@ void SkrSocket::open()
     sockaddr_storage target;
     VexSocketAddress resolver("QSM_Crypto_Interface");
     if (!haveUrl) {
-        target = m_address;
-        setPort(target, m_nPort);
+        target = withPort(m_address, m_nPort);
     } else {
         int count = 0;
         resolver.QSM_ResolveAddressFromURI(url.c_str(), 0, &count);
@@ -356,27 +266,18 @@ void SkrSocket::setNoDelay()
         return;
     VEX_ASSERT(m_hQSMSocket);
     int one = 1;
-    if (m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_TCP_NODELAY, &one, 4, nullptr) != QSM_S_OK && m_fpEcho) {
-        if (m_echo)
-            std::fputs("\nQSM_SetSockOpt to TCP_NODELAY FAILED\n", m_fpEcho);
-        std::fflush(m_fpEcho);
-    }
+    if (m_crypto->QSM_SetSockOpt(m_hQSMSocket, QSM_TCP_NODELAY, &one, 4, nullptr) != QSM_S_OK)
+        echoRecord(m_echo ? "\nQSM_SetSockOpt to TCP_NODELAY FAILED\n" : nullptr, 0, nullptr, 0);
 }
 
 void SkrSocket::allocateReceiveBuffer()
 {
-    std::free(m_recvBuffer);
-    m_recvBuffer = nullptr;
-    m_recvHeld = 0;
-    m_recvSize = 0;
+    m_readAhead.release();
     int size = 0;
     int length = 4;
     if (m_crypto->QSM_GetSockOpt(m_hQSMSocket, QSM_SO_RCVBUF, &size, &length, nullptr) != QSM_S_OK || size <= 0)
         return;
-    m_recvBuffer = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
-    if (!m_recvBuffer)
-        VexOutOfMemoryError(0, nullptr).hurl(VEX_LOCATION, nullptr, "VEX_THROW");
-    m_recvSize = size;
+    m_readAhead.allocate(size);
 }
 
 void SkrSocket::setNonBlocking()
@@ -388,17 +289,13 @@ void SkrSocket::setNonBlocking()
 
 // ---- state -----------------------------------------------------------------
 
-void SkrSocket::setPoolKey(std::string key) { m_poolKey = std::move(key); }
-
-std::string SkrSocket::getPoolKey() { return m_poolKey; }
-
 int SkrSocket::isAlive()
 {
     // A connection handed to a new caller must stand at the start of that
     // caller's answer: bytes given back, held in the receive buffer or
     // waiting in the library belong to some earlier message, so the
     // connection is not reused.
-    if (!m_open || m_endOfStream || m_in.held() > 0 || m_recvHeld > 0)
+    if (!m_open || m_endOfStream || m_in.held() > 0 || m_readAhead.held() > 0)
         return 0;
     return m_crypto->QSM_SocketStatus(m_hQSMSocket, nullptr) == QSM_S_OK ? 1 : 0;
 }
@@ -446,54 +343,37 @@ int SkrSocket::waitForSocket(int forWrite)
     }
 }
 
+int SkrSocket::receiveWaitingFor(char* buffer, int length, int* received)
+{
+    for (;;) {
+        const int status = m_crypto->QSM_Recv(m_hQSMSocket, buffer, length, 0, received, nullptr);
+        if (status != QSM_E_WOULD_BLOCK)
+            return status;
+        const int wait = waitForSocket(0);
+        if (wait < 0)
+            return wait;
+    }
+}
+
 int SkrSocket::receiveBuffered(char* buffer, int length, int* received)
 {
     *received = 0;
-    if (!m_recvBuffer || length > m_recvSize) {
+    if (!m_readAhead.allocated() || length > m_readAhead.size()) {
         // Larger than the buffer: what is held first, else straight into the caller's area.
-        if (m_recvHeld > 0) {
-            const int n = m_recvHeld < length ? m_recvHeld : length;
-            std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(n));
-            std::memmove(m_recvBuffer, m_recvBuffer + n, static_cast<size_t>(m_recvHeld - n));
-            m_recvHeld -= n;
-            *received = n;
+        if (m_readAhead.held() > 0) {
+            *received = m_readAhead.take(buffer, length);
             return QSM_S_OK;
         }
-        for (;;) {
-            const int status = m_crypto->QSM_Recv(m_hQSMSocket, buffer, length, 0, received, nullptr);
-            if (status != QSM_E_WOULD_BLOCK)
-                return status;
-            const int wait = waitForSocket(0);
-            if (wait < 0)
-                return wait;
-        }
+        return receiveWaitingFor(buffer, length, received);
     }
-    if (m_recvHeld == 0) {
-        for (;;) {
-            int got = 0;
-            const int status = m_crypto->QSM_Recv(m_hQSMSocket, m_recvBuffer, m_recvSize, 0, &got, nullptr);
-            if (status == QSM_E_WOULD_BLOCK) {
-                const int wait = waitForSocket(0);
-                if (wait < 0)
-                    return wait;
-                continue;
-            }
-            if (status != QSM_S_OK)
-                return status;
-            m_recvHeld = got;
-            break;
-        }
+    if (m_readAhead.held() == 0) {
+        int got = 0;
+        const int status = receiveWaitingFor(m_readAhead.space(), m_readAhead.size(), &got);
+        if (status != QSM_S_OK)
+            return status;
+        m_readAhead.filled(got);
     }
-    if (m_recvHeld < length) {
-        std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(m_recvHeld));
-        *received = m_recvHeld;
-        m_recvHeld = 0;
-    } else {
-        std::memcpy(buffer, m_recvBuffer, static_cast<size_t>(length));
-        std::memmove(m_recvBuffer, m_recvBuffer + length, static_cast<size_t>(m_recvHeld - length));
-        m_recvHeld -= length;
-        *received = length;
-    }
+    *received = m_readAhead.take(buffer, length);
     return QSM_S_OK;
 }
 
@@ -502,13 +382,9 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
     if (!buffer || length == 0 || !received)
         raiseIllegalArgument("SkrSocket::ReadBuffer");
     *received = 0;
-    const int want = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
-    // Bytes given back to the input stream come first, without a wait; they
-    // were echoed when they were received.
-    if (m_in.held() > 0) {
-        *received = static_cast<int>(m_in.takeHeld(buffer, static_cast<unsigned>(want)));
+    if (takeGivenBack(buffer, length, received))
         return;
-    }
+    const int want = length > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(length);
     if (!m_open || m_endOfStream)
         return;
     if (!m_nonBlocking && m_in.hasResponseLimits()) {
@@ -535,11 +411,8 @@ void SkrSocket::ReadBuffer(char* buffer, unsigned int length, int* received)
 
 void SkrSocket::useNonBlocking()
 {
-    if (m_recvBuffer && m_recvHeld == 0) {
-        std::free(m_recvBuffer);  // made for ZEV_SKT_NONBLOCKING; an event loop's connection reads without it
-        m_recvBuffer = nullptr;
-        m_recvSize = 0;
-    }
+    if (m_readAhead.held() == 0)
+        m_readAhead.release();  // made for ZEV_SKT_NONBLOCKING; an event loop's connection reads without it
     if (m_nonBlocking)
         return;
     setNonBlocking();
@@ -548,17 +421,16 @@ void SkrSocket::useNonBlocking()
 
 int SkrSocket::receiveWaiting(char* buffer, int length)
 {
-    if (m_in.held() > 0)
-        return static_cast<int>(m_in.takeHeld(buffer, static_cast<unsigned>(length)));
-    if (m_recvHeld > 0) {
-        int n = 0;
-        receiveBuffered(buffer, length, &n);  // serves what is held without a wait
+    int n = 0;
+    if (takeGivenBack(buffer, static_cast<unsigned>(length), &n))
+        return n;
+    if (m_readAhead.held() > 0) {
+        n = m_readAhead.take(buffer, length);
         m_bytesIn += static_cast<unsigned>(n);
         return n;
     }
     if (!m_open || m_endOfStream)
         return -1;
-    int n = 0;
     const int status = m_crypto->QSM_Recv(m_hQSMSocket, buffer, length, 0, &n, nullptr);
     if (status == QSM_E_WOULD_BLOCK)
         return 0;
@@ -593,7 +465,7 @@ int SkrSocket::descriptor(short& events, bool& readyNow) const
     readyNow = false;
     if (!m_open || m_crypto->QSM_GetDescriptor(m_hQSMSocket, &fd, &events, &now) != QSM_S_OK)
         return -1;
-    readyNow = now != 0 || m_in.held() > 0 || m_recvHeld > 0;
+    readyNow = now != 0 || m_in.held() > 0 || m_readAhead.held() > 0;
     return fd;
 }
 

@@ -1,13 +1,13 @@
 #ifndef SKR_SOCKET_H
 #define SKR_SOCKET_H
 
-#include "net/SkarnSocket.h"
+#include "net/SkrReadAhead.h"
 #include "net/SkrSocketInputStream.h"
 #include "net/SkrSocketOutputStream.h"
-#include "platform/core/VexByteBuffer.h"
+#include "net/SkrStreamSocket.h"
 #include "platform/crypto/VexCrypto.h"
 
-#include <cstdio>
+#include <climits>
 #include <string>
 
 // A TCP connection through the secure-socket library. Whether its traffic is
@@ -17,8 +17,8 @@
 // Client use: getSocket(1, nonBlocking), then Open(url, document) or
 // Open(port, address, document), or prepare(...) then open(). The document
 // is the caller's text; it must stay valid while the socket is opened. The
-// socket adds its protocolFamily (IPv4/IPv6, from the resolved address) to a
-// copy of it before the library socket is made. Connecting makes up to
+// library socket is made with the resolved address's family beside the
+// document, whatever the document says. Connecting makes up to
 // getLimits().connectAttempts attempts (5), connectRetryPauseSeconds apart (2,
 // VexThread::sleep), each with a budget of five repeats for negotiation; a
 // final failure of the library (-13) ends at once.
@@ -47,13 +47,18 @@
 //   Open(int)                      SkarnException errNotSupported
 // A receive status of -12 is the peer's orderly close: the end of the stream.
 //
+// What both sockets share (bytes given back, the echo file, the target's
+// bookkeeping) is SkrStreamSocket's, their streams' code is
+// SkrTransportInputStream's and SkrTransportOutputStream's: this class is the
+// transport under them.
+//
 // Echo: echo(name, mode, headers) copies traffic to "../logs/pid_<pid>_<name>";
 // reads always with the marker "\n<read[%04d]>\n", writes with
-// "\n<write[%ld]>\n" only when headers are on (ZEV_SKT_ECHO_RW present at
+// "\n<write[%d]>\n" only when headers are on (ZEV_SKT_ECHO_RW present at
 // construction, or asked for; once on it stays on).
 //
-// Slots 30 ReadBuffer and 31 WriteBuffer follow the base's.
-class SkrSocket : public SkarnSocket {
+// Slots 30 ReadBuffer and 31 WriteBuffer are SkrStreamSocket's.
+class SkrSocket : public SkrStreamSocket {
 public:
     SkrSocket();
     // An accepted connection: open, with TCP_NODELAY switched on, and in
@@ -62,25 +67,17 @@ public:
     // Closes the echo file and the connection (errors are not reported here).
     ~SkrSocket() override;
 
+    // WriteBuffer takes any length in one call: the output stream hands
+    // writes over whole.
+    static constexpr unsigned kWritePiece = UINT_MAX;
+
     SkarnSocketInputStream& getInputStream() override;
     QioOutputStream& getOutputStream() override;
 
-    // Closes the current echo file; a non-empty name is opened as it is with
-    // mode "a+b"; failure raises VexAssertError "VEX_ASSERT(m_fpEcho != NULL);".
-    void echo(std::string sFileName) override;
-    void echo(const char* sfilename) override;
-    // Closes the current echo file; headers go on when `echo_rw` is non-zero
-    // (and stay on); a non-empty name opens echoPath(name) with the mode
-    // (`mode`, else ZEV_SKT_ECHO_MODE cut to 15 characters, else "a+b").
-    // A file that cannot be opened leaves echo off without a report.
-    void echo(const char* sfilename, const char* mode, int echo_rw) override;
-
-    // Closes; the URL is resolved by the library at open().
+    using SkrStreamSocket::prepare;
+    // Closes; the URL is resolved by the library at open(). The host of
+    // setServerHostInfo is stored only, not used for connecting.
     void prepare(const char* url) override;
-    // Closes; stores port and address (unresolved: the local machine).
-    void prepare(int port, const sockaddr_storage& address) override;
-    // Stored only ("localhost" for null); not used for connecting.
-    void setServerHostInfo(const char* host) override;
 
     void Open(const char* url, const char* sessionConfigDoc) override;
     void Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc) override;
@@ -88,8 +85,6 @@ public:
     void Open(int port) override;
     void open() override;
 
-    void setPoolKey(std::string key) override;
-    std::string getPoolKey() override;
     // 1 when the connection is open, the peer has not closed it and no byte
     // waits unread (given back to the input stream, held in the receive
     // buffer, or reported by QSM_SocketStatus): the pool hands out only
@@ -103,10 +98,10 @@ public:
     // Reads at most `length` bytes: bytes given back to the input stream
     // first, without waiting; `received` 0 at the end of the stream or when
     // the socket is not open. Close() drops bytes given back.
-    virtual void ReadBuffer(char* buffer, unsigned int length, int* received);
+    void ReadBuffer(char* buffer, unsigned int length, int* received) override;
     // Sends all `length` bytes. Without a handle and with ZEV_SKT_NO_SOCKET
     // present, counts them as sent.
-    virtual void WriteBuffer(const char* buffer, unsigned int length, int* written);
+    void WriteBuffer(const char* buffer, unsigned int length, int* written) override;
 
     // For an event loop that holds the connection between requests.
     // Non-blocking mode from now on, without the receive buffer (reads go
@@ -143,20 +138,13 @@ public:
 
 protected:
     // What SkrServerSocket uses for its listening handle.
-    VexByteBuffer m_url{64, 256};
     const char* m_sessionConfigDoc = nullptr;  // not owned
     VexCrypto* m_crypto;  // the process-wide library, taken first at construction
     void* m_hQSMSocket;
-    std::string m_serverHost;
     int m_open = 0;
-    int m_endOfStream = 0;
     SkrSocketInputStream m_in;
     SkrSocketOutputStream m_out;
-    FILE* m_fpEcho = nullptr;
-    int m_echo;
-    char* m_recvBuffer = nullptr;  // owned
-    int m_recvHeld = 0;
-    int m_recvSize = 0;
+    SkrReadAhead m_readAhead;  // non-blocking mode's receive buffer
     int m_sendBufferSize = 32768;
     unsigned long long m_bytesIn = 0, m_bytesOut = 0;
     int m_writeSilenceMillis = 0;  // write limits: 0 off
@@ -171,6 +159,8 @@ private:
     int waitForSocket(int forWrite);
     int waitWritable();  // waitForSocket(1) under the write limits
     int receiveBuffered(char* buffer, int length, int* received);
+    // QSM_Recv into `buffer`, waiting while it would block; its status.
+    int receiveWaitingFor(char* buffer, int length, int* received);
     void setNoDelay();
     void allocateReceiveBuffer();
     void setNonBlocking();

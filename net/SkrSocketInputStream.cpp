@@ -1,55 +1,8 @@
 #include "net/SkrSocketInputStream.h"
 
 #include "net/SkrSocket.h"
-#include "platform/core/VexByteBuffer.h"
-#include "platform/core/VexMacros.h"
 
-#include <cstddef>
+// The stream code for the secure socket is made here, once.
+template class SkrTransportInputStream<SkrSocket>;
 
-SkrSocketInputStream::~SkrSocketInputStream() { m_mp_soap_socket = nullptr; }
-
-int SkrSocketInputStream::read()
-{
-    VEX_ASSERT(m_mp_soap_socket);
-    char c = 0;
-    int n = 0;
-    beginRead();
-    m_mp_soap_socket->ReadBuffer(&c, 1, &n);
-    return n == 1 ? static_cast<unsigned char>(c) : -1;
-}
-
-unsigned SkrSocketInputStream::read(char* buffer, unsigned length)
-{
-    VEX_ASSERT(m_mp_soap_socket);
-    if (length == 0)
-        return 0;
-    int n = 0;
-    beginRead();
-    m_mp_soap_socket->ReadBuffer(buffer, length, &n);
-    return n == 0 ? END : static_cast<unsigned>(n);
-}
-
-unsigned SkrSocketInputStream::read(VexByteBuffer& buffer, unsigned length)
-{
-    VEX_ASSERT(m_mp_soap_socket);
-    if (length == 0)
-        return 0;
-    char* tail = buffer.reserveTail(length);
-    int n = 0;
-    beginRead();
-    m_mp_soap_socket->ReadBuffer(tail, length, &n);
-    buffer.commit(static_cast<unsigned>(n));
-    return n == 0 ? END : static_cast<unsigned>(n);
-}
-
-void SkrSocketInputStream::close()
-{
-    VEX_ASSERT(m_mp_soap_socket);
-    m_mp_soap_socket->Close();
-}
-
-SkarnSocket* SkrSocketInputStream::getSocket()
-{
-    VEX_ASSERT(m_mp_soap_socket != NULL);
-    return m_mp_soap_socket;
-}
+SkrSocketInputStream::~SkrSocketInputStream() = default;

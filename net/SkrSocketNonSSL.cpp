@@ -2,13 +2,10 @@
 
 #include "api/SkarnException.h"
 #include "net/SkarnHost.h"
-#include "platform/core/VexFmDir.h"
-#include "platform/core/VexIllegalArgumentError.h"
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexThread.h"
 #include "platform/core/VexUrl.h"
-#include "platform/core/VexUtSystemInfo.h"
 #include "platform/crypto/VexSocketAddress.h"
 
 #include <fcntl.h>
@@ -81,22 +78,6 @@ const ErrorText kErrorTexts[] = {
     {11004, "No data record available"},
 };
 
-void raiseIllegalArgument(const char* function)
-{
-    VexIllegalArgumentError(0, nullptr).hurl(VEX_LOCATION, function, "VEX_THROW");
-}
-
-// The address with `port` in network byte order.
-sockaddr_storage withPort(const sockaddr_storage& address, int port)
-{
-    sockaddr_storage a = address;
-    if (a.ss_family == AF_INET)
-        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<unsigned short>(port));
-    else if (a.ss_family == AF_INET6)
-        reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<unsigned short>(port));
-    return a;
-}
-
 // After an interrupted connect the connection goes on being made: wait for it
 // and take its outcome. 0 connected, else SOCKET_ERROR with errno set.
 // Waits for a connect under way to end, at most `millis` (negative: without
@@ -125,17 +106,15 @@ int completeInterruptedConnect(SOCKET s, int millis)
     return 0;
 }
 
+const char kEchoPrefix[] = "";  // echo files: "../logs/<pid>_<name>"
+
 }  // namespace
 
 SkrSocketNonSSL::SkrSocketNonSSL()
-    : SkarnSocket(0, reservedAddress(FAMILY_NOT_GIVEN)),
-      m_url(64, 256),
+    : SkrStreamSocket(0, reservedAddress(FAMILY_NOT_GIVEN), kEchoPrefix, false),
       m_ownSocket(INVALID_SOCKET),
       m_commSocket(INVALID_SOCKET),
-      m_endOfStream(0),
-      m_connected(0),
-      m_fpEcho(nullptr),
-      m_echo(0)
+      m_connected(0)
 {
     m_in.bind(this);
     m_out.bind(this);
@@ -143,12 +122,8 @@ SkrSocketNonSSL::SkrSocketNonSSL()
 
 SkrSocketNonSSL::~SkrSocketNonSSL()
 {
-    echo(nullptr, nullptr, 0);
+    closeEcho();
     Close();
-    if (m_fpEcho) {
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
 }
 
 SkarnSocketInputStream& SkrSocketNonSSL::getInputStream() { return m_in; }
@@ -157,52 +132,9 @@ QioOutputStream& SkrSocketNonSSL::getOutputStream() { return m_out; }
 
 // ---- echo ----------------------------------------------------------------
 
+std::string SkrSocketNonSSL::echoPath(const char* name) { return SkrStreamSocket::echoFilePath(kEchoPrefix, name); }
+
 bool SkrSocketNonSSL::headersOn() const { return m_echo != 0 || std::getenv("ZEV_SKT_ECHO_RW") != nullptr; }
-
-std::string SkrSocketNonSSL::echoPath(const char* name)
-{
-    char path[300];
-    std::snprintf(path, sizeof path, "../logs/%ld_%.200s", VexUtSystemInfo::getProcessId(), name ? name : "");
-    return VexFmDir::resolveEffectivePath(path);
-}
-
-std::string SkrSocketNonSSL::effectiveEchoMode(const char* mode)
-{
-    if (mode && *mode)
-        return mode;
-    const char* env = std::getenv("ZEV_SKT_ECHO_MODE");
-    if (env && *env)
-        return std::string(env).substr(0, 15);
-    return "a+b";
-}
-
-void SkrSocketNonSSL::echo(std::string sFileName)
-{
-    if (m_fpEcho) {
-        std::fflush(m_fpEcho);
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
-    if (!sFileName.empty()) {
-        m_fpEcho = std::fopen(sFileName.c_str(), "a+b");
-        VEX_ASSERT(m_fpEcho != NULL);
-    }
-}
-
-void SkrSocketNonSSL::echo(const char* sfilename) { echo(sfilename, nullptr, 0); }
-
-void SkrSocketNonSSL::echo(const char* sfilename, const char* mode, int echo_rw)
-{
-    if (m_fpEcho) {
-        std::fclose(m_fpEcho);
-        m_fpEcho = nullptr;
-    }
-    m_echo = echo_rw;
-    if (!sfilename || !*sfilename)
-        return;
-    std::string m = effectiveEchoMode(mode);
-    m_fpEcho = std::fopen(echoPath(sfilename).c_str(), m.c_str());
-}
 
 // ---- target --------------------------------------------------------------
 
@@ -237,16 +169,6 @@ void SkrSocketNonSSL::prepare(const char* url)
     m_address = literalFault ? reservedAddress(FAMILY_UNRESOLVED) : SkarnHost::getIPAddress(split.host.c_str());
     m_url.reset();
 }
-
-void SkrSocketNonSSL::prepare(int port, const sockaddr_storage& address)
-{
-    Close();
-    m_url.reset();
-    m_nPort = port;
-    m_address = address.ss_family == FAMILY_UNRESOLVED ? SkarnHost::getIPAddress(nullptr) : address;
-}
-
-void SkrSocketNonSSL::setServerHostInfo(const char* host) { m_serverHost = host ? host : "localhost"; }
 
 // ---- connecting ----------------------------------------------------------
 
@@ -369,16 +291,9 @@ void SkrSocketNonSSL::setNoDelay()
         return;
     VEX_ASSERT(m_commSocket != INVALID_SOCKET);
     int on = 1;
-    if (::setsockopt(m_commSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && m_fpEcho) {
-        if (headersOn())
-            std::fputs("\nsetsockopt to TCP_NODELAY FAILED\n", m_fpEcho);
-        std::fflush(m_fpEcho);
-    }
+    if (::setsockopt(m_commSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0 && m_fpEcho)
+        echoRecord(headersOn() ? "\nsetsockopt to TCP_NODELAY FAILED\n" : nullptr, 0, nullptr, 0);
 }
-
-void SkrSocketNonSSL::setPoolKey(std::string key) { m_poolKey = std::move(key); }
-
-std::string SkrSocketNonSSL::getPoolKey() { return m_poolKey; }
 
 int SkrSocketNonSSL::isAlive()
 {
@@ -415,13 +330,8 @@ void SkrSocketNonSSL::ReadBuffer(char* buffer, unsigned int length, int* receive
 {
     if (!buffer || length == 0 || !received)
         raiseIllegalArgument("SkrSocketNonSSL::ReadBuffer");
-    // Bytes given back to the input stream come first, without a wait; they
-    // were echoed when they were received.
-    if (m_in.held() > 0) {
-        const unsigned most = static_cast<unsigned>(INT_MAX);
-        *received = static_cast<int>(m_in.takeHeld(buffer, length > most ? most : length));
+    if (takeGivenBack(buffer, length, received))
         return;
-    }
     if (!m_connected || m_endOfStream)
         return;
 
@@ -464,13 +374,8 @@ void SkrSocketNonSSL::ReadBuffer(char* buffer, unsigned int length, int* receive
         raiseSocketError("SkrSocketNonSSL::ReadBuffer");
     }
 
-    if (m_fpEcho) {
-        if (headersOn())
-            std::fprintf(m_fpEcho, "\n<read[%d]>\n", *received);
-        if (!m_endOfStream && *received > 0)
-            std::fwrite(buffer, 1, static_cast<size_t>(*received), m_fpEcho);
-        std::fflush(m_fpEcho);
-    }
+    if (m_fpEcho)  // at the end of the stream (0 bytes) the marker alone
+        echoRecord(headersOn() ? "\n<read[%d]>\n" : nullptr, *received, buffer, *received);
 }
 
 void SkrSocketNonSSL::WriteBuffer(const char* buffer, unsigned int length, int* written)
@@ -497,13 +402,8 @@ void SkrSocketNonSSL::WriteBuffer(const char* buffer, unsigned int length, int* 
                 raiseSocketError("SkrSocketNonSSL::WriteBuffer");
             }
         }
-        if (m_fpEcho) {
-            if (headersOn())
-                std::fprintf(m_fpEcho, "\n<write[%d]>\n", sent);
-            if (sent > 0)
-                std::fwrite(rest, 1, static_cast<size_t>(sent), m_fpEcho);
-            std::fflush(m_fpEcho);
-        }
+        if (m_fpEcho)
+            echoRecord(headersOn() ? "\n<write[%d]>\n" : nullptr, sent, rest, sent);
         *written += sent;
         rest += sent;
         remaining -= sent;

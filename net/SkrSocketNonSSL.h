@@ -1,14 +1,13 @@
 #ifndef SKR_SOCKET_NON_SSL_H
 #define SKR_SOCKET_NON_SSL_H
 
-#include "net/SkarnSocket.h"
 #include "net/SkrSocketNonSSLInputStream.h"
 #include "net/SkrSocketNonSSLOutputStream.h"
+#include "net/SkrStreamSocket.h"
 #include "platform/core/I18NString.h"
-#include "platform/core/VexByteBuffer.h"
 #include "platform/winsock/Winsock.h"
 
-#include <cstdio>
+#include <climits>
 #include <string>
 
 // A plain TCP connection over the system's sockets. It always works in
@@ -35,38 +34,35 @@
 // End of stream: a recv of 0 bytes or a connection reset by the peer; from
 // then on reads deliver nothing, also after a new Open.
 //
+// What both sockets share (bytes given back, the echo file, the target's
+// bookkeeping) is SkrStreamSocket's, their streams' code is
+// SkrTransportInputStream's and SkrTransportOutputStream's: this class is the
+// transport under them.
+//
 // Echo: echo(name, mode, headers) copies every chunk read and written into
 // "../logs/<pid>_<name>" (resolved against SKARN_HOME), with the markers
 // "\n<read[n]>\n" and "\n<write[n]>\n" when headers are on (the flag, or the
 // environment variable ZEV_SKT_ECHO_RW present), flushed after each record.
 //
-// Slots 30 ReadBuffer, 31 WriteBuffer, 32 setLastErrorText follow the base's.
-class SkrSocketNonSSL : public SkarnSocket {
+// Slots 30 ReadBuffer and 31 WriteBuffer are SkrStreamSocket's; 32
+// setLastErrorText follows them.
+class SkrSocketNonSSL : public SkrStreamSocket {
 public:
     SkrSocketNonSSL();
     // Closes the echo file and the connection.
     ~SkrSocketNonSSL() override;
 
+    // WriteBuffer counts in an int: the output stream hands longer writes
+    // over in pieces.
+    static constexpr unsigned kWritePiece = static_cast<unsigned>(INT_MAX);
+
     SkarnSocketInputStream& getInputStream() override;
     QioOutputStream& getOutputStream() override;
 
-    // Closes the current echo file; a non-empty name is opened as it is
-    // (no directory or process number added) with mode "a+b"; failure raises
-    // VexAssertError "VEX_ASSERT(m_fpEcho != NULL);". The headers flag stays.
-    void echo(std::string sFileName) override;
-    void echo(const char* sfilename) override;
-    // Closes the current echo file, sets the headers flag to `echo_rw`; a
-    // non-empty name opens echoPath(name) with effectiveEchoMode(mode). A file
-    // that cannot be opened leaves echo off without a report.
-    void echo(const char* sfilename, const char* mode, int echo_rw) override;
-
+    using SkrStreamSocket::prepare;
     // Parses the URL into port and address; does not close an open connection.
     // The port is the number after the host's colon (0 when no digits follow it).
     void prepare(const char* url) override;
-    // Closes, then stores port and address (unresolved: the local machine).
-    void prepare(int port, const sockaddr_storage& address) override;
-    // Null stores "localhost".
-    void setServerHostInfo(const char* host) override;
 
     void Open(const char* url, const char* sessionConfigDoc) override;
     void Open(int port, const sockaddr_storage& address, const char* sessionConfigDoc) override;
@@ -74,8 +70,6 @@ public:
     void Open(int port) override;
     void open() override;
 
-    void setPoolKey(std::string key) override;
-    std::string getPoolKey() override;
     // 1 when the connection is open, the peer has not closed it and no byte
     // waits unread (given back to the input stream or in the receive queue).
     int isAlive() override;
@@ -87,11 +81,11 @@ public:
     // without a wait; Close() drops them); leaves `received` alone when the socket is not
     // connected or at its end. With a time-limit callback, each `limit`
     // seconds without data call it first (it raises to end the wait).
-    virtual void ReadBuffer(char* buffer, unsigned int length, int* received);
+    void ReadBuffer(char* buffer, unsigned int length, int* received) override;
     // Sends all `length` bytes (partial sends continue), counting them in
     // `written`; `length` at most INT_MAX.
     // Without a socket and with ZEV_SKT_NO_SOCKET present, counts them as sent.
-    virtual void WriteBuffer(const char* buffer, unsigned int length, int* written);
+    void WriteBuffer(const char* buffer, unsigned int length, int* written) override;
     // Stores the text of WSAGetLastError() as the last error text.
     virtual void setLastErrorText();
 
@@ -103,9 +97,6 @@ public:
     // The effective path of an echo file: "../logs/<pid>_<first 200 characters
     // of name>" resolved with VexFmDir::resolveEffectivePath.
     static std::string echoPath(const char* name);
-    // `mode` when not empty; else ZEV_SKT_ECHO_MODE cut to 15 characters when
-    // present and not empty; else "a+b".
-    static std::string effectiveEchoMode(const char* mode);
 
 protected:
     // Raises errSocket with the last error text from `function`.
@@ -118,17 +109,12 @@ protected:
     void connectOwnSocket(const sockaddr_storage& address);
     bool headersOn() const;
 
-    VexByteBuffer m_url;
     SOCKET m_ownSocket;
-    std::string m_serverHost;
     I18NString m_lastErrorText;
     SOCKET m_commSocket;
-    int m_endOfStream;
     SkrSocketNonSSLInputStream m_in;
     SkrSocketNonSSLOutputStream m_out;
     int m_connected;
-    FILE* m_fpEcho;
-    int m_echo;
 };
 
 #endif

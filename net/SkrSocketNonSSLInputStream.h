@@ -1,34 +1,17 @@
 #ifndef SKR_SOCKET_NON_SSL_INPUT_STREAM_H
 #define SKR_SOCKET_NON_SSL_INPUT_STREAM_H
 
-#include "net/SkarnSocketInputStream.h"
+#include "net/SkrTransportInputStream.h"
 
 class SkrSocketNonSSL;
 
+extern template class SkrTransportInputStream<SkrSocketNonSSL>;
+
 // The input stream of a plain socket: each read is one ReadBuffer of the
-// socket, so it delivers what one recv gives, or bytes given back with
-// unread() first (kept by the base; buffering belongs to a
-// QioBufferedInputStream on top). A read answers -1 at the end of the
-// stream and on a socket that is not open. Every operation raises
-// VexAssertError "VEX_ASSERT(m_mp_soap_socket);" while no socket is bound;
-// socket failures pass through unchanged.
-class SkrSocketNonSSLInputStream : public SkarnSocketInputStream {
+// socket, so it delivers what one recv gives (see SkrTransportInputStream).
+class SkrSocketNonSSLInputStream : public SkrTransportInputStream<SkrSocketNonSSL> {
 public:
-    SkrSocketNonSSLInputStream() : m_mp_soap_socket(nullptr) {}
     ~SkrSocketNonSSLInputStream() override;
-
-    // Binds the stream to its socket (done once, by the socket's constructor).
-    void bind(SkrSocketNonSSL* socket) { m_mp_soap_socket = socket; }
-
-    int read() override;
-    unsigned read(char* buffer, unsigned length) override;
-    unsigned read(VexByteBuffer& buffer, unsigned length) override;
-    // Closes the socket.
-    void close() override;
-    SkarnSocket* getSocket() override;
-
-private:
-    SkrSocketNonSSL* m_mp_soap_socket;  // not owned
 };
 
 #endif
