@@ -3,57 +3,21 @@
 #   runtime  lib/libskarn.so.0 and .so.0.1.0
 #            share/skarn/vexsktmsgs        the message catalogue
 #   dev      lib/libskarn.so               the link-time name
-#            include/skarn/<folder>/*.h    the public headers; a host writes <skarn/api/Skarn.h>
+#            include/skarn/skarn.h         every public class; a host writes <skarn/skarn.h>
+#            include/skarn/<folder>/*.h    the public headers (SkarnPublicHeaders.cmake)
 #            lib/cmake/Skarn/              find_package(Skarn): imported target Skarn::skarn
 #            lib/pkgconfig/skarn.pc        pkg-config --cflags --libs skarn
 #   tool     bin/skarn and share/man/man1/skarn.1.gz (from tools/, SkarnManPage.cmake)
 # Each component also installs share/doc/<its package>/copyright.
 include(CMakePackageConfigHelpers)
 
-# The public headers: those that declare something exported (SKARN_EXPORT) and
-# every header they include. They include each other by paths relative to
-# themselves, so one file serves from the source tree and from include/skarn.
-function(skarn_public_headers out)
-  set(todo)
-  foreach(dir api bus http mime session net conn runtime platform)
-    file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
-    foreach(h ${headers})
-      file(STRINGS ${h} exported REGEX "SKARN_EXPORT" LIMIT_COUNT 1)
-      if(exported)
-        list(APPEND todo ${h})
-      endif()
-    endforeach()
-  endforeach()
-  set(found)
-  while(todo)
-    list(POP_FRONT todo h)
-    if(h IN_LIST found)
-      continue()
-    endif()
-    list(APPEND found ${h})
-    get_filename_component(here ${h} DIRECTORY)
-    file(STRINGS ${h} includes REGEX "^#include \"")
-    foreach(line ${includes})
-      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" name "${line}")
-      get_filename_component(path ${name} ABSOLUTE BASE_DIR ${here})
-      if(NOT EXISTS ${path})
-        file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${h})
-        message(FATAL_ERROR "${rel} includes \"${name}\": a public header names the headers it "
-                            "includes relative to its own folder")
-      endif()
-      list(APPEND todo ${path})
-    endforeach()
-  endwhile()
-  list(SORT found)
-  set(${out} ${found} PARENT_SCOPE)
-endfunction()
-
-skarn_public_headers(SKARN_PUBLIC_HEADERS)
-foreach(h ${SKARN_PUBLIC_HEADERS})
-  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${h})
+# The public headers (SkarnPublicHeaders.cmake says which) and skarn.h, which
+# includes them all.
+foreach(rel ${SKARN_PUBLIC_HEADERS})
   get_filename_component(dir ${rel} DIRECTORY)
-  install(FILES ${h} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/skarn/${dir} COMPONENT dev)
+  install(FILES ${CMAKE_SOURCE_DIR}/${rel} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/skarn/${dir} COMPONENT dev)
 endforeach()
+install(FILES ${SKARN_UMBRELLA} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/skarn COMPONENT dev)
 
 install(TARGETS skarn EXPORT SkarnTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)

@@ -1,7 +1,10 @@
 # cmake -DROOT=<source tree> -DLAYER=<target> -DFOLDER=<folder> -DALLOWED=<folder,folder,...>
-#       -DCHECKED=<stamp file> -P SkarnLayerCheck.cmake
+#       [-DPUBLIC=<list of the installed headers>] -DCHECKED=<stamp file> -P SkarnLayerCheck.cmake
 # Fails when a .cpp or .h of FOLDER includes a header of the tree that lies in
 # none of the ALLOWED folders (its own and those of the layers below it).
+# With PUBLIC (a host program of the tree, such as the tool), a header outside
+# the ALLOWED folders passes only when it is installed: listed in that file,
+# one path relative to the tree per line (SkarnPublicHeaders.cmake writes it).
 # An include is found as the compiler finds it: "name" beside the including
 # file first, then from the root of the tree; <skarn/name> and <name> from the
 # root. Includes that reach no file of the tree (system headers) are not ours.
@@ -9,6 +12,10 @@ cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" allowed "${ALLOWED}")
 file(GLOB files ${ROOT}/${FOLDER}/*.cpp ${ROOT}/${FOLDER}/*.h)
 file(REAL_PATH ${ROOT} ROOT)
+set(public)
+if(PUBLIC)
+  file(STRINGS ${PUBLIC} public)
+endif()
 set(wrong)
 foreach(file ${files})
   get_filename_component(here ${file} DIRECTORY)
@@ -31,13 +38,21 @@ foreach(file ${files})
     get_filename_component(found ${found} REALPATH)
     file(RELATIVE_PATH rel ${ROOT} ${found})
     get_filename_component(folder ${rel} DIRECTORY)
-    if(NOT folder IN_LIST allowed)
+    if(PUBLIC AND NOT folder IN_LIST allowed AND NOT rel IN_LIST public)
+      string(STRIP "${line}" line)
+      list(APPEND wrong "  ${shown}: ${line}  (${rel})")
+    elseif(NOT PUBLIC AND NOT folder IN_LIST allowed)
       string(STRIP "${line}" line)
       list(APPEND wrong "  ${shown}: ${line}  (${folder}/)")
     endif()
   endforeach()
 endforeach()
-if(wrong)
+if(wrong AND PUBLIC)
+  string(REPLACE ";" "\n" wrong "${wrong}")
+  message(FATAL_ERROR "${LAYER}: ${FOLDER}/ includes a header that is not installed:\n${wrong}\n"
+                      "${FOLDER}/ may include its own headers and the installed ones, as a host "
+                      "would (<skarn/skarn.h>, <skarn/<folder>/...>; the list: ${PUBLIC})")
+elseif(wrong)
   string(REPLACE ";" "\n" wrong "${wrong}")
   string(REPLACE ";" " " below "${allowed}")
   message(FATAL_ERROR "${LAYER}: ${FOLDER}/ includes a header above its floor:\n${wrong}\n"

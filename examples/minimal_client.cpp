@@ -1,17 +1,6 @@
 // A minimal SOAP client: `minimal_client URL FILE` sends an envelope and FILE as an attachment
 // to URL (http://127.0.0.1:8080/echo), then prints the answer: status, envelope, attachments.
-#include <skarn/api/Skarn.h>
-#include <skarn/api/SkarnAttachmentReader.h>
-#include <skarn/api/SkarnMessageReader.h>
-#include <skarn/api/SkarnMessageWriter.h>
-#include <skarn/api/SkarnProcess.h>
-#include <skarn/api/SkarnSession.h>
-#include <skarn/platform/core/VexThrowable.h>
-#include <skarn/platform/dom/DomWriter.h>
-#include <skarn/platform/dom/VexIDOM_DOMImplementation.h>
-#include <skarn/platform/dom/VexIDOM_Document.h>
-#include <skarn/platform/dom/VexIDOM_Helper.h>
-#include <skarn/platform/streams/QioInputStream.h>
+#include <skarn/skarn.h>
 
 #include <fstream>
 #include <iostream>

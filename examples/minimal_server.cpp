@@ -1,19 +1,7 @@
 // A minimal SOAP server: `minimal_server [PORT [COUNT]]` listens on 127.0.0.1:PORT (0: any,
 // printed first), answers COUNT requests (default 1), one per connection, and prints what each
 // brought. The answer quotes the request's text and sends its attachments back.
-#include <skarn/api/Skarn.h>
-#include <skarn/api/SkarnAttachmentReader.h>
-#include <skarn/api/SkarnMessageReader.h>
-#include <skarn/api/SkarnMessageWriter.h>
-#include <skarn/api/SkarnProcess.h>
-#include <skarn/api/SkarnServerSession.h>
-#include <skarn/conn/SkarnServerSocket.h>
-#include <skarn/net/SkarnSocket.h>
-#include <skarn/platform/core/VexThrowable.h>
-#include <skarn/platform/dom/VexIDOM_DOMImplementation.h>
-#include <skarn/platform/dom/VexIDOM_Document.h>
-#include <skarn/platform/dom/VexIDOM_Helper.h>
-#include <skarn/platform/streams/QioInputStream.h>
+#include <skarn/skarn.h>
 
 #include <cstdlib>
 #include <iostream>

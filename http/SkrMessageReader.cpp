@@ -10,6 +10,7 @@
 #include "platform/core/VexIllegalStateError.h"
 #include "platform/core/VexMacros.h"
 #include "platform/core/VexMessageParm.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/core/VexTolkThreadLocal.h"
 #include "platform/dom/VexIDOM_DOMException.h"
 #include "platform/dom/VexIDOM_Document.h"

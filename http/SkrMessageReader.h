@@ -3,8 +3,8 @@
 
 #include "../api/SkarnMessageReader.h"
 #include "SkrHTTPParser.h"
-#include "../platform/core/VexThreadSpare.h"
 
+#include <cstddef>
 #include <string>
 
 class QioBlockInputStream;
@@ -58,7 +58,10 @@ class SkrMPInputStream;
 // socket's reuse is disabled instead.
 class SKARN_EXPORT SkrMessageReader : public SkarnMessageReader {
 public:
-    VEX_THREAD_RECYCLED;
+    // The memory of a deleted object is kept for the next one made on the same
+    // thread (VEX_THREAD_RECYCLED_DEFINE, platform/core/VexThreadSpare.h).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
     SkrMessageReader(int isRequest, QioInputStream& in, SkarnSocket* sock);
     ~SkrMessageReader() override;
     SkrMessageReader(const SkrMessageReader&) = delete;

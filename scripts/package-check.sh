@@ -158,7 +158,7 @@ contents "$runtime" | grep -x '/usr/share/skarn/vexsktmsgs' >/dev/null || fail "
 dpkg-deb -I "$runtime" postinst | grep -x '[[:space:]]*ldconfig' >/dev/null || fail "libskarn0 does not run ldconfig"
 contents "$runtime" | grep -e '/include/' -e 'libskarn\.so$' >/dev/null && fail "libskarn0 holds development files"
 for f in /usr/lib/libskarn.so /usr/lib/pkgconfig/skarn.pc /usr/lib/cmake/Skarn/SkarnConfig.cmake \
-         /usr/include/skarn/api/Skarn.h; do
+         /usr/include/skarn/skarn.h /usr/include/skarn/api/Skarn.h; do
     contents "$dev" | grep -x "$f" >/dev/null || fail "libskarn-dev has no $f"
 done
 if [ -n "$tool" ]; then

@@ -1,7 +1,7 @@
 #ifndef VEX_ILLEGAL_STATE_ERROR_H
 #define VEX_ILLEGAL_STATE_ERROR_H
 
-#include "platform/core/VexError.h"
+#include "VexError.h"
 
 // An operation called in a state that does not allow it.
 VEX_DECLARE_ERROR(VexIllegalStateError)

@@ -118,7 +118,8 @@ private:
 // declares VEX_THREAD_RECYCLED (and defines it in its unit with
 // VEX_THREAD_RECYCLED_DEFINE) keeps the memory of a deleted object for the
 // next `new` of that class on the same thread. Objects of derived classes
-// (another size) go to the global allocator.
+// (another size) go to the global allocator. An installed header writes out
+// the two operators instead, so that it need not include this internal one.
 #define VEX_THREAD_RECYCLED                       \
     static void* operator new(std::size_t n);     \
     static void operator delete(void* p, std::size_t n) noexcept

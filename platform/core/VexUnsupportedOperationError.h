@@ -1,7 +1,7 @@
 #ifndef VEX_UNSUPPORTED_OPERATION_ERROR_H
 #define VEX_UNSUPPORTED_OPERATION_ERROR_H
 
-#include "platform/core/VexError.h"
+#include "VexError.h"
 
 // An operation that this object does not offer in its current mode.
 VEX_DECLARE_ERROR(VexUnsupportedOperationError)

@@ -1,5 +1,6 @@
 #include "platform/dom/VexIDOM_Document.h"
 
+#include "platform/core/VexThreadSpare.h"
 #include "platform/dom/VexIDOM_Xerces.h"
 #include "platform/dom/VexIDOM_Tree.h"
 

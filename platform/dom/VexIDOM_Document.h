@@ -2,7 +2,8 @@
 #define VEX_IDOM_DOCUMENT_H
 
 #include "VexIDOM_Element.h"
-#include "../core/VexThreadSpare.h"
+
+#include <cstddef>
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -16,7 +17,10 @@ XERCES_CPP_NAMESPACE_END
 // plain handle on the document node.
 class SKARN_EXPORT VexIDOM_Document : public VexIDOM_Node {
 public:
-    VEX_THREAD_RECYCLED;
+    // The memory of a deleted object is kept for the next one made on the same
+    // thread (VEX_THREAD_RECYCLED_DEFINE, platform/core/VexThreadSpare.h).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
     VexIDOM_Document();
     // A document whose nodes live in the document of `host` (`host` itself
     // when it is a document): what VexIDOM_Parser::parse puts into it can be

@@ -3,7 +3,8 @@
 
 #include "QioBufferedInputStream.h"
 #include "QioPushback.h"
-#include "../core/VexThreadSpare.h"
+
+#include <cstddef>
 
 
 // A body of known length over a buffered stream (not owned): after
@@ -12,7 +13,10 @@
 // unread() is accepted: those bytes come first and do not count against n.
 class SKARN_EXPORT QioBlockInputStream : public QioFilterInputStream {
 public:
-    VEX_THREAD_RECYCLED;
+    // The memory of a deleted object is kept for the next one made on the same
+    // thread (VEX_THREAD_RECYCLED_DEFINE, platform/core/VexThreadSpare.h).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
     explicit QioBlockInputStream(QioBufferedInputStream& in);
     ~QioBlockInputStream() override;
 

@@ -2,6 +2,7 @@
 
 #include "platform/core/VexByteBuffer.h"
 #include "platform/core/VexOutOfMemoryError.h"
+#include "platform/core/VexThreadSpare.h"
 
 #include <climits>
 #include <cstdlib>

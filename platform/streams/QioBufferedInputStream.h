@@ -2,7 +2,8 @@
 #define QIO_BUFFERED_INPUT_STREAM_H
 
 #include "QioFilterInputStream.h"
-#include "../core/VexThreadSpare.h"
+
+#include <cstddef>
 
 // A buffer over another stream (not owned), with lines and push-back.
 // Slots after QioInputStream's sixteen: 16 wrap, 17 unWrap, 18 readline.
@@ -16,7 +17,10 @@
 // keep their own buffering use it, and wrap() can attach a source later.
 class SKARN_EXPORT QioBufferedInputStream : public QioFilterInputStream {
 public:
-    VEX_THREAD_RECYCLED;
+    // The memory of a deleted object is kept for the next one made on the same
+    // thread (VEX_THREAD_RECYCLED_DEFINE, platform/core/VexThreadSpare.h).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
     QioBufferedInputStream(QioInputStream& in, int bufferSize);
     explicit QioBufferedInputStream(int bufferSize);
     ~QioBufferedInputStream() override;

@@ -1,6 +1,7 @@
 #include "platform/streams/QioChunkedInputStream.h"
 
 #include "platform/core/VexByteBuffer.h"
+#include "platform/core/VexThreadSpare.h"
 #include "platform/streams/QioIOException.h"
 
 VEX_THREAD_RECYCLED_DEFINE(QioChunkedInputStream)

@@ -3,7 +3,8 @@
 
 #include "QioBufferedInputStream.h"
 #include "QioPushback.h"
-#include "../core/VexThreadSpare.h"
+
+#include <cstddef>
 
 
 // Decodes an HTTP chunked body from a buffered stream (not owned).
@@ -19,7 +20,10 @@
 // unread() is accepted: those bytes come first.
 class SKARN_EXPORT QioChunkedInputStream : public QioFilterInputStream {
 public:
-    VEX_THREAD_RECYCLED;
+    // The memory of a deleted object is kept for the next one made on the same
+    // thread (VEX_THREAD_RECYCLED_DEFINE, platform/core/VexThreadSpare.h).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p, std::size_t n) noexcept;
     explicit QioChunkedInputStream(QioBufferedInputStream& in);
     ~QioChunkedInputStream() override;
 

@@ -1,4 +1,4 @@
-#include "skarn/AccessLog.h"
+#include "AccessLog.h"
 
 #include <cstdio>
 #include <ctime>

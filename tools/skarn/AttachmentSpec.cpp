@@ -1,7 +1,7 @@
-#include "skarn/AttachmentSpec.h"
+#include "AttachmentSpec.h"
 
-#include "skarn/EnvelopeFile.h"
-#include "skarn/ToolError.h"
+#include "EnvelopeFile.h"
+#include "ToolError.h"
 
 #include <cctype>
 #include <map>

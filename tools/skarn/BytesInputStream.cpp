@@ -1,4 +1,4 @@
-#include "skarn/BytesInputStream.h"
+#include "BytesInputStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_BYTES_INPUT_STREAM_H
 #define SKARN_TOOL_BYTES_INPUT_STREAM_H
 
-#include "platform/streams/QioInputStream.h"
+#include <skarn/platform/streams/QioInputStream.h>
 
 #include <string>
 

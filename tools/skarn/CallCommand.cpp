@@ -1,19 +1,20 @@
-#include "skarn/CallCommand.h"
+#include "CallCommand.h"
 
-#include "api/Skarn.h"
-#include "api/SkarnSession.h"
-#include "platform/dom/DomWriter.h"
-#include "platform/dom/VexIDOM_Document.h"
-#include "platform/dom/VexIDOM_Helper.h"
-#include "platform/dom/XmlUrl.h"
-#include "skarn/ClientSession.h"
-#include "skarn/ClientTarget.h"
-#include "skarn/EnvelopeFile.h"
-#include "skarn/LoadRunner.h"
-#include "skarn/ProgressMeter.h"
-#include "skarn/SoapFault.h"
-#include "skarn/ToolError.h"
-#include "skarn/XmlIndenter.h"
+#include <skarn/api/Skarn.h>
+#include <skarn/api/SkarnSession.h>
+#include <skarn/platform/dom/DomWriter.h>
+#include <skarn/platform/dom/VexIDOM_Document.h>
+#include <skarn/platform/dom/VexIDOM_Helper.h>
+#include <skarn/platform/dom/XmlUrl.h>
+
+#include "ClientSession.h"
+#include "ClientTarget.h"
+#include "EnvelopeFile.h"
+#include "LoadRunner.h"
+#include "ProgressMeter.h"
+#include "SoapFault.h"
+#include "ToolError.h"
+#include "XmlIndenter.h"
 
 #include <CLI/CLI.hpp>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
 #ifndef SKARN_TOOL_CALL_COMMAND_H
 #define SKARN_TOOL_CALL_COMMAND_H
 
-#include "skarn/ClientExchange.h"
-#include "skarn/ClientTarget.h"
+#include "ClientExchange.h"
+#include "ClientTarget.h"
 
 #include <string>
 #include <vector>

@@ -1,16 +1,17 @@
-#include "skarn/ClientExchange.h"
+#include "ClientExchange.h"
 
-#include "api/SkarnAttachmentReader.h"
-#include "api/SkarnMessageReader.h"
-#include "api/SkarnMessageWriter.h"
-#include "api/SkarnSession.h"
-#include "platform/core/VexIllegalArgumentError.h"
-#include "platform/streams/QioInputStream.h"
-#include "platform/streams/QioOutputStream.h"
-#include "skarn/ClientSession.h"
-#include "skarn/MimeBoundary.h"
-#include "skarn/ProgressMeter.h"
-#include "skarn/ToolError.h"
+#include <skarn/api/SkarnAttachmentReader.h>
+#include <skarn/api/SkarnMessageReader.h>
+#include <skarn/api/SkarnMessageWriter.h>
+#include <skarn/api/SkarnSession.h>
+#include <skarn/platform/core/VexIllegalArgumentError.h>
+#include <skarn/platform/streams/QioInputStream.h>
+#include <skarn/platform/streams/QioOutputStream.h>
+
+#include "ClientSession.h"
+#include "MimeBoundary.h"
+#include "ProgressMeter.h"
+#include "ToolError.h"
 
 #include <strings.h>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_CLIENT_EXCHANGE_H
 #define SKARN_TOOL_CLIENT_EXCHANGE_H
 
-#include "skarn/AttachmentSpec.h"
+#include "AttachmentSpec.h"
 
 #include <ostream>
 #include <string>

@@ -1,9 +1,10 @@
-#include "skarn/ClientSession.h"
+#include "ClientSession.h"
 
-#include "api/Skarn.h"
-#include "api/SkarnSession.h"
-#include "platform/core/VexThrowable.h"
-#include "skarn/ClientTarget.h"
+#include <skarn/api/Skarn.h>
+#include <skarn/api/SkarnSession.h>
+#include <skarn/platform/core/VexThrowable.h>
+
+#include "ClientTarget.h"
 
 #include <chrono>
 #include <string>

@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_CLIENT_SESSION_H
 #define SKARN_TOOL_CLIENT_SESSION_H
 
-#include "skarn/ToolError.h"
+#include "ToolError.h"
 
 class ClientTarget;
 class Skarn;

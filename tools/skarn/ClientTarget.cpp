@@ -1,7 +1,8 @@
-#include "skarn/ClientTarget.h"
+#include "ClientTarget.h"
 
-#include "platform/dom/XmlUrl.h"
-#include "skarn/ToolError.h"
+#include <skarn/platform/dom/XmlUrl.h>
+
+#include "ToolError.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_CLIENT_TARGET_H
 #define SKARN_TOOL_CLIENT_TARGET_H
 
-#include "skarn/ToolError.h"
+#include "ToolError.h"
 
 #include <string>
 

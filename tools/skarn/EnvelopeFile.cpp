@@ -1,9 +1,10 @@
-#include "skarn/EnvelopeFile.h"
+#include "EnvelopeFile.h"
 
-#include "platform/dom/VexIDOM_Document.h"
-#include "platform/dom/VexIDOM_Parser.h"
-#include "skarn/BytesInputStream.h"
-#include "skarn/ToolError.h"
+#include <skarn/platform/dom/VexIDOM_Document.h>
+#include <skarn/platform/dom/VexIDOM_Parser.h>
+
+#include "BytesInputStream.h"
+#include "ToolError.h"
 
 #include <cerrno>
 #include <cstring>

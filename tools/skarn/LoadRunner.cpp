@@ -1,7 +1,7 @@
-#include "skarn/LoadRunner.h"
+#include "LoadRunner.h"
 
-#include "skarn/ClientSession.h"
-#include "skarn/ToolError.h"
+#include "ClientSession.h"
+#include "ToolError.h"
 
 #include <algorithm>
 #include <chrono>

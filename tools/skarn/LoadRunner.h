@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_LOAD_RUNNER_H
 #define SKARN_TOOL_LOAD_RUNNER_H
 
-#include "skarn/ClientExchange.h"
+#include "ClientExchange.h"
 
 #include <ostream>
 #include <string>

@@ -1,4 +1,4 @@
-#include "skarn/MimeBoundary.h"
+#include "MimeBoundary.h"
 
 #include <cstdio>
 #include <random>

@@ -1,4 +1,4 @@
-#include "skarn/ProgressMeter.h"
+#include "ProgressMeter.h"
 
 #include <unistd.h>
 

@@ -1,18 +1,19 @@
-#include "skarn/RequestHandler.h"
+#include "RequestHandler.h"
 
-#include "api/SkarnException.h"
-#include "api/SkarnAttachmentReader.h"
-#include "api/SkarnMessageReader.h"
-#include "api/SkarnMessageWriter.h"
-#include "api/SkarnServerSession.h"
-#include "platform/core/VexThrowable.h"
-#include "platform/dom/VexIDOM_DOMImplementation.h"
-#include "platform/dom/VexIDOM_Document.h"
-#include "platform/streams/QioInputStream.h"
-#include "platform/streams/QioOutputStream.h"
-#include "skarn/MimeBoundary.h"
-#include "skarn/SoapFault.h"
-#include "skarn/AccessLog.h"
+#include <skarn/api/SkarnAttachmentReader.h>
+#include <skarn/api/SkarnException.h>
+#include <skarn/api/SkarnMessageReader.h>
+#include <skarn/api/SkarnMessageWriter.h>
+#include <skarn/api/SkarnServerSession.h>
+#include <skarn/platform/core/VexThrowable.h>
+#include <skarn/platform/dom/VexIDOM_DOMImplementation.h>
+#include <skarn/platform/dom/VexIDOM_Document.h>
+#include <skarn/platform/streams/QioInputStream.h>
+#include <skarn/platform/streams/QioOutputStream.h>
+
+#include "AccessLog.h"
+#include "MimeBoundary.h"
+#include "SoapFault.h"
 
 #include <strings.h>
 

@@ -1,7 +1,7 @@
 #ifndef SKARN_TOOL_REQUEST_HANDLER_H
 #define SKARN_TOOL_REQUEST_HANDLER_H
 
-#include "runtime/SkarnServerRuntime.h"
+#include <skarn/runtime/SkarnServerRuntime.h>
 
 #include <string>
 

@@ -1,10 +1,11 @@
-#include "skarn/ServeCommand.h"
+#include "ServeCommand.h"
 
-#include "api/Skarn.h"
-#include "skarn/AccessLog.h"
-#include "skarn/EnvelopeFile.h"
-#include "skarn/RequestHandler.h"
-#include "skarn/ToolError.h"
+#include <skarn/api/Skarn.h>
+
+#include "AccessLog.h"
+#include "EnvelopeFile.h"
+#include "RequestHandler.h"
+#include "ToolError.h"
 
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>

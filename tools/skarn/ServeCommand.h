@@ -1,8 +1,9 @@
 #ifndef SKARN_TOOL_SERVE_COMMAND_H
 #define SKARN_TOOL_SERVE_COMMAND_H
 
-#include "runtime/SkarnServerRuntime.h"
-#include "skarn/ToolError.h"
+#include <skarn/runtime/SkarnServerRuntime.h>
+
+#include "ToolError.h"
 
 #include <string>
 

@@ -1,10 +1,11 @@
 // The `skarn` command-line tool: `skarn call` and `skarn serve` on the
 // toolkit's public interface, as any host program uses it.
-#include "api/SkarnProcess.h"
-#include "conn/SkrConnectionPoolFactory.h"
-#include "skarn/CallCommand.h"
-#include "skarn/ServeCommand.h"
-#include "skarn/ToolError.h"
+#include <skarn/api/SkarnProcess.h>
+#include <skarn/conn/SkrConnectionPoolFactory.h>
+
+#include "CallCommand.h"
+#include "ServeCommand.h"
+#include "ToolError.h"
 
 #include <CLI/CLI.hpp>
 #include <signal.h>

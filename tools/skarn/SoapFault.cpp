@@ -1,6 +1,6 @@
-#include "skarn/SoapFault.h"
+#include "SoapFault.h"
 
-#include "platform/dom/VexIDOM_Helper.h"
+#include <skarn/platform/dom/VexIDOM_Helper.h>
 
 namespace {
 

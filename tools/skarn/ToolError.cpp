@@ -1,8 +1,8 @@
-#include "skarn/ToolError.h"
+#include "ToolError.h"
 
-#include "api/SkarnException.h"
-#include "platform/core/VexThrowable.h"
-#include "platform/streams/QioIOTimeoutException.h"
+#include <skarn/api/SkarnException.h>
+#include <skarn/platform/core/VexThrowable.h>
+#include <skarn/platform/streams/QioIOTimeoutException.h>
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "skarn/XmlIndenter.h"
+#include "XmlIndenter.h"
 
 #include <vector>
 
