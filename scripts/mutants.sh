@@ -4,10 +4,13 @@
 # built and the suite runs; the tests that fail are the ones that catch the
 # fault. Every fault must be caught. Not run by CI: it takes a while.
 #
-# usage: scripts/mutants.sh [--tree DIR] [--only REGEX] [--tests REGEX] [--list]
+# usage: scripts/mutants.sh [--tree DIR] [--only REGEX] [--tests REGEX] [--first-from TABLE] [--list]
 #   --tree DIR    the source tree to test (default: this script's tree; never modified)
 #   --only REGEX  only the faults whose id matches
 #   --tests REGEX only the tests whose ctest name matches (a quicker, stricter run)
+#   --first-from TABLE  a table this script wrote (scripts/mutants/CAUGHT.txt): each fault
+#                 runs first the tests that caught it there, and the whole suite only
+#                 when none of them fails (a quicker run with the same verdicts)
 #   --list        print the faults and stop
 # Environment:
 #   SKARN_MUTANT_BUILD    build command, called with the build dir (default: cmake --build DIR -j2)
@@ -25,6 +28,7 @@ faults=$here/mutants
 tree=$(dirname "$here")
 only=.
 tests_only=
+first_from=
 list=0
 while [ $# -gt 0 ]; do
     case $1 in
@@ -32,7 +36,8 @@ while [ $# -gt 0 ]; do
     --only) only=$2; shift 2 ;;
     --tests) tests_only=$2; shift 2 ;;
     --list) list=1; shift ;;
-    *) sed -n '7,11p' "$0" >&2; exit 2 ;;
+    --first-from) first_from=$2; shift 2 ;;
+    *) sed -n '7,14p' "$0" >&2; exit 2 ;;
     esac
 done
 
@@ -71,15 +76,22 @@ build() {
     fi
 }
 
-# Runs the suite; prints the names of the failed tests, one a line.
+# Runs the suite, or the tests matching $1; prints the names of the failed tests, one a line.
 failed_tests() {
     rm -f "$bld/Testing/Temporary/LastTestsFailed.log"
-    local skip=()
+    local skip=() only=${1:-$tests_only}
     [ -n "${SKARN_MUTANT_SKIP:-}" ] && skip=(-E "$SKARN_MUTANT_SKIP")
-    [ -n "$tests_only" ] && skip+=(-R "$tests_only")
+    [ -n "$only" ] && skip+=(-R "$only")
     ctest --test-dir "$bld" -j2 --timeout "${SKARN_MUTANT_TIMEOUT:-60}" "${skip[@]}" >"$scratch/ctest.log" 2>&1 || true
     [ -f "$bld/Testing/Temporary/LastTestsFailed.log" ] && cut -d: -f2- "$bld/Testing/Temporary/LastTestsFailed.log"
     return 0
+}
+
+# A regex of the tests that caught fault $1 in the --first-from table; one that
+# matches nothing when the table has none (test names hold a "." or a "_").
+catchers() {
+    awk -F'\t' -v id="$1" '$1 == id { print $6 }' "$first_from" | tr ' ' '\n' | grep -E '[._]' | grep -v '^GetParam' |
+        sed 's/[][\.*^$()+?{}|]/\\&/g; s/^/^/' | paste -sd'|' | grep . || echo '^$no tests'
 }
 
 echo "scratch copy of $tree in $scratch"
@@ -111,7 +123,8 @@ for p in "${patches[@]}"; do
         if ! build >"$scratch/build-$id.log" 2>&1; then
             result=NOBUILD
         else
-            tests=$(failed_tests | tr '\n' ' ')
+            [ -n "$first_from" ] && tests=$(failed_tests "$(catchers "$id")" | tr '\n' ' ')
+            [ -z "$tests" ] && tests=$(failed_tests | tr '\n' ' ')
             if [ -n "$tests" ]; then result=CAUGHT; else result=MISSED; fi
         fi
         patch -d "$src" -p1 -R --silent <"$p"
