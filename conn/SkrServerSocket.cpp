@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -32,6 +33,21 @@ const std::size_t kMaxPending = 63;  // with the listener, the 64 handles one po
 [[noreturn]] void refuseDocument(const char* why)
 {
     SkarnException::raise(VEX_LOCATION, kOpenFunction, SkarnException::errSocket, {}, why);
+}
+
+// The documents of a server socket opened without one.
+const char kDefaultSSL[] =
+    "<sessionConfigDocument><serviceID>SkarnServerSocket</serviceID><forceSSLStatus>ON</forceSSLStatus>"
+    "</sessionConfigDocument>";
+const char kDefaultPlain[] =
+    "<sessionConfigDocument><serviceID>SkarnServerSocket</serviceID><forceSSLStatus>OFF</forceSSLStatus>"
+    "</sessionConfigDocument>";
+
+char* documentOrDefault(char* sessionConfigDoc, int serverSSL)
+{
+    if (sessionConfigDoc && *sessionConfigDoc)
+        return sessionConfigDoc;
+    return const_cast<char*>(serverSSL == 1 ? kDefaultSSL : kDefaultPlain);
 }
 
 }  // namespace
@@ -283,4 +299,27 @@ void SkrServerSocket::release()
         throw;
     }
     delete this;
+}
+
+// The exported factory of server sockets is defined with what it makes.
+SkarnServerSocket* SkarnServerSocket::getServerSocket(int nPort, char* sessionConfigDoc, int, int serverSSL)
+{
+    static const char kFunction[] = "SkarnServerSocket::getServerSocket(2)";
+    return VEX_GUARDED(kFunction, {
+        std::unique_ptr<SkrServerSocket> server(new SkrServerSocket(serverSSL));
+        static_cast<SkarnServerSocket&>(*server).open(nPort, documentOrDefault(sessionConfigDoc, serverSSL));
+        return static_cast<SkarnServerSocket*>(server.release());
+    });
+}
+
+SkarnServerSocket* SkarnServerSocket::getServerSocket(char* serverAddr, int nPort, char* sessionConfigDoc, int,
+                                                      int serverSSL)
+{
+    static const char kFunction[] = "SkarnServerSocket::getServerSocket(3)";
+    return VEX_GUARDED(kFunction, {
+        std::unique_ptr<SkrServerSocket> server(new SkrServerSocket(serverSSL));
+        static_cast<SkarnServerSocket&>(*server).open(serverAddr, nPort,
+                                                      documentOrDefault(sessionConfigDoc, serverSSL));
+        return static_cast<SkarnServerSocket*>(server.release());
+    });
 }
