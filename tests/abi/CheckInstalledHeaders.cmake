@@ -21,7 +21,9 @@ foreach(line ${syms})
   string(REGEX MATCH "^([A-Za-z_][A-Za-z0-9_]*)(.?)" m "${sym}")
   set(name ${CMAKE_MATCH_1})
   set(after "${CMAKE_MATCH_2}")
-  if(NOT name OR name MATCHES "^(std|__gnu_cxx)$" OR after STREQUAL " ")
+  # A name followed by a blank, "*" or "&" is the return type of a function
+  # template's instance ("char* std::__niter_base<...>", weak in a debug build).
+  if(NOT name OR name MATCHES "^(std|__gnu_cxx)$" OR after MATCHES "^[ *&]$")
     continue()
   endif()
   list(APPEND names ${name})
