@@ -118,13 +118,12 @@ void SkrConnectionPool::readConfiguration()
     skarnTcpNoDelay.store(noDelay);
 }
 
-std::string SkrConnectionPool::urlKey(const char* url)
+std::string SkrConnectionPool::urlKey(const VexUrl& url)
 {
-    const VexUrl split = VexUrl::split(url);
-    const CSTD_STD_NAME::string::size_type pos1 = split.keyBegin, pos2 = split.keyEnd;
+    const CSTD_STD_NAME::string::size_type pos1 = url.keyBegin, pos2 = url.keyEnd;
     VEX_ASSERT(pos1 != CSTD_STD_NAME::string::npos);
     VEX_ASSERT(pos2 > pos1);
-    return split.key();
+    return url.key();
 }
 
 std::string SkrConnectionPool::hostPortKey(const char* host, int port)
@@ -222,10 +221,12 @@ SkarnSocket* SkrConnectionPool::takeIdleFor(const std::string& key, int secure, 
 
 SkarnSocket* SkrConnectionPool::getSocketConnection(int secure, const char* url, const char* options)
 {
-    std::string key = urlKey(url);
+    // One split gives the key and the scheme: this runs for every session.
+    const VexUrl split = VexUrl::split(url);
+    std::string key = urlKey(split);
     const char* forced = forcedOptions(options);
     if (!forced) {
-        if (SkarnSocket* socket = takeIdleFor(key, secure, isHttps(url), options))
+        if (SkarnSocket* socket = takeIdleFor(key, secure, split.isHttps(), options))
             return socket;
     }
     return openConnection(secure, url, forced ? forced : options, std::move(key));

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+class VexUrl;
+
 // The connection pool (see SkarnConnectionPool for the contract).
 //
 // Keys: a URL gives the text between "://" and the next "/" exactly as
@@ -60,7 +62,7 @@ public:
     int getConnectionTimeout() const { return m_connectionTimeout; }
 
 protected:
-    static std::string urlKey(const char* url);
+    static std::string urlKey(const VexUrl& url);
     static std::string hostPortKey(const char* host, int port);
     static bool isHttps(const char* url);
 

@@ -2,6 +2,7 @@
 import asyncio
 import math
 import statistics
+import time
 
 # Every answer to the benchmark envelope carries this text (the echoed string).
 MARKER = b"abcdefghijklmnopqrstuvwxyz0123456789"
@@ -54,6 +55,16 @@ async def read_response(reader):
 
 def good(status, body):
     return status == 200 and MARKER in body
+
+
+async def exchange(reader, writer, request, timeout):
+    """Sends one request and reads its answer: the seconds it took when the
+    answer is the echo, None for another answer. Time-outs and connection
+    errors pass through."""
+    start = time.monotonic()
+    writer.write(request)
+    status, body, _ = await asyncio.wait_for(read_response(reader), timeout)
+    return time.monotonic() - start if good(status, body) else None
 
 
 def percentile(values, p):

@@ -48,13 +48,11 @@ async def main(a):
     latencies, outcome = [], {"answered": 0, "bad_status": 0, "closed": 0, "timeout": 0, "error": 0}
 
     async def exchange(r, w):
-        start = time.monotonic()
         try:
-            w.write(req)
-            status, rbody, _ = await asyncio.wait_for(httpc.read_response(r), a.answer_timeout)
-            if httpc.good(status, rbody):
+            seconds = await httpc.exchange(r, w, req, a.answer_timeout)
+            if seconds is not None:
                 outcome["answered"] += 1
-                latencies.append(time.monotonic() - start)
+                latencies.append(seconds)
             else:
                 outcome["bad_status"] += 1
         except asyncio.TimeoutError:
@@ -86,11 +84,9 @@ async def main(a):
     if a.server_pid:
         out.update({
             "rss_held_mb": round(held["rss_kb"] / 1024, 1),
-            "rss_end_mb": round(after["rss_kb"] / 1024, 1),
             "rss_peak_mb": round(max(sampler.peak_rss_kb, after["rss_kb"]) / 1024, 1),
-            "hwm_mb": round(after["hwm_kb"] / 1024, 1),
             "server_threads_held": held["threads"],
-            "server_cpu_s": round(after["cpu_s"] - before["cpu_s"], 2),
+            **procstat.summary(before, after),
         })
     print(json.dumps(out))
 

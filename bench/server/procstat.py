@@ -75,6 +75,16 @@ def tree_stats(pid):
     return total
 
 
+def summary(before, after):
+    """What every server benchmark reports of the server: its resident set at
+    the end, its high-water mark and the CPU it spent between two tree_stats."""
+    return {
+        "rss_end_mb": round(after["rss_kb"] / 1024, 1),
+        "hwm_mb": round(after["hwm_kb"] / 1024, 1),
+        "server_cpu_s": round(after["cpu_s"] - before["cpu_s"], 2),
+    }
+
+
 class Sampler:
     """Polls a server's resident set in the background and keeps the largest seen."""
 

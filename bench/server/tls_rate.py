@@ -37,11 +37,9 @@ async def main(a):
                     asyncio.open_connection(a.host, a.port, ssl=ctx, server_hostname="localhost"), a.timeout)
                 v = w.get_extra_info("ssl_object").version()
                 versions[v] = versions.get(v, 0) + 1
-                w.write(req)
-                status, rbody, _ = await asyncio.wait_for(httpc.read_response(r), a.timeout)
-                if httpc.good(status, rbody):
+                if await httpc.exchange(r, w, req, a.timeout) is not None:
                     done["ok"] += 1
-                    latencies.append(time.monotonic() - start)
+                    latencies.append(time.monotonic() - start)  # with the connection and handshake
                 else:
                     done["bad"] += 1
             except Exception as e:
@@ -68,9 +66,8 @@ async def main(a):
     }
     if a.server_pid:
         out.update({
-            "server_cpu_s": round(after["cpu_s"] - before["cpu_s"], 2),
+            **procstat.summary(before, after),
             "server_cpu_ms_per_conn": round(1000 * (after["cpu_s"] - before["cpu_s"]) / done["ok"], 3) if done["ok"] else None,
-            "rss_end_mb": round(after["rss_kb"] / 1024, 1),
         })
     print(json.dumps(out))
 

@@ -128,11 +128,7 @@ async def main(a):
         **httpc.summary_ms(latencies),
     }
     if a.server_pid:
-        out.update({
-            "rss_end_mb": round(after["rss_kb"] / 1024, 1),
-            "hwm_mb": round(after["hwm_kb"] / 1024, 1),
-            "server_cpu_s": round(after["cpu_s"] - before["cpu_s"], 2),
-        })
+        out.update(procstat.summary(before, after))
     print(json.dumps(out))
 
 
