@@ -1,5 +1,6 @@
 // gSOAP echo peer: one thread per accepted connection, keep-alive on, each thread
-// serving its connection until the client closes it. Usage: gsoap_echo_server PORT
+// serving its connection until the client closes it.
+// Usage: gsoap_echo_server PORT [KEY_AND_CERT_PEM]   (with the PEM file: TLS, a session cache on)
 #include "soapH.h"
 #include "echo.nsmap"
 
@@ -18,7 +19,8 @@ static void *serve_connection(void *arg)
 {
   struct soap *tsoap = static_cast<struct soap *>(arg);
   pthread_detach(pthread_self());
-  soap_serve(tsoap);
+  if (!tsoap->ctx || soap_ssl_accept(tsoap) == SOAP_OK)
+    soap_serve(tsoap);
   soap_destroy(tsoap);
   soap_end(tsoap);
   soap_free(tsoap);
@@ -27,8 +29,8 @@ static void *serve_connection(void *arg)
 
 int main(int argc, char **argv)
 {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s PORT\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s PORT [KEY_AND_CERT_PEM]\n", argv[0]);
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
@@ -38,6 +40,12 @@ int main(int argc, char **argv)
   soap.bind_flags = SO_REUSEADDR;
   // Connections stay open as long as the client keeps them (the library's default closes after 100 requests).
   soap.max_keep_alive = 0;
+  soap_ssl_init();
+  if (argc == 3 && soap_ssl_server_context(&soap, SOAP_SSL_NO_AUTHENTICATION, argv[2], nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, "gsoap_echo_server")) {
+    soap_print_fault(&soap, stderr);
+    return 3;
+  }
   if (!soap_valid_socket(soap_bind(&soap, "127.0.0.1", port, 4096))) {
     soap_print_fault(&soap, stderr);
     return 3;
