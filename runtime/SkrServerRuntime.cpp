@@ -26,6 +26,9 @@ char kListenerTag, kWakeTag;
 
 const int kLargestBacklog = 65535;  // the kernel takes its own maximum (somaxconn) for anything larger
 const int kTickMillis = 250;        // time-outs are looked at this often
+// A leader serving its own request keeps the loop; a waiting thread takes the
+// loop over when the leader has been away this long (and checks this often).
+const int kTakeoverMillis = 5;
 const int kLingerMillis = 2000;     // a closing connection's unread bytes are dropped for this long
 const std::size_t kLingerBytes = 1 << 20;
 const int kAcceptsPerWake = 64;
@@ -161,24 +164,58 @@ void SkrServerRuntime::run()
 
 void SkrServerRuntime::participate()
 {
+    unsigned long long away = 0;  // the turn of the loop this thread left to serve its own request
     for (;;) {
         Connection* c = nullptr;
-        {
+        bool holdsLoop = false;
+        if (away) {
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (m_leaderAway && m_awayTurn == away) {
+                m_leaderAway = false;  // nobody took the loop over meanwhile: it is still ours
+                holdsLoop = true;
+            }
+            away = 0;
+        }
+        if (!holdsLoop) {
             std::unique_lock<std::mutex> lock(m_queueLock);
             ++m_waiting;
-            m_queueReady.wait(lock, [this] { return m_workersStop || !m_hasLeader || !m_queue.empty(); });
+            bool watching = false;
+            for (;;) {
+                if (m_workersStop)
+                    break;
+                if (!m_hasLeader) {
+                    m_hasLeader = true;  // the loop is ours until we take a request of it
+                    holdsLoop = true;
+                    break;
+                }
+                if (!m_queue.empty()) {
+                    c = m_queue.front();
+                    m_queue.pop_front();
+                    break;
+                }
+                if (m_leaderAway && nowMillis() - m_awaySince >= kTakeoverMillis) {
+                    m_leaderAway = false;  // its leader serves a long request: the loop is ours now
+                    holdsLoop = true;
+                    break;
+                }
+                if (!m_watcher)
+                    m_watcher = watching = true;
+                if (watching)
+                    m_queueReady.wait_for(lock, std::chrono::milliseconds(kTakeoverMillis));
+                else
+                    m_queueReady.wait(lock);
+            }
+            if (watching) {
+                m_watcher = false;
+                if (m_leaderAway && m_waiting > 1)
+                    m_queueReady.notify_one();  // another waiting thread watches the absent leader
+            }
             --m_waiting;
             if (m_workersStop)
                 return;
-            if (!m_hasLeader) {
-                m_hasLeader = true;  // the loop is ours until we take a request of it
-            } else {
-                c = m_queue.front();
-                m_queue.pop_front();
-            }
         }
-        if (!c)
-            c = lead();
+        if (holdsLoop)
+            c = lead(away);
         if (c) {
             serve(*c);
             handBack(c);
@@ -186,7 +223,7 @@ void SkrServerRuntime::participate()
     }
 }
 
-SkrServerRuntime::Connection* SkrServerRuntime::lead()
+SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
 {
     std::vector<epoll_event> events(256);
     for (;;) {
@@ -218,14 +255,25 @@ SkrServerRuntime::Connection* SkrServerRuntime::lead()
             return nullptr;
         }
         if (Connection* mine = m_mine) {
-            // A request of ours: the loop goes to a waiting thread and this
-            // one serves, so the request meets no hand-over.
+            // A request of ours: this thread serves it, so the request meets
+            // no hand-over. The loop stays ours while a waiting thread watches
+            // (it takes the loop over when we are away longer than
+            // kTakeoverMillis); with no watcher it goes to a waiting thread now.
             m_mine = nullptr;
+            bool handOver = false;
             {
                 std::lock_guard<std::mutex> lock(m_queueLock);
-                m_hasLeader = false;
+                if (m_watcher) {
+                    m_leaderAway = true;
+                    m_awaySince = now;
+                    away = m_awayTurn = ++m_turns;
+                } else {
+                    m_hasLeader = false;
+                    handOver = true;
+                }
             }
-            m_queueReady.notify_one();
+            if (handOver)
+                m_queueReady.notify_one();
             return mine;
         }
     }

@@ -23,10 +23,13 @@ class VexCrypto;
 // The server runtime behind SkarnServerRuntime: an event loop that owns
 // every connection while it is not with a worker, and the worker threads.
 // The loop runs on one thread at a time, whichever leads: when it finds a
-// complete request and another thread waits, it hands the loop to that
-// thread and serves the request itself (leader and followers), so a request
-// meets no hand-over between threads; further requests of the same turn
-// queue for waiting threads.
+// complete request and another thread waits, it serves the request itself
+// (leader and followers), so a request meets no hand-over between threads;
+// further requests of the same turn queue for waiting threads. The leader
+// keeps the loop while it serves: one waiting thread watches with a short
+// timed wait and takes the loop over when the leader stays away longer than
+// a few milliseconds, so a kept-alive exchange wakes no other thread and a
+// long request delays the others' events by those milliseconds at most.
 //
 // A connection's states and who holds it:
 //   Handshaking  loop   TLS negotiation, non-blocking, deadline handshakeTimeoutSeconds
@@ -112,8 +115,9 @@ private:
     // queued request.
     void participate();
     // Runs the loop until it finds a request for this thread (returned) or
-    // the run ends (null).
-    Connection* lead();
+    // the run ends (null). `away`: the turn under which this thread still
+    // holds the loop while it serves (0: the loop went to another thread).
+    Connection* lead(unsigned long long& away);
     void serve(Connection& c);
     // After serve(): back under the loop's watch, or to the loop.
     void handBack(Connection* c);
@@ -142,6 +146,10 @@ private:
     bool m_workersStop = false;
     bool m_hasLeader = false;  // a thread runs the loop (under m_queueLock)
     int m_waiting = 0;         // threads waiting for work or the loop (under m_queueLock)
+    bool m_watcher = false;    // a waiting thread watches with a timed wait (under m_queueLock)
+    bool m_leaderAway = false; // the leader serves its own request and keeps the loop (under m_queueLock)
+    long long m_awaySince = 0; // since when (ms)
+    unsigned long long m_turns = 0, m_awayTurn = 0;  // which leaving that was (under m_queueLock)
     Connection* m_mine = nullptr;  // the loop's request for its own thread
     long long m_lastSweep = 0;
     std::mutex m_returnLock;

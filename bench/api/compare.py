@@ -6,7 +6,9 @@ skarn_echo_client against skarn_echo_server (a SkarnServerRuntime), and bench/gs
 gsoap_echo_client against gsoap_echo_server. Rounds interleave the peers (the order
 alternates), so that a noisy machine weighs on both; each figure is the median of its
 rounds. CPU is client plus server per exchange (the server's from /proc). The table gives
-the ratio Skarn / gSOAP of the exchange rates beside the target ratio.
+the ratio Skarn / gSOAP of the exchange rates beside the target ratio, and for the plain
+cases the floor: raw_echo, the same HTTP bytes through bare sockets with no XML, whose
+ratio to gSOAP bounds what any toolkit could reach on this machine.
 
   compare.py [--bin build/bin] [--rounds 3] [--scale 1.0] [--cases a,b] [--json FILE]
 """
@@ -47,7 +49,9 @@ def first_line(proc, timeout=10.0):
 
 class Server:
     def __init__(self, peer, bindir, new, tls, keys):
-        if peer == "skarn":
+        if peer == "raw":
+            cmd = [os.path.join(bindir, "raw_echo"), "server", "0"] + (["--close"] if new else [])
+        elif peer == "skarn":
             cmd = [os.path.join(bindir, "skarn_echo_server"), "0"]
             if new:
                 cmd.append("--close")
@@ -86,9 +90,11 @@ def run_once(peer, case, bindir, keys, scale):
     server = Server(peer, bindir, new, tls, keys)
     try:
         url = f"{'https' if tls else 'http'}://127.0.0.1:{server.port}/"
-        client = os.path.join(bindir, f"{peer}_echo_client")
-        args = [client, url, str(n), str(size), str(threads)]
-        if peer == "gsoap":
+        if peer == "raw":
+            args = [os.path.join(bindir, "raw_echo"), "client", url, str(n), str(size), str(threads)]
+        else:
+            args = [os.path.join(bindir, f"{peer}_echo_client"), url, str(n), str(size), str(threads)]
+        if peer != "skarn":
             args.append("new" if new else "keep")
         cpu0 = server.cpu()
         out = subprocess.run(args, capture_output=True, text=True, timeout=600)
@@ -124,17 +130,18 @@ def main():
     ap.add_argument("--json", default="")
     a = ap.parse_args()
     cases = [c for c in CASES if not a.cases or c[0] in a.cases.split(",")]
-    for peer in ("skarn", "gsoap"):
-        for side in ("client", "server"):
-            exe = os.path.join(a.bin, f"{peer}_echo_{side}")
-            if not os.access(exe, os.X_OK):
-                sys.exit(f"compare.py: {exe} is missing (build with -DSKARN_BUILD_BENCH=ON; gSOAP: gsoap, libgsoap-dev)")
+    for exe in [os.path.join(a.bin, f"{p}_echo_{s}") for p in ("skarn", "gsoap") for s in ("client", "server")] + \
+            [os.path.join(a.bin, "raw_echo")]:
+        if not os.access(exe, os.X_OK):
+            sys.exit(f"compare.py: {exe} is missing (build with -DSKARN_BUILD_BENCH=ON; gSOAP: gsoap, libgsoap-dev)")
     results = {}
     with tempfile.TemporaryDirectory() as tmp:
         keys = make_keys(tmp)
         for r in range(a.rounds):
             for case in cases:
                 order = ("gsoap", "skarn") if (r + cases.index(case)) % 2 else ("skarn", "gsoap")
+                if not case[4]:
+                    order += ("raw",)
                 for peer in order:
                     got = run_once(peer, case, a.bin, keys, a.scale)
                     results.setdefault(case[0], {}).setdefault(peer, []).append(got)
@@ -142,19 +149,21 @@ def main():
                           file=sys.stderr, flush=True)
     rows = []
     print(f"{'case':<20} {'gSOAP/s':>9} {'Skarn/s':>9} {'ratio':>6} {'target':>6}  met  "
-          f"{'gSOAP CPU us':>12} {'Skarn CPU us':>12} {'CPU ratio':>9}")
+          f"{'gSOAP CPU us':>12} {'Skarn CPU us':>12} {'CPU ratio':>9} {'floor/s':>9} {'floor ratio':>11}")
     for name, size, threads, new, tls, _, target in cases:
         med = {p: {k: statistics.median(x[k] for x in results[name][p]) for k in ("rate", "cpu_us")}
-               for p in ("gsoap", "skarn")}
+               for p in results[name]}
         ratio = med["skarn"]["rate"] / med["gsoap"]["rate"]
         cpu_ratio = med["gsoap"]["cpu_us"] / med["skarn"]["cpu_us"]
         met = ratio >= target
+        floor = med["raw"]["rate"] if "raw" in med else None
         rows.append({"case": name, "bytes": size, "threads": threads, "new": new, "tls": tls, "target": target,
-                     "gsoap": med["gsoap"], "skarn": med["skarn"], "ratio": ratio, "cpu_ratio": cpu_ratio,
-                     "met": met, "rounds": results[name]})
+                     "gsoap": med["gsoap"], "skarn": med["skarn"], "raw": med.get("raw"), "ratio": ratio,
+                     "cpu_ratio": cpu_ratio, "met": met, "rounds": results[name]})
+        floor_text = f"{floor:>9.1f} {floor / med['gsoap']['rate']:>11.2f}" if floor else f"{'-':>9} {'-':>11}"
         print(f"{name:<20} {med['gsoap']['rate']:>9.1f} {med['skarn']['rate']:>9.1f} {ratio:>6.2f} {target:>6.1f}  "
               f"{'yes' if met else 'NO ':<3}  {med['gsoap']['cpu_us']:>12.1f} {med['skarn']['cpu_us']:>12.1f} "
-              f"{cpu_ratio:>9.2f}")
+              f"{cpu_ratio:>9.2f} {floor_text}")
     if a.json:
         with open(a.json, "w") as out:
             json.dump(rows, out, indent=1)
