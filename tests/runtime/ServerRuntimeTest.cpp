@@ -351,6 +351,34 @@ TEST_P(ServerRuntime, SlowClientsCostNoWorker)
     EXPECT_EQ(0u, c.active);
 }
 
+// A handler that holds its request holds no other: the thread serving it
+// may have been leading the loop, and another takes the loop over, for the
+// requests of connections kept alive and of new ones alike.
+TEST_P(ServerRuntime, AHeldRequestHoldsNoOther)
+{
+    SkarnServerRuntime::Limits limits = smallLimits();
+    limits.idleTimeoutSeconds = limits.headTimeoutSeconds = 30;
+    limits.workers = 3;
+    Server server(GetParam(), limits);
+    Client kept(server.port, server.tls), held(server.port, server.tls);
+    kept.send(post("<a/>"));
+    EXPECT_EQ(echoAnswer(4), kept.readResponse());
+    held.send("POST /wait HTTP/1.1\r\nContent-Length: 4\r\n\r\n<a/>");
+    for (int i = 0; i < 400 && server.handler.waiting == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(1, server.handler.waiting.load());
+    for (int i = 0; i < 3; ++i) {
+        kept.send(post("<bb/>"));
+        EXPECT_EQ(echoAnswer(5), kept.readResponse());
+        Client fresh(server.port, server.tls);
+        fresh.send(post("<ccc/>"));
+        EXPECT_EQ(echoAnswer(6), fresh.readResponse());
+    }
+    EXPECT_EQ(1, server.handler.waiting.load());  // still held while the others were answered
+    server.handler.gate.open();
+    EXPECT_EQ(echoAnswer(4), held.readResponse());
+}
+
 TEST_P(ServerRuntime, OverTheConnectionLimitIsAcceptedAndClosed)
 {
     SkarnServerRuntime::Limits limits = smallLimits();
