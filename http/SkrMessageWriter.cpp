@@ -318,7 +318,8 @@ QioOutputStream& SkrMessageWriter::openEnvelope(const char* soapAction)
         } else {
             startResponse(node);
         }
-        const std::string soap12 = soap12Type(m_request ? soapAction : nullptr);
+        // Made for SOAP 1.2 only: the 1.1 type is a constant.
+        const std::string soap12 = m_soap12 ? soap12Type(m_request ? soapAction : nullptr) : std::string();
         if (m_has_attachments)
             return m_soap12 ? openAttachment(soap12.c_str(), nullptr, "envelope", 0)
                             : openAttachment("text/xml", "UTF-8", "envelope", 0);

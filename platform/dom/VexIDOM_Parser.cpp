@@ -1,6 +1,7 @@
 #include "platform/dom/VexIDOM_Parser.h"
 
 #include "platform/core/VexThreadSpare.h"
+#include "platform/dom/VexIDOM_BlockPool.h"
 #include "platform/dom/VexIDOM_Document.h"
 #include "platform/dom/VexIDOM_NameSet.h"
 #include "platform/dom/VexIDOM_Prescan.h"
@@ -18,6 +19,7 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -72,8 +74,11 @@ private:
 
 class StreamSource : public InputSource {
 public:
-    StreamSource(QioInputStream& in, std::size_t& fed, VexIDOM_Prescan& scan) : m_in(in), m_fed(fed), m_scan(scan) {}
-    BinInputStream* makeStream() const override { return new StreamBinInput(m_in, m_fed, m_scan); }
+    // The stream is made in `pool`, the parser's: the reader that takes it
+    // frees it there.
+    StreamSource(QioInputStream& in, std::size_t& fed, VexIDOM_Prescan& scan, MemoryManager* pool)
+        : InputSource(pool), m_in(in), m_fed(fed), m_scan(scan) {}
+    BinInputStream* makeStream() const override { return new (getMemoryManager()) StreamBinInput(m_in, m_fed, m_scan); }
 
 private:
     QioInputStream& m_in;
@@ -91,6 +96,11 @@ public:
     void resetErrors() override {}
 };
 
+// Made before the Xerces parser and gone after it: the parser allocates from it.
+struct ParserPool {
+    VexIDOM_BlockPool m_pool;
+};
+
 bool isXmlns(const XMLCh* name)
 {
     return XMLString::startsWith(name, XMLUni::fgXMLNSString) && (name[5] == 0 || name[5] == chColon);
@@ -99,9 +109,11 @@ bool isXmlns(const XMLCh* name)
 }  // namespace
 
 // The Xerces parser with the safe settings, noting the first error it reports.
-class VexIDOM_Parser::Impl : public XercesDOMParser {
+// All that Xerces allocates for a parse comes from the parser's own pool, but
+// for the document it builds when not hosted, which outlives the parse.
+class VexIDOM_Parser::Impl : private ParserPool, public XercesDOMParser {
 public:
-    Impl()
+    Impl() : XercesDOMParser(nullptr, &m_pool)
     {
         setDoNamespaces(true);
         setValidationScheme(Val_Never);
@@ -123,6 +135,8 @@ public:
         cacheGrammarFromParse(true);
         useCachedGrammarInParse(true);
     }
+
+    MemoryManager* pool() { return &m_pool; }
 
     void error(const unsigned int code, const XMLCh* const, const XMLErrorReporter::ErrTypes type,
                const XMLCh* const text, const XMLCh* const, const XMLCh* const, const XMLFileLoc line,
@@ -316,7 +330,16 @@ public:
     void startDocument() override
     {
         if (!m_host) {
-            XercesDOMParser::startDocument();
+            // The document goes to the caller: Xerces' own memory, not the pool.
+            MemoryManager* pool = fMemoryManager;
+            fMemoryManager = XMLPlatformUtils::fgMemoryManager;
+            try {
+                XercesDOMParser::startDocument();
+            } catch (...) {
+                fMemoryManager = pool;
+                throw;
+            }
+            fMemoryManager = pool;
             return;
         }
         fDocument = m_host;
@@ -400,7 +423,8 @@ std::atomic<unsigned> xercesGeneration{1};
 // text, name or attribute value they met (to about four times its bytes in
 // text, eight in a name or value) and do not shrink, so a thread holds at
 // most about half a megabyte of them for text and one for values; an envelope
-// of 64 KiB and a little more keeps its parser.
+// of 64 KiB and a little more keeps its parser. Its block pool keeps at most
+// 64 KiB of small blocks and 256 KiB of large ones (the reader among them).
 const std::size_t KEEP_NAME_CHARS = 256u << 10;
 const unsigned KEEP_PARSES = 1000;
 const std::size_t KEEP_AFTER = 128u << 10;
@@ -494,7 +518,7 @@ int VexIDOM_Parser::parseSource(const void* source)
 
 int VexIDOM_Parser::parse(QioInputStream& in, VexIDOM_Document& doc)
 {
-    StreamSource source(in, m_impl->m_fed, m_impl->m_scan);
+    StreamSource source(in, m_impl->m_fed, m_impl->m_scan, m_impl->pool());
     return parseInto(&source, doc);
 }
 

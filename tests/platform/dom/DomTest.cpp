@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -136,6 +139,24 @@ TEST(DomParse, RefusedDocumentsLeaveNothingBehind)
     { std::ifstream f(secret); }  // the watch does see an open: the check above can fail
     EXPECT_TRUE(watch.touched());
     std::remove(secret.c_str());
+}
+
+// The parser's memory stays with the parser: a parsed document is made in
+// Xerces' own memory, so it may outlive the parse's thread and go on another.
+TEST(DomParse, DocumentOutlivesTheParsingThread)
+{
+    std::unique_ptr<VexIDOM_Document> doc;
+    std::thread([&doc] {
+        doc.reset(new VexIDOM_Document());
+        VexIDOM_Parser p(0);
+        ASSERT_EQ(0, parseText(p, GOOD, *doc));
+    }).join();
+    ASSERT_NE(nullptr, doc);
+    auto* impl = dynamic_cast<XERCES_CPP_NAMESPACE::DOMDocumentImpl*>(doc->getXercesDocument());
+    ASSERT_NE(nullptr, impl);
+    EXPECT_EQ(XERCES_CPP_NAMESPACE::XMLPlatformUtils::fgMemoryManager, impl->getMemoryManager());
+    EXPECT_EQ(GOOD, serialise(doc->getDocumentElement()));
+    doc.reset();
 }
 
 TEST(DomWrite, EscapesExactly)
