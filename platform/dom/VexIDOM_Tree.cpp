@@ -3,6 +3,7 @@
 #include "platform/dom/VexIDOM_Xerces.h"
 
 #include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMCharacterData.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNode.hpp>
@@ -97,8 +98,11 @@ I18NString VexIDOM_Tree::text(const DOMNode* node)
     const DOMNode* n = node->getFirstChild();
     while (n) {
         DOMNode::NodeType t = n->getNodeType();
-        if (t == DOMNode::TEXT_NODE || t == DOMNode::CDATA_SECTION_NODE)
-            VexIDOM_Xerces::appendUtf8(out, n->getNodeValue());
+        if (t == DOMNode::TEXT_NODE || t == DOMNode::CDATA_SECTION_NODE) {
+            // The node knows its length: a long text is not scanned for its end.
+            const DOMCharacterData* data = static_cast<const DOMCharacterData*>(n);
+            VexIDOM_Xerces::appendUtf8(out, data->getData(), data->getLength());
+        }
         const DOMNode* next = (t == DOMNode::ELEMENT_NODE || t == DOMNode::ENTITY_REFERENCE_NODE)
                                   ? n->getFirstChild()
                                   : nullptr;

@@ -14,6 +14,8 @@
 
 #include <xercesc/util/XercesDefs.hpp>
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -52,8 +54,18 @@ public:
         const XMLCh* get() const { return m_text; }
         operator const XMLCh*() const { return m_text; }  // NOLINT: used in calls into Xerces
 
+        // A long ASCII text is widened into the thread's kept buffer (one per
+        // thread, up to KEPT_CHARS), so a large text node costs no allocation.
+        struct Wide {
+            std::unique_ptr<XMLCh[]> chars;
+            std::size_t capacity = 0;
+            explicit operator bool() const { return static_cast<bool>(chars); }
+        };
+        static const std::size_t KEPT_CHARS = 1 << 20;
+
     private:
         XMLCh* m_text = nullptr;
+        Wide m_wide;  // holds m_text when it was widened into a buffer of its own
         // A short ASCII text (names, most values) is widened here, not on the heap.
         XMLCh m_small[64];
     };
