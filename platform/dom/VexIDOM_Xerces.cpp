@@ -4,6 +4,7 @@
 #include "platform/core/VexFileLocation.h"
 #include "platform/core/VexThreadSpare.h"
 #include "platform/dom/VexIDOM_DOMException.h"
+#include "platform/dom/VexIDOM_Utf8Transcoder.h"
 
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -25,6 +26,7 @@ int startXerces()
 {
     try {
         XMLPlatformUtils::Initialize();
+        VexIDOM_Utf8Transcoder::install();
     } catch (const XMLException&) {
         return -1;
     }
