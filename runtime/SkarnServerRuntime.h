@@ -69,7 +69,9 @@ public:
         std::string healthPath = "/health";
     };
 
-    // A snapshot; open = idle + handshaking + reading + active.
+    // A snapshot; open = idle + handshaking + reading + active. It is read
+    // counter by counter: a connection changing state at that moment may be
+    // missed in it.
     struct Counters {
         unsigned long long open = 0, idle = 0, handshaking = 0, reading = 0, active = 0;
         unsigned long long accepted = 0, requests = 0, faults = 0, edgeAnswers = 0, refused = 0;
