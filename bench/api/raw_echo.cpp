@@ -7,21 +7,20 @@
 // The server answers each request with the same body, a thread per kept-alive
 // connection; --close answers "Connection: close" and closes, serving each
 // connection on the accepting thread. No TLS: the floor is of the plain exchange.
+#include "EchoLoad.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -155,13 +154,6 @@ void client(sockaddr_in a, long n, const std::string& text, bool keep)
         ::close(fd);
 }
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -183,19 +175,7 @@ int main(int argc, char** argv)
     const bool keep = argc <= 6 || std::strcmp(argv[6], "new") != 0;
     if (n <= 0 || bytes < 0 || threads <= 0)
         return 2;
-    std::string text;
-    for (long i = 0; i < bytes; ++i)
-        text += "abcdefghijklmnopqrstuvwxyz0123456789"[i % 36];
-    const double cpu0 = cpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t)
-        pool.emplace_back(client, a, n, std::cref(text), keep);
-    for (std::thread& t : pool)
-        t.join();
-    const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double total = double(n) * threads;
-    std::printf("exchanges=%.0f seconds=%.3f exchanges_per_s=%.1f cpu_us=%.2f\n", total, secs, total / secs,
-                (cpuSeconds() - cpu0) * 1e6 / total);
+    const std::string text = echoText(bytes);
+    runClients(threads, n, [&] { client(a, n, text, keep); });
     return failures.load() ? 3 : 0;
 }

@@ -9,17 +9,12 @@
 // A server that answers "Connection: close" makes every exchange a new connection; over
 // TLS the toolkit then resumes its last session with that server.
 #include "EchoEnvelope.h"
-
-#include <sys/resource.h>
+#include "EchoLoad.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -53,13 +48,6 @@ void run(Skarn& factory, std::string url, const char* options, long n, const std
     }
 }
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -76,10 +64,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "N and THREADS must be positive and BYTES not negative\n");
         return 2;
     }
-    static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string text;
-    for (long i = 0; i < bytes; ++i)
-        text += alphabet[i % 36];
+    const std::string text = echoText(bytes);
     const bool tls = url.compare(0, 6, "https:") == 0;
     const char* options = tls ? "<sessionConfigDocument><verifyPeer>OFF</verifyPeer></sessionConfigDocument>"
                               : "<sessionConfigDocument></sessionConfigDocument>";
@@ -89,17 +74,7 @@ int main(int argc, char** argv)
         std::unique_ptr<Skarn> factory(Skarn::getSessionFactory());
         if (!tls)
             factory->setProperty("non-SSL-sockets", 1);
-        const double cpu0 = cpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        std::vector<std::thread> pool;
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back(run, std::ref(*factory), url, options, n, std::cref(text));
-        for (std::thread& t : pool)
-            t.join();
-        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double total = double(n) * threads;
-        std::printf("exchanges=%.0f seconds=%.3f exchanges_per_s=%.1f cpu_us=%.2f\n", total, secs, total / secs,
-                    (cpuSeconds() - cpu0) * 1e6 / total);
+        runClients(threads, n, [&] { run(*factory, url, options, n, text); });
     }
     SkarnProcessTerminate(nullptr);
     return failures.load() ? 3 : 0;

@@ -11,17 +11,13 @@
 //            exchange (over TLS the library resumes its last session with the same server)
 #include "soapH.h"
 #include "echo.nsmap"
-
-#include <sys/resource.h>
+#include "../api/EchoLoad.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -67,13 +63,6 @@ void run(const char *url, long n, const std::string &arg, bool keep)
   soap_done(&soap);
 }
 
-double cpuSeconds()
-{
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -92,20 +81,8 @@ int main(int argc, char **argv)
     return 2;
   }
   soap_ssl_init();
-  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string arg;
-  for (long i = 0; i < bytes; ++i)
-    arg += alphabet[i % 36];
-  const double cpu0 = cpuSeconds();
-  const auto start = std::chrono::steady_clock::now();
-  std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t)
-    pool.emplace_back(run, url, n, std::cref(arg), keep);
-  for (std::thread &t : pool)
-    t.join();
-  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const double total = double(n) * threads;
-  std::printf("exchanges=%.0f seconds=%.3f exchanges_per_s=%.1f cpu_us=%.2f reconnects=%ld\n", total, secs,
-              total / secs, (cpuSeconds() - cpu0) * 1e6 / total, reconnects.load());
+  const std::string arg = echoText(bytes);
+  runClients(threads, n, [&] { run(url, n, arg, keep); });
+  std::printf("reconnects=%ld\n", reconnects.load());
   return failures.load() ? 3 : 0;
 }
