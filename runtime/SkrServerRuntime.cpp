@@ -225,7 +225,7 @@ void SkrServerRuntime::participate()
 
 SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
 {
-    std::vector<epoll_event> events(256);
+    std::vector<epoll_event>& events = m_events;  // the leader's alone
     for (;;) {
         const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), kTickMillis);
         long long now = nowMillis();

@@ -4,6 +4,7 @@
 #include "runtime/SkarnServerRuntime.h"
 #include "runtime/SkrRequestHead.h"
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -151,6 +152,7 @@ private:
     long long m_awaySince = 0; // since when (ms)
     unsigned long long m_turns = 0, m_awayTurn = 0;  // which leaving that was (under m_queueLock)
     Connection* m_mine = nullptr;  // the loop's request for its own thread
+    std::vector<epoll_event> m_events = std::vector<epoll_event>(256);  // what one epoll_wait reports (the leader's)
     long long m_lastSweep = 0;
     std::mutex m_returnLock;
     std::vector<Connection*> m_returned;
