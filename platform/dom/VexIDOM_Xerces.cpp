@@ -11,7 +11,6 @@
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 
-#include <cstdint>
 #include <cstring>
 
 #ifdef __SSE2__
@@ -174,61 +173,48 @@ I18NString VexIDOM_Xerces::toI18N(const XMLCh* text)
 
 namespace {
 
-// Whether text[0, n) is all ASCII, eight bytes at a time.
-bool isAscii(const char* text, std::size_t n)
-{
-    std::uint64_t seen = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text + i, sizeof word);
-        seen |= word;
-    }
-    for (; i < n; ++i)
-        seen |= static_cast<unsigned char>(text[i]);
-    return (seen & 0x8080808080808080ULL) == 0;
-}
+using WideSlot = VexThreadSlot<VexIDOM_Xerces::XStr::Wide>;
 
-// Widens n ASCII bytes and the terminating zero into `to`, sixteen at a time with SSE2.
-void widenAscii(XMLCh* to, const char* text, std::size_t n)
+}  // namespace
+
+std::size_t VexIDOM_Xerces::widenAscii(XMLCh* to, const XMLByte* text, std::size_t n)
 {
     std::size_t i = 0;
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        if (_mm_movemask_epi8(v) != 0)
+            break;  // a byte with its high bit set
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi8(v, zero));
     }
 #endif
-    for (; i < n; ++i)
-        to[i] = static_cast<XMLCh>(static_cast<unsigned char>(text[i]));
-    to[n] = 0;
+    for (; i < n && text[i] < 0x80; ++i)
+        to[i] = text[i];
+    return i;
 }
-
-using WideSlot = VexThreadSlot<VexIDOM_Xerces::XStr::Wide>;
-
-}  // namespace
 
 VexIDOM_Xerces::XStr::XStr(const char* utf8)
 {
     if (!utf8)
         return;
-    std::size_t n = std::strlen(utf8);
-    if (isAscii(utf8, n)) {
-        if (n < sizeof m_small / sizeof m_small[0]) {
-            m_text = m_small;
-        } else {
-            m_wide = WideSlot::takeIf([n](const Wide& w) { return w.capacity > n; });
-            if (!m_wide) {
-                m_wide.chars.reset(new XMLCh[n + 1]);
-                m_wide.capacity = n + 1;
-            }
-            m_text = m_wide.chars.get();
+    const std::size_t n = std::strlen(utf8);
+    XMLCh* to = m_small;
+    if (n >= sizeof m_small / sizeof m_small[0]) {
+        m_wide = WideSlot::takeIf([n](const Wide& w) { return w.capacity > n; });
+        if (!m_wide) {
+            m_wide.chars.reset(new XMLCh[n + 1]);
+            m_wide.capacity = n + 1;
         }
-        widenAscii(m_text, utf8, n);
+        to = m_wide.chars.get();
+    }
+    if (widenAscii(to, reinterpret_cast<const XMLByte*>(utf8), n) == n) {
+        to[n] = 0;
+        m_text = to;
         return;
     }
+    keepWide();  // not ASCII: Xerces' transcoder makes the text
     try {
         TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(utf8), n, "UTF-8");
         m_text = wide.adopt();
@@ -238,17 +224,22 @@ VexIDOM_Xerces::XStr::XStr(const char* utf8)
     }
 }
 
+void VexIDOM_Xerces::XStr::keepWide()
+{
+    // The larger buffer is kept, unless it is past the bound.
+    if (m_wide && m_wide.capacity <= KEPT_CHARS)
+        WideSlot::giveIf(std::move(m_wide), [](const Wide& given, const Wide& kept) {
+            return given.capacity > kept.capacity;
+        });
+    m_wide = Wide();
+}
+
 VexIDOM_Xerces::XStr::~XStr()
 {
-    if (m_wide) {
-        // The larger buffer is kept, unless it is past the bound.
-        if (m_wide.capacity <= KEPT_CHARS)
-            WideSlot::giveIf(std::move(m_wide), [](const Wide& given, const Wide& kept) {
-                return given.capacity > kept.capacity;
-            });
-    } else if (m_text && m_text != m_small) {
+    if (m_wide)
+        keepWide();
+    else if (m_text && m_text != m_small)
         XMLPlatformUtils::fgMemoryManager->deallocate(m_text);
-    }
 }
 
 void VexIDOM_Xerces::raise(const DOMException& e, const char* function)

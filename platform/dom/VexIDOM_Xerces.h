@@ -40,6 +40,9 @@ public:
     // '"'. Returns how many; eight are checked and narrowed at a time.
     static std::size_t appendPlain(std::string& out, const XMLCh* text, std::size_t length);
     static void appendUtf8(std::string& out, const XMLCh* text);
+    // Widens the leading ASCII bytes of text[0, n) into `to`, sixteen at a
+    // time; returns how many (n when all of it is ASCII). Writes no zero.
+    static std::size_t widenAscii(XMLCh* to, const XMLByte* text, std::size_t n);
     static I18NString toI18N(const XMLCh* text);
 
     // UTF-8 in, a Xerces string out, released with the object.
@@ -64,6 +67,8 @@ public:
         static const std::size_t KEPT_CHARS = 1 << 20;
 
     private:
+        void keepWide();  // gives m_wide to the thread (or frees it); m_wide is empty after
+
         XMLCh* m_text = nullptr;
         Wide m_wide;  // holds m_text when it was widened into a buffer of its own
         // A short ASCII text (names, most values) is widened here, not on the heap.
