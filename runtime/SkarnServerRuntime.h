@@ -64,7 +64,7 @@ public:
         int writeTimeoutSeconds = 30;      // a response write waiting on a peer that does not read
         int writeMinBytesPerSecond = 1024; // over all such waits of one response
         int maxRequestsPerConnection = 0;  // 0: no limit; the last response says "Connection: close"
-        int workers = 0;                   // 0: four per core (at least four)
+        int workers = 0;                   // 0: four per core (at least four); 1: the loop's thread serves
         int drainSeconds = 10;             // stop(): in-flight exchanges finish within this
         std::string healthPath = "/health";
     };

@@ -254,7 +254,17 @@ SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
             m_queueReady.notify_all();
             return nullptr;
         }
-        if (Connection* mine = m_mine) {
+        Connection* mine = m_mine;
+        if (!mine && m_limits.workers == 1) {
+            // The only thread: nobody else takes the queue, so it serves
+            // what it queued, one request at a time between turns.
+            std::lock_guard<std::mutex> lock(m_queueLock);
+            if (!m_queue.empty()) {
+                mine = m_queue.front();
+                m_queue.pop_front();
+            }
+        }
+        if (mine) {
             // A request of ours: this thread serves it, so the request meets
             // no hand-over. The loop stays ours while a waiting thread watches
             // (it takes the loop over when we are away longer than

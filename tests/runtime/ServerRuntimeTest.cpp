@@ -382,6 +382,27 @@ TEST_P(ServerRuntime, AHeldRequestHoldsNoOther)
     EXPECT_EQ(echoAnswer(4), held.readResponse());
 }
 
+// One worker is the loop's own thread: it serves every request it finds,
+// those that come together on several connections too, and still stops.
+TEST_P(ServerRuntime, OneWorkerServesEveryConnection)
+{
+    SkarnServerRuntime::Limits limits = smallLimits();
+    limits.workers = 1;
+    limits.idleTimeoutSeconds = 30;
+    Server server(GetParam(), limits);
+    Client a(server.port, server.tls), b(server.port, server.tls), c(server.port, server.tls);
+    for (int round = 0; round < 3; ++round) {
+        a.send(post("<a/>"));
+        b.send(post("<bb/>") + post("<a/>"));
+        c.send(post("<ccc/>"));
+        EXPECT_EQ(echoAnswer(4), a.readResponse());
+        EXPECT_EQ(echoAnswer(5), b.readResponse());
+        EXPECT_EQ(echoAnswer(4), b.readResponse());
+        EXPECT_EQ(echoAnswer(6), c.readResponse());
+    }
+    EXPECT_EQ(12u, server.runtime->counters().requests);
+}
+
 TEST_P(ServerRuntime, OverTheConnectionLimitIsAcceptedAndClosed)
 {
     SkarnServerRuntime::Limits limits = smallLimits();

@@ -36,6 +36,9 @@ void installStopSignals()
 {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
+    // Restarted: an access-log line blocked on a full pipe when the stop
+    // comes must still be written whole, not failed with EINTR.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
