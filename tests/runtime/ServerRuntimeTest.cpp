@@ -400,6 +400,9 @@ TEST_P(ServerRuntime, OneWorkerServesEveryConnection)
         EXPECT_EQ(echoAnswer(4), b.readResponse());
         EXPECT_EQ(echoAnswer(6), c.readResponse());
     }
+    server.runtime->stop();  // the count is final once run() has returned
+    server.thread.join();
+    server.thread = std::thread([] {});  // for the destructor's join
     EXPECT_EQ(12u, server.runtime->counters().requests);
 }
 
