@@ -85,8 +85,9 @@ class Server:
         self.port = int(self.proc.stdout.readline())
         self.url = "%s://127.0.0.1:%d/svc" % ("https" if tls else "http", self.port)
 
-    def stop(self):
+    def stop(self, before_reading=0.0):
         self.proc.send_signal(signal.SIGTERM)
+        time.sleep(before_reading)  # time for the signal to reach a write blocked on the output's pipe
         out, err = self.proc.communicate(timeout=10)
         return self.proc.returncode, out, err
 
@@ -466,12 +467,16 @@ class SkarnTool(unittest.TestCase):
                                      "--concurrency", "4"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             # Nobody reads the log until the stop, so its pipe fills and the
             # server's log writes block: the signal must not cut a line short.
-            deadline = time.monotonic() + 20
-            while pipe_bytes(server.proc.stdout) < 60000 and time.monotonic() < deadline:
+            # It is full when it has stopped growing past 60,000 bytes.
+            deadline, held, steady = time.monotonic() + 30, -1, 0
+            while steady < 10 and time.monotonic() < deadline:
                 time.sleep(0.05)
-            time.sleep(0.3)
-            rc, log, _ = server.stop()
+                now = pipe_bytes(server.proc.stdout)
+                steady = steady + 1 if now == held and now > 60000 else 0
+                held = now
+            rc, log, _ = server.stop(before_reading=0.5)
             out, _ = load.communicate(timeout=60)
+        self.assertEqual(steady, 10, "the log's pipe did not fill")
         self.assertEqual(rc, 0)
         logged = [line.split()[4] for line in log.splitlines()]
         answered = int(re.search(r"answered (\d+)", out).group(1))
