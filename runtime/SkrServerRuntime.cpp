@@ -227,7 +227,8 @@ SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
 {
     std::vector<epoll_event>& events = m_events;  // the leader's alone
     for (;;) {
-        const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), kTickMillis);
+        const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()),
+                                   m_limits.workers == 1 && queued() ? 0 : kTickMillis);
         long long now = nowMillis();
         for (int i = 0; i < n; ++i) {
             void* tag = events[static_cast<std::size_t>(i)].data.ptr;
@@ -257,7 +258,8 @@ SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
         Connection* mine = m_mine;
         if (!mine && m_limits.workers == 1) {
             // The only thread: nobody else takes the queue, so it serves
-            // what it queued, one request at a time between turns.
+            // what it queued, one request at a time between turns (which
+            // then do not wait for events).
             std::lock_guard<std::mutex> lock(m_queueLock);
             if (!m_queue.empty()) {
                 mine = m_queue.front();
@@ -287,6 +289,12 @@ SkrServerRuntime::Connection* SkrServerRuntime::lead(unsigned long long& away)
             return mine;
         }
     }
+}
+
+bool SkrServerRuntime::queued()
+{
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return !m_queue.empty();
 }
 
 void SkrServerRuntime::pauseListener(bool paused)

@@ -90,6 +90,7 @@ private:
     void adopt(SkrServerSocket* socket, bool ownBacklog);
     void acceptSome(long long now);
     void pauseListener(bool paused);
+    bool queued();  // requests wait in the queue
     void startConnection(void* handle, const sockaddr_storage& peer, long long now);
     void onEvent(Connection* c, unsigned events, long long now);
     void stepHandshake(Connection* c, long long now);
