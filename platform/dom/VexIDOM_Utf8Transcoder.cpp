@@ -1,37 +1,16 @@
 #include "platform/dom/VexIDOM_Utf8Transcoder.h"
 
+#include "platform/dom/VexIDOM_Xerces.h"
+
 #include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/util/TransENameMap.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 using namespace XERCES_CPP_NAMESPACE;
 
 namespace {
-
-// Widens the leading ASCII bytes of src[0, n) into `to`; returns how many.
-std::size_t widenAsciiRun(XMLCh* to, const XMLByte* src, std::size_t n)
-{
-    std::size_t i = 0;
-#ifdef __SSE2__
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        if (_mm_movemask_epi8(v) != 0)
-            break;  // a byte with its high bit set
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 8), _mm_unpackhi_epi8(v, zero));
-    }
-#endif
-    for (; i < n && src[i] < 0x80; ++i)
-        to[i] = src[i];
-    return i;
-}
 
 // Xerces' tables of transcoder factories are protected members of its
 // transcoding service; a derived class may reach them.
@@ -53,7 +32,7 @@ VexIDOM_Utf8Transcoder::VexIDOM_Utf8Transcoder(const XMLCh* encodingName, XMLSiz
 XMLSize_t VexIDOM_Utf8Transcoder::transcodeFrom(const XMLByte* srcData, XMLSize_t srcCount, XMLCh* toFill,
                                                 XMLSize_t maxChars, XMLSize_t& bytesEaten, unsigned char* charSizes)
 {
-    const std::size_t ascii = widenAsciiRun(toFill, srcData, srcCount < maxChars ? srcCount : maxChars);
+    const std::size_t ascii = VexIDOM_Xerces::widenAscii(toFill, srcData, srcCount < maxChars ? srcCount : maxChars);
     std::memset(charSizes, 1, ascii);
     if (ascii == srcCount || ascii == maxChars) {
         bytesEaten = ascii;
